@@ -1,0 +1,23 @@
+// File-system and process primitives shared by the phases. They write nothing to the run log.
+#pragma once
+
+#include <windows.h>
+
+// Lists directory (and depth levels below it) for files whose lower-cased names match the
+// lower-cased mask. Returns the count with a malloc'd array of malloc'd full paths in *paths
+// (the caller frees each string, then the array; null when the count is 0), or -1 with *paths
+// null when the directory cannot be searched.
+int FindFilesByMask(const wchar_t* directory, const wchar_t* mask, wchar_t*** paths, int depth);
+
+// True when name matches pattern ('*', '?', '[a-c]' classes); code units compared exactly.
+bool WildcardMatch(const wchar_t* name, const wchar_t* pattern);
+
+// Removes folder with everything below it; what cannot go now is scheduled for the next
+// restart. Never follows a reparse point out of the tree. Non-zero when the folder is gone or
+// scheduled; 0 otherwise (GetLastError tells why).
+int DeleteFolderTree(const wchar_t* folder);
+
+// Starts the command line (writable, shorter than 260 units) in the folder its program path
+// names, waits for it and returns its exit code; 0xFFFFFFFF when it did not start or the wait
+// failed.
+DWORD RunProcessAndWait(wchar_t* commandLine);

@@ -1,0 +1,25 @@
+// Completes searchDirs and folders before the phases, and turns the [maskedfiles] masks into
+// [files] entries just before the file phase.
+#pragma once
+
+#include "foundation/zqList.h"
+#include "foundation/zqString.h"
+#include "engine/SystemPaths.h"
+
+class zqCleanScript;
+
+#ifdef _WIN64
+// The 32-bit twin of path (system32 -> SysWOW64, Program Files -> Program Files (x86)),
+// built into twin; false when there is none (or it does not fit).
+bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[260]);
+#endif
+
+// Appends a copy of text unless an entry exactly equal to it (case-sensitive) is present.
+void AppendUnique(zqList<zqWString>& list, const wchar_t* text);
+
+// Extra folders, folders and (64-bit build) their twins into searchDirs and folders.
+void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths);
+
+// Appends every file that a [maskedfiles] mask matches in a search directory to files.
+// Returns false when a stop request ended it (the run then ends at once).
+bool ExpandMaskedFiles(zqCleanScript& script);

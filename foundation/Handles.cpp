@@ -1,0 +1,8 @@
+#include "foundation/Handles.h"
+
+#include <io.h>
+
+void CrtFindHandleTraits::CloseIt(intptr_t h)
+{
+    _findclose(h);
+}

@@ -1,0 +1,6 @@
+#include "launcher/Launcher.h"
+
+int ZqcleanMain()
+{
+    return 0;
+}

@@ -1,0 +1,4 @@
+// The process entry: picks the role from the command line and returns the exit code.
+#pragma once
+
+int ZqcleanMain();

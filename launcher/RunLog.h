@@ -1,0 +1,19 @@
+// The run log "zqclean.log" in the root folder of the system drive, appended to by the
+// launcher and the service; every call opens and closes the file.
+#pragma once
+
+// Computes the log path from the system directory (cut after its first slash).
+void InitRunLogPath();
+// Overrides the log path (tests).
+void SetRunLogPath(const char* path);
+const char* RunLogPath();
+
+// Empties the log at the start of a launch; a failure is ignored.
+void TruncateRunLog();
+
+// Appends one piece; a non-zero stamp writes the "[yyyy/mm/dd hh:mm:ss,mmm]\t" prefix first.
+// "%S" takes wide text, "%s" narrow text.
+void WriteLog(int stamp, const char* format, ...) __attribute__((format(ms_printf, 2, 3)));
+
+// The stamped text that explains a status block value.
+void WriteResultLine(int status);
