@@ -1,0 +1,4 @@
+// Placeholder until the registry phase lands.
+#include "engine/Phases.h"
+
+bool RegistryPhase(zqCleanScript&) { return true; }

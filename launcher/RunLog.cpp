@@ -1,0 +1,88 @@
+#include "launcher/RunLog.h"
+
+#include <windows.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "foundation/Handles.h"
+#include "foundation/zqString.h"
+
+namespace {
+
+char runLogPath[260];
+
+void WriteStamp(FILE* file, const SYSTEMTIME& now)
+{
+    fprintf(file, "[%04i/%02i/%02i %02i:%02i:%02i,%03i]\t", now.wYear, now.wMonth, now.wDay,
+            now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+}
+
+}  // namespace
+
+void InitRunLogPath()
+{
+    char root[260] = {};
+    UINT length = GetSystemDirectoryA(root, sizeof root);
+    if (length == 0 || length >= sizeof root)
+        root[0] = 0;
+    // The root folder of the system drive: everything up to the first separator.
+    char* cut = strchr(root, '\\');
+    if (cut == nullptr)
+        cut = strchr(root, '/');
+    if (cut != nullptr)
+        cut[1] = 0;
+    else
+        root[0] = 0;
+    FormatA(runLogPath, sizeof runLogPath, "%szqclean.log", root);
+}
+
+void SetRunLogPath(const char* path)
+{
+    FormatA(runLogPath, sizeof runLogPath, "%s", path);
+}
+
+const char* RunLogPath()
+{
+    return runLogPath;
+}
+
+void TruncateRunLog()
+{
+    StdioFile file(fopen(runLogPath, "wt"));
+}
+
+void WriteLog(int stamp, const char* format, ...)
+{
+    StdioFile file(fopen(runLogPath, "at"));
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    if (!file.Valid())
+        return;
+    if (stamp != 0)
+        WriteStamp(file.Get(), now);
+    va_list args;
+    va_start(args, format);
+    vfprintf(file.Get(), format, args);
+    va_end(args);
+}
+
+void WriteResultLine(int status)
+{
+    StdioFile file(fopen(runLogPath, "at"));
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    if (!file.Valid())
+        return;
+    const char* text;
+    switch (status) {
+    case -1: text = "Unknown error"; break;
+    case 0: text = "Everything is cleaned"; break;
+    case 1: text = "ZU Rovid is executed from invalid path"; break;
+    default: text = "????"; break;
+    }
+    char line[256];
+    FormatA(line, sizeof line, "%s", text);
+    WriteStamp(file.Get(), now);
+    fprintf(file.Get(), "%s\n", line);
+}

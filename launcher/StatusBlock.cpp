@@ -1,0 +1,93 @@
+#include "launcher/StatusBlock.h"
+
+#include <string.h>
+#include <wchar.h>
+
+const char kStatusBlockName[] = "Global\\DIRezizUro";
+
+namespace {
+
+// A view of the whole section, unmapped when the holder goes.
+MappedView MapBlock(HANDLE block)
+{
+    if (block == nullptr || block == INVALID_HANDLE_VALUE)
+        return MappedView();
+    return MappedView(MapViewOfFile(block, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+}
+
+StatusBlock* Fields(const MappedView& view)
+{
+    return static_cast<StatusBlock*>(view.Get());
+}
+
+void CopyTerminated(wchar_t target[260], const wchar_t* source)
+{
+    wcsncpy(target, source, 259);
+    target[259] = 0;
+}
+
+}  // namespace
+
+KernelHandle CreateStatusBlock()
+{
+    HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      sizeof(StatusBlock), kStatusBlockName);
+    if (block == INVALID_HANDLE_VALUE)
+        block = nullptr;
+    return KernelHandle(block);
+}
+
+void FillStatusBlock(HANDLE block, const wchar_t* scriptPath, const wchar_t* workDir)
+{
+    MappedView view = MapBlock(block);
+    if (!view.Valid())
+        return;
+    StatusBlock* fields = Fields(view);
+    fields->status = -1;
+    CopyTerminated(fields->scriptPath, scriptPath != nullptr ? scriptPath : L"");
+    // The working directory is zero-padded; at 260 units or more it keeps no terminator.
+    if (workDir != nullptr)
+        wcsncpy(fields->workDir, workDir, 260);
+}
+
+HANDLE OpenStatusBlock()
+{
+    return OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kStatusBlockName);
+}
+
+int ReadBlockStatus(HANDLE block)
+{
+    MappedView view = MapBlock(block);
+    return view.Valid() ? Fields(view)->status : -1;
+}
+
+void WriteBlockStatus(HANDLE block, int status)
+{
+    MappedView view = MapBlock(block);
+    if (view.Valid())
+        Fields(view)->status = status;
+}
+
+void ReadBlockScriptPath(HANDLE block, wchar_t path[260])
+{
+    path[0] = 0;
+    MappedView view = MapBlock(block);
+    if (view.Valid())
+        CopyTerminated(path, Fields(view)->scriptPath);
+}
+
+void ReadBlockWorkDir(HANDLE block, wchar_t dir[260])
+{
+    dir[0] = 0;
+    MappedView view = MapBlock(block);
+    if (!view.Valid())
+        return;
+    // The stored text may lack a terminator; never read past the field.
+    wchar_t stored[260];
+    memcpy(stored, Fields(view)->workDir, sizeof stored);
+    size_t length = wcsnlen(stored, 260);
+    if (length > 259)
+        length = 259;
+    memcpy(dir, stored, length * sizeof(wchar_t));
+    dir[length] = 0;
+}

@@ -1,0 +1,77 @@
+#include "script/ExpandPath.h"
+
+#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+namespace {
+
+// '/' to '\', runs of '\' collapsed from the second character on, runs of three or more
+// dots shortened to two. Each compaction looks ahead in the text as it stood before it.
+template <typename C>
+int Normalise(C* path)
+{
+    int length = 0;
+    while (path[length] != 0)
+        ++length;
+    for (int i = 0; i < length; ++i)
+        if (path[i] == C('/'))
+            path[i] = C('\\');
+
+    int out = 0;
+    for (int i = 0; i < length; ++i) {
+        bool doubled = i >= 1 && path[i] == C('\\') && path[i + 1] == C('\\');
+        if (!doubled)
+            path[out++] = path[i];
+    }
+    path[out] = 0;
+    length = out;
+
+    out = 0;
+    for (int i = 0; i < length; ++i) {
+        bool tripled = path[i] == C('.') && i + 2 < length && path[i + 1] == C('.') && path[i + 2] == C('.');
+        if (!tripled)
+            path[out++] = path[i];
+    }
+    path[out] = 0;
+    return out;
+}
+
+DWORD ExpandInto(const char* path, char* target, DWORD size) { return ExpandEnvironmentStringsA(path, target, size); }
+DWORD ExpandInto(const wchar_t* path, wchar_t* target, DWORD size) { return ExpandEnvironmentStringsW(path, target, size); }
+
+template <typename C>
+bool Expand(const C* path, C** result)
+{
+    if (result == nullptr)
+        return false;
+    static const C empty[1] = {0};
+    if (path == nullptr)
+        path = empty;
+    DWORD size = ExpandInto(path, nullptr, 0) + 1;
+    C* block = static_cast<C*>(malloc(size * sizeof(C)));
+    *result = block;
+    if (block == nullptr)
+        return false;
+    block[0] = 0;
+    if (ExpandInto(path, block, size) == 0)
+        block[0] = 0;
+    block[size - 1] = 0;
+    int length = Normalise(block);
+    C* shrunk = static_cast<C*>(realloc(block, (static_cast<size_t>(length) + 1) * sizeof(C)));
+    if (shrunk == nullptr) {
+        free(block);
+        *result = nullptr;
+        return false;
+    }
+    *result = shrunk;
+    return true;
+}
+
+}  // namespace
+
+bool ExpandPathA(const char* path, char** result) { return Expand(path, result); }
+bool ExpandPathW(const wchar_t* path, wchar_t** result) { return Expand(path, result); }
+int NormalisePathA(char* path) { return Normalise(path); }
+int NormalisePathW(wchar_t* path) { return Normalise(path); }
