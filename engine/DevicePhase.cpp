@@ -103,7 +103,9 @@ bool FindDeviceKeys(zqCleanScript& script)
         if (!entry.Assign(device->Get()) || entry.buffer == nullptr)
             continue;  // not convertible, or empty
         char* separator = strchr(entry.buffer, '\\');
-        if (separator == nullptr)
+        // Without an enumerator the Enum key itself would be searched, and the enumerators
+        // below it taken for devices: a stray "\\" line would remove them all.
+        if (separator == nullptr || separator == entry.buffer)
             continue;
         *separator = 0;
         const char* enumerator = entry.buffer;

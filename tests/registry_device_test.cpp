@@ -171,11 +171,13 @@ TEST_F(DeviceTest, EmptyRestTakesTheWholeEnumeratorButNotItsNamesake)
 TEST_F(DeviceTest, NothingToFind)
 {
     for (const auto& entries : std::vector<std::vector<std::wstring>>{
-             {}, {L"ZQTESTENUM\\NOSUCH", L"ZQTESTENUM", L"", L"ZQNOENUM\\"}}) {
+             {}, {L"ZQTESTENUM\\NOSUCH", L"ZQTESTENUM", L"", L"ZQNOENUM\\",
+              // no enumerator: never the enumerators themselves
+              L"\\ZQTESTENUM", L"\\"}}) {
         DeleteFileW(logPath.c_str());
         zqCleanScript script;
         AddEntries(script.devices, entries);
-        EXPECT_FALSE(FindDeviceKeys(script));
+        ASSERT_FALSE(FindDeviceKeys(script));  // and so nothing to delete below
         EXPECT_EQ(script.deviceKeys.count, 0);
         DevicePhase(script);
         std::vector<std::string> expected = {"[TS]\tFind enumerated devices to delete",
@@ -184,6 +186,8 @@ TEST_F(DeviceTest, NothingToFind)
     }
     EXPECT_TRUE(Present(a1In1 + L"\\Control"));
     EXPECT_EQ(SubkeyCount(HKEY_LOCAL_MACHINE, kEnum + L"ZQTESTENUM"), 4);
+    EXPECT_TRUE(Present(kEnum + L"ZQTESTENUM2\\ZQDEV_A1\\0000"));
+    EXPECT_TRUE(Present(kEnum + L"ROOT"));
 }
 
 TEST_F(DeviceTest, StopRequestEndsTheLoopAfterTheKeyInHand)
