@@ -26,13 +26,11 @@ ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
     StdioFile file(_wfopen(path, L"rb"));
     if (!file.Valid())
         return ReadResult::NotOpened;
-    if (_fseeki64(file.Get(), 0, SEEK_END) != 0)
+    if (fseek(file.Get(), 0, SEEK_END) != 0)
         return ReadResult::NoText;
-    __int64 size = _ftelli64(file.Get());
-    // A size that cannot be held in memory: the file is not looked at.
-    if (size < 0 || static_cast<unsigned __int64>(size) >= static_cast<size_t>(-1) / 2)
-        return ReadResult::NoText;
-    if (_fseeki64(file.Get(), 0, SEEK_SET) != 0)
+    // -1 for a file beyond 2 GB: such a text is not looked at.
+    long size = ftell(file.Get());
+    if (size < 0 || fseek(file.Get(), 0, SEEK_SET) != 0)
         return ReadResult::NoText;
     text->Reset(malloc(static_cast<size_t>(size) + 1));
     if (!text->Valid())
