@@ -13,6 +13,7 @@ bool FolderPhase(zqCleanScript& script);
 bool RegistryPhase(zqCleanScript& script);
 void DevicePhase(zqCleanScript& script);
 
-// The driver-install library's log callback: one unstamped run-log line per event.
-void __stdcall DifxLogCallback(int eventType, unsigned long errorCode, const wchar_t* description,
-                               void* context);
+// The driver-install library's log callback (__cdecl, as the library calls it): one unstamped
+// run-log line per event.
+void __cdecl DifxLogCallback(int eventType, unsigned long errorCode, const wchar_t* description,
+                             void* context);
