@@ -71,12 +71,14 @@ int CountOf(const std::vector<std::wstring>& list, const std::wstring& text)
     return n;
 }
 
+#ifdef _WIN64
 std::wstring Expanded(const wchar_t* text)
 {
     wchar_t buffer[1024];
     ExpandEnvironmentStringsW(text, buffer, 1024);
     return buffer;
 }
+#endif
 
 class CleaningRun : public ::testing::Test {
 protected:
