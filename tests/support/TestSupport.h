@@ -18,7 +18,7 @@ bool PathExists(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
-// The run log split into lines (CRLF or LF), with every "[yyyy/mm/dd hh:mm:ss,mmm]" stamp
+// The run log split into lines (CRLF or LF; a final line end adds no empty line), with every "[yyyy/mm/dd hh:mm:ss,mmm]" stamp
 // replaced by "[TS]". A stamp that is not well-formed stays as it is, so the comparison fails.
 std::vector<std::string> MaskedLogLines(const std::string& text);
 
