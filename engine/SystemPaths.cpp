@@ -61,7 +61,10 @@ bool ContainsIgnoringCase(const zqList<zqWString>& list, const wchar_t* text)
 void AppendCopy(zqList<zqWString>& list, const wchar_t* text)
 {
     zqWString* entry = new zqWString();
-    entry->Assign(text);
+    if (!entry->Assign(text)) {
+        delete entry;  // the entry is lost; the seed goes on
+        return;
+    }
     list.AppendOwned(entry);
 }
 

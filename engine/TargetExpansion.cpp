@@ -17,6 +17,17 @@ const wchar_t* TextOf(const zqList<zqWString>& list, int index)
     return entry != nullptr ? entry->Get() : L"";
 }
 
+// A copy that cannot be made loses the entry; the expansion goes on.
+void AppendCopy(zqList<zqWString>& list, const wchar_t* text)
+{
+    zqWString* entry = new zqWString();
+    if (!entry->Assign(text)) {
+        delete entry;
+        return;
+    }
+    list.AppendOwned(entry);
+}
+
 #ifdef _WIN64
 bool StartsWithIgnoringCase(const wchar_t* path, const wchar_t* prefix)
 {
@@ -33,11 +44,8 @@ void CollectTwins(const SystemPaths& paths, const zqList<zqWString>& source,
     wchar_t twin[260];
     for (int i = 0; i < source.count; ++i) {
         const wchar_t* text = TextOf(source, i);
-        if (text[0] != 0 && TwinPath(paths, text, twin)) {
-            zqWString* entry = new zqWString();
-            entry->Assign(twin);
-            twins.AppendOwned(entry);
-        }
+        if (text[0] != 0 && TwinPath(paths, text, twin))
+            AppendCopy(twins, twin);
     }
 }
 
@@ -97,9 +105,7 @@ void AppendUnique(zqList<zqWString>& list, const wchar_t* text)
     for (int i = 0; i < list.count; ++i)
         if (wcscmp(TextOf(list, i), text) == 0)
             return;
-    zqWString* entry = new zqWString();
-    entry->Assign(text);
-    list.AppendOwned(entry);
+    AppendCopy(list, text);
 }
 
 void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths)
@@ -133,9 +139,7 @@ bool ExpandMaskedFiles(zqCleanScript& script)
             free(expanded);
             if (count > 0 && found != nullptr) {
                 for (int i = 0; i < count; ++i) {
-                    zqWString* entry = new zqWString();
-                    entry->Assign(found[i]);
-                    script.files.AppendOwned(entry);
+                    AppendCopy(script.files, found[i]);
                     free(found[i]);
                 }
             }

@@ -364,6 +364,27 @@ TEST_F(CleaningRun, StartedFromAFolderToDeleteIsRefused)
     EXPECT_FALSE(PathExists(wd));
 }
 
+// "<script>.srvc" must fit 259 characters; a longer name is not cut to some other file's name
+// but taken as no script at all.
+TEST_F(CleaningRun, ScriptPathWithNoRoomForTheSuffixIsNotRead)
+{
+    std::wstring keep = root + L"\\keep";
+    for (size_t length : {254u, 255u}) {
+        CreateDirectoryW(keep.c_str(), nullptr);
+        // root (13) + one separator + name + "\\zqclean.ini" (12)
+        std::wstring dir = root + L"\\" + std::wstring(length - 26, L's');
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+        ASSERT_EQ(dir.size() + 12, length);
+        RunOutcome run = RunWithScript(dir, "[folders]\n" + Narrow(keep) + "\n", L"", "longpath");
+        ASSERT_FALSE(run.lines.empty());
+        EXPECT_EQ(run.lines.front(), Ininame(dir));
+        std::vector<std::string> span = LogSpan(run.lines, "[TS]\tDelete folders(", 1);
+        EXPECT_EQ(span, Lines({length == 254 ? "[TS]\tDelete folders(1):" : "[TS]\tDelete folders(0):"}));
+        EXPECT_EQ(PathExists(keep), length == 255);
+        RemoveTree(dir);
+    }
+}
+
 TEST_F(CleaningRun, NoStatusBlockRunsOnEmptyLists)
 {
     ScopedPath path(p1.c_str());
