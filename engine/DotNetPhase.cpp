@@ -21,9 +21,13 @@ bool DotNetPhase(zqCleanScript& script, const wchar_t* workDir)
         // The tool's path is quoted, since the launcher's folder may hold blanks; the assembly
         // name is passed as written.
         wchar_t commandLine[260];
-        FormatW(commandLine, 260, L"\"%s\\gacutil.exe\" /u %s /silent", workDir, assembly);
-        DWORD exitCode = RunProcessAndWait(commandLine);
-        DWORD error = GetLastError();
+        DWORD exitCode = 0xFFFFFFFF;
+        DWORD error = ERROR_FILENAME_EXCED_RANGE;
+        // A cut command line could name another assembly (a shorter name): it is not run.
+        if (FormatW(commandLine, 260, L"\"%s\\gacutil.exe\" /u %s /silent", workDir, assembly) >= 0) {
+            exitCode = RunProcessAndWait(commandLine);
+            error = GetLastError();
+        }
         if (exitCode == 0) {
             WriteLog(0, "OK\n");
             ++removed;

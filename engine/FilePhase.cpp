@@ -81,9 +81,10 @@ bool FilePhase(zqCleanScript& script)
             if (last.length > 0 && _wcsicmp(path, last.Get()) == 0)
                 continue;
             if (activeX) {
+                // A cut command line would name another file: the control is then only deleted.
                 wchar_t commandLine[260];
-                FormatW(commandLine, 260, L"regsvr32.exe /S /U \"%s\"", path);
-                RunProcessAndWait(commandLine);
+                if (FormatW(commandLine, 260, L"regsvr32.exe /S /U \"%s\"", path) >= 0)
+                    RunProcessAndWait(commandLine);
             }
             if (DeleteOneFile(path))
                 ++deleted;

@@ -187,6 +187,29 @@ TEST_F(CleaningRun, FailedToolsAndMissingToolAreReported)
     EXPECT_EQ(span[2], "[TS]\t0 .NET dlls are deleted.");
 }
 
+// A command line that does not fit its 260 units is not run cut: a shorter assembly name
+// could be another assembly.
+TEST_F(CleaningRun, AssemblyCommandThatDoesNotFitIsNotRun)
+{
+    std::wstring work = root + L"\\work";
+    CreateDirectoryW(work.c_str(), nullptr);
+    ASSERT_TRUE(CopyStandIn(L"gacutil", work + L"\\gacutil.exe"));
+    std::string fixed = "\"" + Narrow(work) + "\\gacutil.exe\" /u  /silent";
+    std::string fits(259 - fixed.size(), 'a');
+    std::string tooLong(260 - fixed.size(), 'b');
+    RunOutcome run = RunWithScript(scriptDir, "[.NET]\n" + fits + "\n" + tooLong + "\n", work, "longcmd");
+    std::vector<std::string> want = Lines({
+        "[TS]\tDelete .NET dlls from GAC(2):",
+        fits + "...OK",
+        tooLong + "...FAILED. Error: 206(-1)",
+        "[TS]\t1 .NET dlls are deleted.",
+    });
+    EXPECT_EQ(LogSpan(run.lines, "[TS]\tDelete .NET dlls from GAC(", want.size()), want);
+    std::vector<std::string> args = ArgsLines(work + L"\\gacutil.args");
+    ASSERT_EQ(args.size(), 1u);
+    EXPECT_EQ(args[0].size(), 259u);
+}
+
 TEST_F(CleaningRun, LockedFileIsScheduledAndCountedAgainAfterAnotherCopy)
 {
     // Search order: p1, p2, the drivers entry, then p1 again spelled in another case (an extra
@@ -214,6 +237,7 @@ TEST_F(CleaningRun, LockedFileIsScheduledAndCountedAgainAfterAnotherCopy)
     KernelHandle thread(pi.hThread);
     ASSERT_EQ(WaitForSingleObject(ready.Get(), 30000), WAIT_OBJECT_0);
 
+    std::vector<std::wstring> before = PendingRenames();
     std::string r = Narrow(root);
     RunOutcome run = RunWithScript(scriptDir,
         "[files]\nzqrun_locked.txt\n" + r + "\\p1\\zqrun_locked.txt\n[exfolders]\n" + Narrow(p1Other) + "\n",
@@ -233,8 +257,9 @@ TEST_F(CleaningRun, LockedFileIsScheduledAndCountedAgainAfterAnotherCopy)
     });
     EXPECT_EQ(LogSpan(run.lines, "[TS]\tDelete files(", want.size()), want);
     // Entries accumulate across runs: look for this run's own.
-    EXPECT_GE(CountOf(pending, L"\\??\\" + locked), 2) << "pending entries: " << pending.size();
-    EXPECT_GE(CountOf(pending, L"\\??\\" + p1Other + L"\\zqrun_locked.txt"), 1);
+    EXPECT_EQ(CountOf(pending, L"\\??\\" + locked), CountOf(before, L"\\??\\" + locked) + 2);
+    std::wstring other = L"\\??\\" + p1Other + L"\\zqrun_locked.txt";
+    EXPECT_EQ(CountOf(pending, other), CountOf(before, other) + 1);
     EXPECT_TRUE(PathExists(locked));
     EXPECT_FALSE(PathExists(p2 + L"\\zqrun_locked.txt"));
     DeleteFileW(locked.c_str());
@@ -288,6 +313,28 @@ TEST_F(ActiveXRun, ControlIsUnregisteredBeforeEachCopyIsDeleted)
     EXPECT_EQ(ArgsLines(args), Lines({"regsvr32.exe /S /U \"" + r + "\\p1\\zqrun_ctl.OCX\"",
                                       "regsvr32.exe /S /U \"" + r + "\\p2\\zqrun_ctl.OCX\""}));
     EXPECT_EQ(watcher.targetPresent, Lines({"present", "present"}));
+}
+
+TEST_F(ActiveXRun, ControlWhoseCommandDoesNotFitIsOnlyDeleted)
+{
+    // "regsvr32.exe /S /U \"" (20), the path, the closing quote: 259 units at most.
+    std::wstring dir = root + L"\\" + std::wstring(238 - root.size() - 1 - 9, L'd');
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    std::wstring fits = dir + L"\\ctl1.ocx";
+    std::wstring tooLong = dir + L"\\ctl12.ocx";
+    ASSERT_EQ(fits.size(), 238u);
+    WriteFileBytes(fits, "x");
+    WriteFileBytes(tooLong, "x");
+    RunOutcome run = RunWithScript(scriptDir, "[files]\n" + Narrow(fits) + "\n" + Narrow(tooLong) + "\n", L"",
+                                   "longocx");
+    std::vector<std::string> want = Lines({
+        "[TS]\tDelete files(2):",
+        Narrow(fits) + "...OK",
+        Narrow(tooLong) + "...OK",
+        "[TS]\t2 files are deleted.",
+    });
+    EXPECT_EQ(LogSpan(run.lines, "[TS]\tDelete files(", want.size()), want);
+    EXPECT_EQ(ArgsLines(args), Lines({"regsvr32.exe /S /U \"" + Narrow(fits) + "\""}));
 }
 
 TEST_F(ActiveXRun, StopDuringTheFilePhaseKeepsItsCountLine)
