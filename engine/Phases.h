@@ -10,6 +10,8 @@ bool DriverServicePhase(zqCleanScript& script);
 bool FilePhase(zqCleanScript& script);
 bool DotNetPhase(zqCleanScript& script, const wchar_t* workDir);
 bool FolderPhase(zqCleanScript& script);
+// A drive root, a share root or the Windows folder: the folder phase never deletes these.
+bool IsProtectedFolder(const wchar_t* path);
 bool RegistryPhase(zqCleanScript& script);
 void DevicePhase(zqCleanScript& script);
 
