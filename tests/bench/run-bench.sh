@@ -1,0 +1,172 @@
+#!/bin/bash
+# Times a cleaning run of a large product (about 20,000 registry keys, 14,000 files, 2,000
+# INF files to scan) against the plainest Win32 program doing the same removals and against
+# an administrator's cmd script, whole-process, in a scratch prefix of the build tree.
+#
+#   tests/bench/run-bench.sh BUILD_DIR
+#
+# BUILD_DIR is a 64-bit build (zqclean64.exe, bench/bench_*.exe). Environment:
+#   REPS=3            repetitions per contender (the median is reported)
+#   CMD_REPS=REPS     repetitions of the cmd script (about 1.5 minutes each)
+#   CONTENDERS="zqclean inproc baseline cmd"
+#   SAVE_WAIT=1       before each timed run, wait for the wineserver's periodic registry
+#                     save of the seeded keys, so that it does not fall into the run
+#   KEEP_PREFIX=0     1 keeps BUILD_DIR/benchprefix (1.3 GB) afterwards
+# Every run is verified afterwards (nothing targeted left, everything else kept); a run that
+# fails the check is marked and left out of the median.
+set -u
+if [ $# -lt 1 ] || [ ! -d "$1" ]; then
+    echo "usage: $0 BUILD_DIR" >&2
+    exit 2
+fi
+build=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/../.." && pwd)
+reps=${REPS:-3}
+cmdReps=${CMD_REPS:-$reps}
+contenders=${CONTENDERS:-zqclean inproc baseline cmd}
+prefix=$build/benchprefix
+results=$build/bench-results
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine64=/usr/lib/wine/wine64
+[ -x "$wine64" ] || wine64=$(command -v wine64 || echo wine)
+
+for exe in zqclean64.exe bench/bench_seed.exe bench/bench_baseline.exe; do
+    [ -f "$build/$exe" ] || { echo "missing $build/$exe (build the 64-bit tree first)" >&2; exit 2; }
+done
+case " $contenders " in
+*" inproc "*) [ -f "$build/bench/bench_inproc.exe" ] || contenders=${contenders/inproc/} ;;
+esac
+
+stopPrefix() {
+    bash "$src/tests/wineprefix.sh" stop "$prefix" >/dev/null 2>&1
+    [ "${KEEP_PREFIX:-0}" = 1 ] || rm -rf "$prefix"
+}
+trap stopPrefix EXIT
+trap 'exit 130' INT TERM HUP
+
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+bash "$src/tests/wineprefix.sh" start "$prefix" "$build" || exit 1
+work=$prefix/drive_c/zqbench/work
+mkdir -p "$work" "$results"
+cp "$build/zqclean64.exe" "$src/tests/bench/clean.cmd" "$work/"
+workWin='C:\zqbench\work'
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+
+seed() {
+    (cd "$work" && wine 'X:\bench\bench_seed.exe' seed "$workWin") >"$results/seed.out" 2>&1 || {
+        echo "seeding failed:"; cat "$results/seed.out"; return 1; }
+    if [ "${SAVE_WAIT:-1}" = 1 ]; then
+        # The wineserver writes changed registry branches every 30 s; wait for the save of
+        # the seeded keys, then the timed run has the next 30 s to itself.
+        local mark=$(now) i
+        for i in $(seq 1 80); do
+            local sys=$(stat -c %.9Y "$prefix/system.reg") usr=$(stat -c %.9Y "$prefix/user.reg")
+            if awk -v m="$mark" -v s="$sys" -v u="$usr" 'BEGIN { exit !(s > m && u > m) }'; then
+                sleep 0.5
+                return 0
+            fi
+            sleep 0.5
+        done
+    fi
+    return 0
+}
+
+verify() {
+    (cd "$work" && wine 'X:\bench\bench_seed.exe' verify clean) 2>&1
+}
+
+# run NAME REP: seeds, times the contender's whole process, verifies; appends to the tables.
+declare -A times status
+run() {
+    local name=$1 rep=$2 t0 t1 rc out check
+    seed || return 1
+    rm -f "$prefix/drive_c/zqclean.log"
+    case $name in
+    zqclean)
+        t0=$(now); (cd "$work" && wine 'C:\zqbench\work\zqclean64.exe' -s) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
+        [ "$rc" = 255 ] || echo "  zqclean64 exit code $rc (a completed run gives 255, i.e. -1)"
+        cp "$prefix/drive_c/zqclean.log" "$results/zqclean-$rep.log" 2>/dev/null ;;
+    inproc)
+        t0=$(now); (cd "$work" && wine 'X:\bench\bench_inproc.exe' "$workWin") >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
+        cp "$prefix/drive_c/zqclean.log" "$results/inproc-$rep.log" 2>/dev/null ;;
+    baseline)
+        t0=$(now); (cd "$work" && wine 'X:\bench\bench_baseline.exe') >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now) ;;
+    cmd)
+        t0=$(now); (cd "$work" && "$wine64" cmd /c clean.cmd) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now) ;;
+    esac
+    check=$(verify)
+    local verified=$? secs=$(elapsed "$t0" "$t1")
+    if [ "$verified" = 0 ]; then
+        times[$name]="${times[$name]:-} $secs"
+    else
+        status[$name]="${status[$name]:-}FAIL(rep $rep) "
+        secs="$secs!"
+    fi
+    printf '  %-9s rep %d: %8s s   %s\n' "$name" "$rep" "$secs" "$check"
+    [ -s "$results/$name-$rep.out" ] && sed 's/^/      /' "$results/$name-$rep.out" | head -5
+    return 0
+}
+
+median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+for rep in $(seq 1 "$reps"); do
+    echo "repetition $rep (load $(cut -d' ' -f1-3 /proc/loadavg))"
+    for name in $contenders; do
+        [ "$name" = cmd ] && [ "$rep" -gt "$cmdReps" ] && continue
+        run "$name" "$rep"
+    done
+done
+
+# Per-phase time of a cleaning run log: the time from each stamped line to the next one.
+phases() {
+    tr -d '\r' <"$1" | awk -F'\t' '/^\[[0-9][0-9][0-9][0-9]\/[0-9][0-9]\/[0-9][0-9] [0-9:]+,[0-9][0-9][0-9]\]/ {
+        split(substr($1, 13, 12), p, /[:,]/)
+        t = p[1] * 3600 + p[2] * 60 + p[3] + p[4] / 1000
+        if (have) printf "    %7.3f s  %s\n", t - last, text
+        text = $2; last = t; have = 1
+    }'
+}
+
+echo
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+printf '%-26s %-28s %8s\n' "contender (whole process)" "runs (s)" "median"
+declare -A med
+for name in $contenders; do
+    case $name in
+    zqclean) label="zqclean64.exe -s" ;;
+    inproc) label="RunCleaning in-process" ;;
+    baseline) label="bench_baseline.exe" ;;
+    cmd) label="clean.cmd (wine64 cmd)" ;;
+    esac
+    med[$name]=$(echo "${times[$name]:-}" | median)
+    printf '%-26s %-28s %8s %s\n' "$label" "${times[$name]:-}" "${med[$name]}" "${status[$name]:-}"
+done
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2f", a / b }'; }
+echo
+[ -n "${med[zqclean]:-}" ] && [ -n "${med[baseline]:-}" ] &&
+    echo "ratio zqclean64 / baseline (medians): $(ratio "${med[zqclean]}" "${med[baseline]}")   (goal: at most 1.25)"
+[ -n "${med[inproc]:-}" ] && [ -n "${med[baseline]:-}" ] &&
+    echo "ratio in-process run / baseline:      $(ratio "${med[inproc]}" "${med[baseline]}")"
+[ -n "${med[cmd]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
+    echo "ratio cmd script / zqclean64:         $(ratio "${med[cmd]}" "${med[zqclean]}")"
+for rep in $(seq "$reps" -1 1); do
+    if [ -f "$results/zqclean-$rep.log" ]; then
+        echo
+        echo "zqclean64 phases (repetition $rep, from the run log's stamps):"
+        phases "$results/zqclean-$rep.log"
+        break
+    fi
+done
+for rep in $(seq "$reps" -1 1); do
+    if [ -f "$results/baseline-$rep.out" ]; then
+        echo
+        echo "baseline phases (repetition $rep): $(grep 'seconds' "$results/baseline-$rep.out")"
+        break
+    fi
+done
+echo
+echo "logs and outputs: $results"
+exit 0
