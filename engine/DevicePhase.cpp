@@ -1,4 +1,184 @@
-// Placeholder until the device removal lands.
-#include "engine/Phases.h"
+// The [devices] entries, "ENUMERATOR\REST": the device keys below the enumerator whose
+// identifier begins with REST, and their device interface keys in every interface class.
+#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
 
-void DevicePhase(zqCleanScript&) {}
+#include "engine/DeviceKeys.h"
+#include "engine/Phases.h"
+#include "engine/StopSignal.h"
+#include "foundation/Handles.h"
+#include "foundation/zqList.h"
+#include "foundation/zqString.h"
+#include "launcher/RunLog.h"
+#include "registry/RegistryPrimitives.h"
+#include "script/CleanScript.h"
+
+namespace {
+
+const char kDeviceClasses[] = "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses";
+
+struct SubkeyNames {
+    char** names = nullptr;
+    int count = 0;
+
+    explicit SubkeyNames(const char* path) { count = ListSubkeyNamesA(path, &names); }
+    ~SubkeyNames()
+    {
+        for (int i = 0; i < count; ++i)
+            free(names[i]);
+        free(names);
+    }
+    SubkeyNames(const SubkeyNames&) = delete;
+    SubkeyNames& operator=(const SubkeyNames&) = delete;
+};
+
+char AsciiUpper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+void UpperCase(char* text)
+{
+    for (; *text != 0; ++text)
+        *text = AsciiUpper(*text);
+}
+
+// Whether name, upper-cased, begins with the upper-case prefix.
+bool BeginsWith(const char* name, const char* prefix, size_t prefixLength)
+{
+    for (size_t i = 0; i < prefixLength; ++i) {
+        if (name[i] == 0 || AsciiUpper(name[i]) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+// Per interface class that has interface keys: element 0 is the class key path, the others
+// the names of its interface keys.
+void ReadInterfaceClasses(zqList<zqList<zqString>>& classes)
+{
+    SubkeyNames classNames(kDeviceClasses);
+    for (int i = 0; i < classNames.count; ++i) {
+        char classPath[256];
+        // A cut path would name another class key.
+        if (FormatA(classPath, sizeof classPath, "%s\\%s", kDeviceClasses,
+                    classNames.names[i]) < 0)
+            continue;
+        SubkeyNames interfaces(classPath);
+        if (interfaces.count == 0)
+            continue;
+        zqList<zqString>* list = new zqList<zqString>;
+        zqString text;
+        text.Assign(classPath);
+        list->Append(text);
+        for (int k = 0; k < interfaces.count; ++k) {
+            text.Assign(interfaces.names[k]);
+            list->Append(text);
+        }
+        classes.AppendOwned(list);
+    }
+}
+
+void AppendKey(zqCleanScript& script, const char* keyPath)
+{
+    zqString key;
+    key.Assign(keyPath);
+    script.deviceKeys.Append(key);
+}
+
+}  // namespace
+
+bool FindDeviceKeys(zqCleanScript& script)
+{
+    zqList<zqList<zqString>> classes;
+    ReadInterfaceClasses(classes);
+
+    bool found = false;
+    for (int i = 0; i < script.devices.count; ++i) {
+        const zqWString* device = script.devices.At(i);
+        if (device == nullptr)
+            continue;
+        zqString entry;
+        if (!entry.Assign(device->Get()) || entry.buffer == nullptr)
+            continue;  // not convertible, or empty
+        char* separator = strchr(entry.buffer, '\\');
+        if (separator == nullptr)
+            continue;
+        *separator = 0;
+        const char* enumerator = entry.buffer;
+        char* rest = separator + 1;
+        UpperCase(rest);
+        size_t restLength = strlen(rest);
+
+        // Cut paths and patterns would name other keys; such an entry finds nothing there.
+        char enumeratorPath[256];
+        if (FormatA(enumeratorPath, sizeof enumeratorPath, "SYSTEM\\CurrentControlSet\\Enum\\%s",
+                    enumerator) >= 0) {
+            SubkeyNames deviceNames(enumeratorPath);
+            for (int k = 0; k < deviceNames.count; ++k) {
+                const char* name = deviceNames.names[k];
+                if (!BeginsWith(name, rest, restLength))
+                    continue;
+                char keyPath[512];
+                if (FormatA(keyPath, sizeof keyPath, "%s\\%s", enumeratorPath, name) < 0)
+                    continue;
+                AppendKey(script, keyPath);
+                found = true;
+            }
+        }
+
+        if (classes.count == 0)
+            continue;
+        char pattern[256];
+        if (FormatA(pattern, sizeof pattern, "##?#%s#%s", enumerator, rest) < 0)
+            continue;
+        UpperCase(pattern);
+        size_t patternLength = strlen(pattern);
+        for (int c = 0; c < classes.count; ++c) {
+            const zqList<zqString>* list = classes.At(c);
+            const char* classPath = list->At(0)->Get();
+            for (int k = 1; k < list->count; ++k) {
+                const char* name = list->At(k)->Get();
+                if (!BeginsWith(name, pattern, patternLength))
+                    continue;
+                char keyPath[1024];
+                if (FormatA(keyPath, sizeof keyPath, "%s\\%s", classPath, name) < 0)
+                    continue;
+                AppendKey(script, keyPath);
+                found = true;
+            }
+        }
+    }
+    return found;
+}
+
+void DevicePhase(zqCleanScript& script)
+{
+    WriteLog(1, "Find enumerated devices to delete\n");
+    if (!FindDeviceKeys(script)) {
+        WriteLog(1, "No enumerated devices found.\n");
+        return;
+    }
+    int deleted = 0;
+    for (int i = 0; i < script.deviceKeys.count; ++i) {
+        const zqString* keyPath = script.deviceKeys.At(i);
+        if (keyPath == nullptr)
+            continue;
+        WriteLog(0, "%s...", keyPath->Get());
+        RegKey key;
+        LONG result = RegOpenKeyA(HKEY_LOCAL_MACHINE, keyPath->Get(), key.Put());
+        if (result != ERROR_SUCCESS) {
+            WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(result));
+        } else if (DeleteKeyTreeA(HKEY_LOCAL_MACHINE, keyPath->Get(), &key.handle)) {
+            WriteLog(0, "OK\n");
+            ++deleted;
+        } else {
+            DWORD error = GetLastError();
+            WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(error));
+        }
+        if (StopRequested())
+            break;
+    }
+    WriteLog(1, "%i enumerated devices are deleted.\n", deleted);
+}

@@ -1,4 +1,54 @@
-// Placeholder until the driver service removal lands.
-#include "engine/Phases.h"
+// Driver service removal: the service key of every [drivers] entry, with all below it.
+#include <windows.h>
+#include <wchar.h>
 
-bool DriverServicePhase(zqCleanScript&) { return true; }
+#include "engine/Phases.h"
+#include "engine/StopSignal.h"
+#include "foundation/Handles.h"
+#include "foundation/zqString.h"
+#include "launcher/RunLog.h"
+#include "registry/RegistryPrimitives.h"
+#include "script/CleanScript.h"
+
+namespace {
+
+// A name that is empty or made of separators alone would address the services key itself.
+bool IsServiceName(const wchar_t* name)
+{
+    return name[wcsspn(name, L"\\")] != 0;
+}
+
+}  // namespace
+
+bool DriverServicePhase(zqCleanScript& script)
+{
+    WriteLog(1, "Delete driver services(%i):\n", script.drivers.count);
+
+    int deleted = 0;
+    zqWString keyPath;
+    for (int i = 0; i < script.drivers.count; ++i) {
+        const wchar_t* name = script.drivers.At(i)->Get();
+        if (!IsServiceName(name))
+            continue;
+        keyPath.Assign(L"SYSTEM\\CurrentControlSet\\Services\\");
+        keyPath.Append(name);
+        {
+            RegKey key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.Get(), 0, KEY_READ, key.Put()) !=
+                ERROR_SUCCESS)
+                continue;
+        }
+        WriteLog(0, "%S...", keyPath.Get());
+        if (DeleteKeyTreeW(HKEY_LOCAL_MACHINE, keyPath.Get())) {
+            WriteLog(0, "OK\n");
+            ++deleted;
+        } else {
+            WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(GetLastError()));
+        }
+    }
+
+    if (StopRequested())
+        return false;
+    WriteLog(1, "%i driver services are deleted.\n", deleted);
+    return true;
+}

@@ -1,4 +1,130 @@
-// Placeholder until the INF removal lands.
-#include "engine/Phases.h"
+// INF removal: every INF file of the system INF folder whose text names one of the [infs]
+// or [drivers] entries is deleted, with its precompiled .pnf companion.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
-bool InfPhase(zqCleanScript&) { return true; }
+#include "engine/FileSystem.h"
+#include "engine/Phases.h"
+#include "engine/StopSignal.h"
+#include "foundation/Handles.h"
+#include "foundation/PathSplit.h"
+#include "foundation/zqList.h"
+#include "foundation/zqString.h"
+#include "launcher/RunLog.h"
+#include "script/CleanScript.h"
+#include "script/ExpandPath.h"
+
+namespace {
+
+enum class ReadResult { NotOpened, NoText, Text };
+
+// The whole file as one zero-terminated narrow text in a malloc block.
+ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
+{
+    StdioFile file(_wfopen(path, L"rb"));
+    if (!file.Valid())
+        return ReadResult::NotOpened;
+    if (_fseeki64(file.Get(), 0, SEEK_END) != 0)
+        return ReadResult::NoText;
+    __int64 size = _ftelli64(file.Get());
+    // A size that cannot be held in memory: the file is not looked at.
+    if (size < 0 || static_cast<unsigned __int64>(size) >= static_cast<size_t>(-1) / 2)
+        return ReadResult::NoText;
+    if (_fseeki64(file.Get(), 0, SEEK_SET) != 0)
+        return ReadResult::NoText;
+    text->Reset(malloc(static_cast<size_t>(size) + 1));
+    if (!text->Valid())
+        return ReadResult::NoText;
+    char* bytes = static_cast<char*>(text->Get());
+    size_t got = fread(bytes, 1, static_cast<size_t>(size), file.Get());
+    bytes[got] = 0;
+    return ReadResult::Text;
+}
+
+// Deleted now or scheduled for the next restart.
+bool RemoveOrSchedule(const wchar_t* path)
+{
+    return DeleteFileW(path) || MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+// The texts looked for, narrowed once: the [infs] entries, then the [drivers] entries. A text
+// that is empty (an entry that cannot be narrowed) would match every file and is left out.
+void CollectNeedles(zqCleanScript& script, zqList<zqString>* needles)
+{
+    zqList<zqWString>* sources[2] = {&script.infs, &script.drivers};
+    for (zqList<zqWString>* source : sources) {
+        for (int i = 0; i < source->count; ++i) {
+            zqString* needle = new zqString();
+            if (!needle->Assign(source->At(i)->Get()) || needle->length == 0) {
+                delete needle;
+                continue;
+            }
+            needles->AppendOwned(needle);
+        }
+    }
+}
+
+bool IsSelected(const char* text, const zqList<zqString>& needles)
+{
+    for (int i = 0; i < needles.count; ++i)
+        if (strstr(text, needles.At(i)->Get()) != nullptr)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+bool InfPhase(zqCleanScript& script)
+{
+    WriteLog(1, "Delete infs:\n");
+
+    wchar_t** paths = nullptr;
+    int count = 0;
+    wchar_t* folder = nullptr;
+    if (ExpandPathW(L"%SystemRoot%\\inf", &folder)) {
+        count = FindFilesByMask(folder, L"*.inf", &paths, 0);
+        free(folder);
+    }
+
+    zqList<zqString> needles;
+    CollectNeedles(script, &needles);
+
+    int deleted = 0;
+    int next = 0;
+    for (; next < count; ++next) {
+        HeapBlock path(paths[next]);
+        HeapBlock text;
+        ReadResult read = ReadWholeFile(paths[next], &text);
+        if (read == ReadResult::NotOpened)
+            continue;
+        if (read == ReadResult::Text && IsSelected(static_cast<const char*>(text.Get()), needles)) {
+            const wchar_t* infPath = paths[next];
+            WriteLog(0, "%S...", infPath);
+            bool removed = RemoveOrSchedule(infPath);
+            wchar_t companion[260];
+            if (wcslen(infPath) < 260 && ReplaceExtension(companion, infPath, L"pnf"))
+                RemoveOrSchedule(companion);
+            DWORD error = GetLastError();
+            if (removed) {
+                WriteLog(0, "OK\n");
+                ++deleted;
+            } else {
+                WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(error));
+            }
+        }
+        text.Close();
+        path.Close();
+        if (StopRequested()) {
+            ++next;
+            break;
+        }
+    }
+    for (; next < count; ++next)  // the paths a stop request left unvisited
+        free(paths[next]);
+    free(paths);
+
+    WriteLog(1, "%i inf files are deleted\n", deleted);
+    return !StopRequested();
+}

@@ -1,5 +1,33 @@
 #include "script/CleanScript.h"
 
+#include <ctype.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <new>
+
+#include "foundation/Handles.h"
+#include "script/ExpandPath.h"
+#include "script/LineRules.h"
+
+namespace {
+
+const char kExcludeFoldersKey[] = "excludefolders";
+const int kExcludeFoldersKeyLength = 14;
+const int kExcludeFoldersDigit = 15;  // the key, one separator, then the digit
+
+// A new entry string that cannot be had is dropped like an entry the list cannot take.
+void AppendEntry(zqList<zqWString>& list, const char* text)
+{
+    zqWString* entry = new (std::nothrow) zqWString;
+    if (entry == nullptr)
+        return;
+    entry->Assign(text);
+    list.AppendOwned(entry);
+}
+
+}  // namespace
+
 zqCleanScript::~zqCleanScript()
 {
     Clear();
@@ -26,5 +54,53 @@ void zqCleanScript::Clear()
 
 void zqCleanScript::Read(FILE* stream)
 {
-    (void)stream;  // the reader lands with the script reader change
+    if (stream == nullptr)
+        return;
+    char line[kScriptLineBufferSize];
+    int length = 0;
+    ScriptSection section = SectionNone;
+    while (ReadScriptLine(stream, line, &length)) {
+        if (length == 0)
+            continue;
+        if (IsHeaderLine(line, length)) {
+            section = SectionFromHeader(line);
+            continue;
+        }
+        zqList<zqWString>* list = nullptr;
+        switch (section) {
+        case SectionNone:
+            break;
+        case SectionGeneral: {
+            char key[kExcludeFoldersKeyLength + 1] = {};
+            for (int i = 0; i < kExcludeFoldersKeyLength && i < length; ++i)
+                key[i] = static_cast<char>(tolower(static_cast<unsigned char>(line[i])));
+            // The separator after the key is not looked at; only the digit decides.
+            if (strcmp(key, kExcludeFoldersKey) == 0)
+                excludeFolders = length > kExcludeFoldersDigit && line[kExcludeFoldersDigit] == '1';
+            break;
+        }
+        case SectionFolders: {
+            char* equals = strchr(line, '=');
+            if (equals != nullptr)
+                *equals = 0;
+            char* expanded = nullptr;
+            ExpandPathA(line, &expanded);
+            HeapBlock block(expanded);
+            // Without memory for the expansion the entry stays, empty, and the run passes it over.
+            AppendEntry(folders, expanded != nullptr ? expanded : "");
+            break;
+        }
+        case SectionFiles: list = &files; break;
+        case SectionDevices: list = &devices; break;
+        case SectionExFolders: list = &exFolders; break;
+        case SectionDrivers: list = &drivers; break;
+        case SectionInfs: list = &infs; break;
+        case SectionRegistry: list = &registry; break;
+        case SectionMaskedFiles: list = &maskedFiles; break;
+        case SectionDrvPackages: list = &drvPackages; break;
+        case SectionDotNet: list = &dotNet; break;
+        }
+        if (list != nullptr)
+            AppendEntry(*list, line);
+    }
 }

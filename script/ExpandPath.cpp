@@ -44,25 +44,44 @@ DWORD ExpandInto(const wchar_t* path, wchar_t* target, DWORD size) { return Expa
 template <typename C>
 bool Expand(const C* path, C** result)
 {
-    if (result == nullptr)
+    if (result == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return false;
+    }
     static const C empty[1] = {0};
     if (path == nullptr)
         path = empty;
-    DWORD size = ExpandInto(path, nullptr, 0) + 1;
-    C* block = static_cast<C*>(malloc(size * sizeof(C)));
-    *result = block;
-    if (block == nullptr)
-        return false;
-    block[0] = 0;
-    if (ExpandInto(path, block, size) == 0)
-        block[0] = 0;
-    block[size - 1] = 0;
+    DWORD needed = ExpandInto(path, nullptr, 0);
+    // The environment may change between the size query and the expansion. A cut expansion
+    // would name some other folder (a parent, say), so it is never used: the expansion is
+    // repeated with the size the system asks for, and given up after a few tries.
+    for (int attempt = 0;; ++attempt) {
+        DWORD size = needed + 1;
+        C* block = static_cast<C*>(malloc(static_cast<size_t>(size) * sizeof(C)));
+        *result = block;
+        if (block == nullptr) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        DWORD got = ExpandInto(path, block, size);
+        if (got != 0 && got <= size)
+            break;
+        DWORD error = got == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
+        free(block);
+        *result = nullptr;
+        if (got == 0 || attempt == 2) {
+            SetLastError(error);
+            return false;
+        }
+        needed = got;
+    }
+    C* block = *result;
     int length = Normalise(block);
     C* shrunk = static_cast<C*>(realloc(block, (static_cast<size_t>(length) + 1) * sizeof(C)));
     if (shrunk == nullptr) {
         free(block);
         *result = nullptr;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
     *result = shrunk;

@@ -1,0 +1,300 @@
+#include "engine/FileSystem.h"
+
+#include <errno.h>
+#include <io.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <wchar.h>
+
+#include "foundation/Handles.h"
+#include "foundation/PathSplit.h"
+#include "foundation/zqString.h"
+
+namespace {
+
+// The paths collected by one FindFilesByMask call, subdirectories included.
+struct PathArray {
+    wchar_t** items;
+    int count;
+    int capacity;
+};
+
+void FreePaths(PathArray* found)
+{
+    for (int i = 0; i < found->count; ++i)
+        free(found->items[i]);
+    free(found->items);
+    found->items = nullptr;
+    found->count = 0;
+    found->capacity = 0;
+}
+
+// Takes ownership of path. False (path freed) when the array cannot grow.
+bool AddPath(PathArray* found, wchar_t* path)
+{
+    if (path == nullptr)
+        return false;
+    if (found->count >= found->capacity) {
+        int capacity = found->count + 32;
+        void* grown = realloc(found->items, capacity * sizeof(wchar_t*));
+        if (grown == nullptr) {
+            free(path);
+            return false;
+        }
+        found->items = static_cast<wchar_t**>(grown);
+        found->capacity = capacity;
+    }
+    found->items[found->count++] = path;
+    return true;
+}
+
+bool IsDirectory(const wchar_t* path)
+{
+    struct _stat64i32 status;
+    return _wstat64i32(path, &status) == 0 && (status.st_mode & _S_IFDIR) != 0;
+}
+
+bool IsDotEntry(const wchar_t* name)
+{
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// Appends the matches below directory to found, in listing order, a subdirectory's matches
+// where the subdirectory came. A directory that cannot be listed adds nothing. False only
+// when the array cannot grow.
+bool CollectMatches(const wchar_t* directory, const wchar_t* loweredMask, PathArray* found,
+                   int depth)
+{
+    wchar_t pattern[254];
+    FormatW(pattern, 254, L"%.249s\\*.*", directory);
+    size_t length = wcslen(directory);
+    const wchar_t* pathFormat =
+        (length > 0 && directory[length - 1] == L'\\') ? L"%s%s" : L"%s\\%s";
+
+    struct _wfinddata64i32_t entry;
+    CrtFindHandle listing(_wfindfirst64i32(pattern, &entry));
+    if (!listing.Valid())
+        return true;
+    do {
+        if (IsDotEntry(entry.name))
+            continue;
+        wchar_t fullPath[256];
+        FormatW(fullPath, 256, pathFormat, directory, entry.name);
+
+        struct _stat64i32 status;
+        if (_wstat64i32(fullPath, &status) == 0 && (status.st_mode & _S_IFDIR) != 0) {
+            if (depth > 0 && !CollectMatches(fullPath, loweredMask, found, depth - 1))
+                return false;
+            continue;
+        }
+
+        // Names without an extension get a trailing dot, so "*.*" takes them too and "*."
+        // takes only them.
+        wchar_t name[261];
+        wcsncpy(name, entry.name, 259);
+        name[259] = 0;
+        size_t nameLength = wcslen(name);
+        if (wcschr(name, L'.') == nullptr && nameLength < 259) {
+            name[nameLength] = L'.';
+            name[nameLength + 1] = 0;
+        }
+        _wcslwr_s(name, 261);
+        if (wcscmp(name, loweredMask) == 0 || WildcardMatch(name, loweredMask)) {
+            if (!AddPath(found, _wcsdup(fullPath)))
+                return false;
+        }
+    } while (_wfindnext64i32(listing.Get(), &entry) == 0);
+    return true;
+}
+
+}  // namespace
+
+int FindFilesByMask(const wchar_t* directory, const wchar_t* mask, wchar_t*** paths, int depth)
+{
+    *paths = nullptr;
+    if (!IsDirectory(directory))
+        return -1;
+    HeapBlock maskCopy(_wcsdup(mask));
+    if (!maskCopy.Valid()) {
+        errno = ENOMEM;
+        return -1;
+    }
+    wchar_t* loweredMask = static_cast<wchar_t*>(maskCopy.Get());
+    _wcslwr_s(loweredMask, wcslen(loweredMask) + 1);
+
+    PathArray found = {nullptr, 0, 0};
+    if (!CollectMatches(directory, loweredMask, &found, depth)) {
+        FreePaths(&found);
+        errno = ENOMEM;
+        return -1;
+    }
+    *paths = found.items;
+    return found.count;
+}
+
+bool WildcardMatch(const wchar_t* name, const wchar_t* pattern)
+{
+    const wchar_t* n = name;
+    const wchar_t* p = pattern;
+    while (*n != 0 && *p != 0) {
+        if (*p == *n || *p == L'?') {
+            ++n;
+            ++p;
+        } else if (*p == L'[') {
+            // A class: listed characters and ranges "x-y", up to the next ']'.
+            const wchar_t* q = p + 1;
+            bool belongs = false;
+            for (;;) {
+                if (*q == 0)
+                    return false;
+                if (*q == L']')
+                    break;
+                if (!belongs) {
+                    if (q[1] == L'-' && q[2] != 0 && q[2] != L']') {
+                        belongs = *n >= q[0] && *n <= q[2];
+                        q += 3;
+                        continue;
+                    }
+                    belongs = *q == *n;
+                    if (!belongs && *q == L'-' && (q == p + 1 || q[1] == L']'))
+                        return false;
+                }
+                ++q;
+            }
+            if (!belongs)
+                return false;
+            ++n;
+            p = q + 1;
+        } else if (*p == L'*') {
+            while (*p == L'*')
+                ++p;
+            const wchar_t* lastStar = p - 1;
+            if (*p == 0)
+                return true;
+            if (*p != L'?' && *p != L'[') {
+                while (*n != 0 && *n != *p)
+                    ++n;
+            }
+            if (*n == 0)
+                return false;
+            if (wcscmp(n, p) == 0 || WildcardMatch(n, p))
+                return true;
+            ++n;
+            p = lastStar;
+        } else {
+            return false;
+        }
+    }
+    while (*p == L'*')
+        ++p;
+    return *n == 0 && *p == 0;
+}
+
+namespace {
+
+bool IsGone(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A link is removed as itself; its target is never entered. Directory links go with
+// RemoveDirectoryW on Windows; Wine may want DeleteFileW for what it keeps as a Unix link.
+bool RemoveLink(const wchar_t* path, DWORD attributes)
+{
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (RemoveDirectoryW(path))
+            return true;
+        DWORD error = GetLastError();
+        if (DeleteFileW(path))
+            return true;
+        SetLastError(error);
+        return false;
+    }
+    return DeleteFileW(path) != 0;
+}
+
+// A subfolder removes or schedules itself, so it is registered once and only when it stays.
+void RemoveChild(const wchar_t* child, DWORD attributes)
+{
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        DeleteFolderTree(child);
+        return;
+    }
+    bool removed = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? RemoveLink(child, attributes)
+                                                               : DeleteFileW(child) != 0;
+    if (!removed && !IsGone(GetLastError()))
+        MoveFileExW(child, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+}  // namespace
+
+int DeleteFolderTree(const wchar_t* folder)
+{
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // The folder itself is a link: the link goes, whatever it points to stays.
+        if (RemoveLink(folder, attributes))
+            return 1;
+    } else {
+        wchar_t pattern[260];
+        FormatW(pattern, 260, L"%s\\*.*", folder);
+        WIN32_FIND_DATAW entry;
+        FindHandle listing(FindFirstFileW(pattern, &entry));
+        if (listing.Valid()) {
+            do {
+                if (IsDotEntry(entry.cFileName))
+                    continue;
+                wchar_t child[520];
+                FormatW(child, 520, L"%s\\%s", folder, entry.cFileName);
+                RemoveChild(child, entry.dwFileAttributes);
+            } while (FindNextFileW(listing.Get(), &entry));
+        }
+        listing.Close();
+        if (RemoveDirectoryW(folder))
+            return 1;
+    }
+    DWORD error = GetLastError();
+    if (IsGone(error)) {
+        // Nothing there to remove or schedule.
+        SetLastError(error);
+        return 0;
+    }
+    return MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 1 : 0;
+}
+
+DWORD RunProcessAndWait(wchar_t* commandLine)
+{
+    DWORD exitCode = 0xFFFFFFFF;
+    STARTUPINFOW startup;
+    GetStartupInfoW(&startup);
+
+    wchar_t runDir[260] = {};
+    wchar_t program[260] = {};
+    if (wcslen(commandLine) < 260)  // the split buffers hold no more
+        SplitPath(commandLine, runDir, program);
+    wchar_t previousDir[260] = {};
+    GetCurrentDirectoryW(260, previousDir);
+    if (runDir[0] != 0)
+        SetCurrentDirectoryW(runDir);  // not a folder (a quoted argument's path): stay here
+
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE,
+                                  CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr,
+                                  nullptr, &startup, &process);
+    DWORD error = GetLastError();
+    KernelHandle processHandle(started ? process.hProcess : nullptr);
+    KernelHandle threadHandle(started ? process.hThread : nullptr);
+    if (processHandle.Valid() && processHandle.Get() != INVALID_HANDLE_VALUE) {
+        if (WaitForSingleObject(processHandle.Get(), INFINITE) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(processHandle.Get(), &exitCode)) {
+            exitCode = 0xFFFFFFFF;
+            error = GetLastError();
+        }
+    }
+    threadHandle.Close();
+    processHandle.Close();
+    SetCurrentDirectoryW(previousDir);
+    SetLastError(error);
+    return exitCode;
+}

@@ -1,0 +1,148 @@
+#include "engine/TargetExpansion.h"
+
+#include <stdlib.h>
+#include <wchar.h>
+
+#include "engine/FileSystem.h"
+#include "engine/StopSignal.h"
+#include "foundation/Handles.h"
+#include "script/CleanScript.h"
+#include "script/ExpandPath.h"
+
+namespace {
+
+const wchar_t* TextOf(const zqList<zqWString>& list, int index)
+{
+    const zqWString* entry = list.At(index);
+    return entry != nullptr ? entry->Get() : L"";
+}
+
+#ifdef _WIN64
+bool StartsWithIgnoringCase(const wchar_t* path, const wchar_t* prefix)
+{
+    // An empty prefix would make every path a twin candidate.
+    if (prefix == nullptr || prefix[0] == 0)
+        return false;
+    return _wcsnicmp(path, prefix, wcslen(prefix)) == 0;
+}
+
+// Twins of every non-empty entry of source, appended to the scratch list.
+void CollectTwins(const SystemPaths& paths, const zqList<zqWString>& source,
+                  zqList<zqWString>& twins)
+{
+    wchar_t twin[260];
+    for (int i = 0; i < source.count; ++i) {
+        const wchar_t* text = TextOf(source, i);
+        if (text[0] != 0 && TwinPath(paths, text, twin)) {
+            zqWString* entry = new zqWString();
+            entry->Assign(twin);
+            twins.AppendOwned(entry);
+        }
+    }
+}
+
+// Every twin into target unless already there, then the scratch list emptied.
+void MergeTwins(zqList<zqWString>& twins, zqList<zqWString>& target)
+{
+    for (int i = 0; i < twins.count; ++i) {
+        const wchar_t* text = TextOf(twins, i);
+        if (text[0] != 0)
+            AppendUnique(target, text);
+    }
+    twins.RemoveAll();
+}
+#endif
+
+// Appends each non-empty entry of source to target unless it is already there.
+void AppendAllUnique(const zqList<zqWString>& source, zqList<zqWString>& target)
+{
+    for (int i = 0; i < source.count; ++i) {
+        const wchar_t* text = TextOf(source, i);
+        if (text[0] != 0)
+            AppendUnique(target, text);
+    }
+}
+
+}  // namespace
+
+#ifdef _WIN64
+bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[260])
+{
+    twin[0] = 0;
+    if (path == nullptr)
+        return false;
+    const wchar_t* from = nullptr;
+    const wchar_t* to = nullptr;
+    if (StartsWithIgnoringCase(path, paths.system32Dir)) {
+        from = paths.system32Dir;
+        to = paths.sysWow64Dir;
+    } else if (StartsWithIgnoringCase(path, paths.programFilesDir)) {
+        from = paths.programFilesDir;
+        to = paths.programFilesX86Dir;
+    }
+    if (from == nullptr || to == nullptr)
+        return false;
+    const wchar_t* rest = path + wcslen(from);
+    // A twin that does not fit is left out: a cut path would name some other folder.
+    if (wcslen(to) + wcslen(rest) > 259)
+        return false;
+    wcscpy(twin, to);
+    wcscat(twin, rest);
+    return true;
+}
+#endif
+
+void AppendUnique(zqList<zqWString>& list, const wchar_t* text)
+{
+    for (int i = 0; i < list.count; ++i)
+        if (wcscmp(TextOf(list, i), text) == 0)
+            return;
+    zqWString* entry = new zqWString();
+    entry->Assign(text);
+    list.AppendOwned(entry);
+}
+
+void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths)
+{
+    AppendAllUnique(script.exFolders, script.searchDirs);
+#ifdef _WIN64
+    CollectTwins(paths, script.folders, script.wowTwins);
+    MergeTwins(script.wowTwins, script.folders);
+#else
+    (void)paths;
+#endif
+    AppendAllUnique(script.folders, script.searchDirs);
+#ifdef _WIN64
+    CollectTwins(paths, script.searchDirs, script.wowTwins);
+    MergeTwins(script.wowTwins, script.searchDirs);
+#endif
+}
+
+bool ExpandMaskedFiles(zqCleanScript& script)
+{
+    for (int m = 0; m < script.maskedFiles.count; ++m) {
+        const wchar_t* mask = TextOf(script.maskedFiles, m);
+        if (StopRequested())
+            return false;
+        for (int d = 0; d < script.searchDirs.count; ++d) {
+            wchar_t* expanded = nullptr;
+            if (!ExpandPathW(TextOf(script.searchDirs, d), &expanded))
+                continue;
+            wchar_t** found = nullptr;
+            int count = FindFilesByMask(expanded, mask, &found, 0);
+            free(expanded);
+            if (count > 0 && found != nullptr) {
+                for (int i = 0; i < count; ++i) {
+                    zqWString* entry = new zqWString();
+                    entry->Assign(found[i]);
+                    script.files.AppendOwned(entry);
+                    free(found[i]);
+                }
+            }
+            free(found);
+            if (StopRequested())
+                return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,210 @@
+#include "registry/RegistryPrimitives.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "foundation/Handles.h"
+#include "foundation/zqString.h"
+
+namespace {
+
+// A subkey or value name of the longest length the registry allows, plus its terminator.
+const DWORD kNameChars = 256;
+// A child's full path: "%s\\%s" of the key's path and the subkey name.
+const size_t kChildPathChars = 1024;
+
+// A path that is empty or made of backslashes only names the root itself, which is never
+// emptied: the callers would otherwise wipe a whole hive.
+template <typename T>
+bool NamesRoot(const T* path)
+{
+    if (path == nullptr)
+        return true;
+    for (; *path != 0; ++path) {
+        if (*path != '\\')
+            return false;
+    }
+    return true;
+}
+
+// The registry functions return their error instead of setting it; the callers log the
+// thread's last error, so it is stored there.
+BOOL FailWith(LONG error)
+{
+    SetLastError(static_cast<DWORD>(error));
+    return FALSE;
+}
+
+void CountsOf(HKEY key, DWORD* subkeys, DWORD* values, bool wide)
+{
+    *subkeys = 0;
+    *values = 0;
+    LONG result = wide ? RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subkeys, nullptr,
+                                          nullptr, values, nullptr, nullptr, nullptr, nullptr)
+                       : RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, subkeys, nullptr,
+                                          nullptr, values, nullptr, nullptr, nullptr, nullptr);
+    if (result != ERROR_SUCCESS) {
+        *subkeys = 0;
+        *values = 0;
+    }
+}
+
+}  // namespace
+
+BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
+{
+    if (NamesRoot(path))
+        return FailWith(ERROR_ACCESS_DENIED);
+    RegKey key;
+    LONG result = RegOpenKeyW(root, path, key.Put());
+    if (result != ERROR_SUCCESS)
+        return FailWith(result);
+
+    DWORD subkeys, values;
+    CountsOf(key.Get(), &subkeys, &values, true);
+
+    // Index 0 every time: each successful round removes the first subkey.
+    for (DWORD i = 0; i < subkeys; ++i) {
+        wchar_t name[kNameChars];
+        if (RegEnumKeyW(key.Get(), 0, name, kNameChars) != ERROR_SUCCESS)
+            continue;
+        wchar_t child[kChildPathChars];
+        // A cut child path names another key (possibly this one): never act on it.
+        if (FormatW(child, kChildPathChars, L"%s\\%s", path, name) < 0)
+            return FailWith(ERROR_FILENAME_EXCED_RANGE);
+        if (!DeleteKeyTreeW(root, child))
+            return FALSE;
+    }
+    for (DWORD i = 0; i < values; ++i) {
+        wchar_t name[kNameChars];
+        DWORD length = kNameChars;
+        if (RegEnumValueW(key.Get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            continue;
+        result = RegDeleteValueW(key.Get(), name);
+        if (result != ERROR_SUCCESS)
+            return FailWith(result);
+    }
+    key.Close();
+
+    HeapBlock copy(_wcsdup(path));
+    if (!copy.Valid())
+        return TRUE;  // emptied; the key itself stays
+    wchar_t* parentPath = static_cast<wchar_t*>(copy.Get());
+    wchar_t* last = wcsrchr(parentPath, L'\\');
+    // A key directly below the root is emptied and kept.
+    if (last != nullptr) {
+        *last = 0;
+        RegKey parent;
+        if (RegOpenKeyW(root, parentPath, parent.Put()) == ERROR_SUCCESS)
+            RegDeleteKeyW(parent.Get(), last + 1);
+    }
+    return TRUE;
+}
+
+BOOL DeleteKeyTreeA(HKEY root, const char* path, HKEY* key)
+{
+    if (NamesRoot(path))
+        return FailWith(ERROR_ACCESS_DENIED);
+
+    DWORD subkeys, values;
+    CountsOf(*key, &subkeys, &values, false);
+
+    for (DWORD i = 0; i < subkeys; ++i) {
+        char name[kNameChars];
+        if (RegEnumKeyA(*key, 0, name, kNameChars) != ERROR_SUCCESS)
+            continue;
+        char childPath[kChildPathChars];
+        if (FormatA(childPath, kChildPathChars, "%s\\%s", path, name) < 0)
+            return FailWith(ERROR_FILENAME_EXCED_RANGE);
+        RegKey child;
+        LONG result = RegOpenKeyA(root, childPath, child.Put());
+        if (result != ERROR_SUCCESS)
+            return FailWith(result);
+        if (!DeleteKeyTreeA(root, childPath, &child.handle))
+            return FALSE;
+    }
+    for (DWORD i = 0; i < values; ++i) {
+        char name[kNameChars];
+        DWORD length = kNameChars;
+        if (RegEnumValueA(*key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            continue;
+        LONG result = RegDeleteValueA(*key, name);
+        if (result != ERROR_SUCCESS)
+            return FailWith(result);
+    }
+    RegCloseKey(*key);
+    *key = nullptr;
+
+    HeapBlock copy(_strdup(path));
+    if (!copy.Valid())
+        return TRUE;
+    char* parentPath = static_cast<char*>(copy.Get());
+    char* last = strrchr(parentPath, '\\');
+    if (last != nullptr) {
+        *last = 0;
+        // The caller's variable carries the parent for the deletion and is left closed.
+        if (RegOpenKeyA(root, parentPath, key) == ERROR_SUCCESS) {
+            RegDeleteKeyA(*key, last + 1);
+            RegCloseKey(*key);
+        }
+        *key = nullptr;
+    }
+    return TRUE;
+}
+
+int ListSubkeyNamesA(const char* path, char*** names)
+{
+    *names = nullptr;
+    RegKey key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, key.Put()) != ERROR_SUCCESS)
+        return 0;
+    DWORD subkeys = 0;
+    if (RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        subkeys = 0;
+    if (subkeys == 0)
+        return 0;
+    char** array = static_cast<char**>(malloc(subkeys * sizeof(char*)));
+    if (array == nullptr)
+        return 0;
+    *names = array;
+    int stored = 0;
+    for (DWORD i = 0; i < subkeys; ++i) {
+        char name[kNameChars];
+        if (RegEnumKeyA(key.Get(), i, name, kNameChars) != ERROR_SUCCESS)
+            continue;
+        char* copy = _strdup(name);
+        if (copy != nullptr)
+            array[stored++] = copy;
+    }
+    return stored;
+}
+
+HKEY RootKeyFromName(wchar_t* name)
+{
+    if (name == nullptr)
+        return nullptr;
+    // Only ASCII letters change, so no other letter can turn into a root name.
+    for (wchar_t* c = name; *c != 0; ++c) {
+        if (*c >= L'a' && *c <= L'z')
+            *c = static_cast<wchar_t>(*c - L'a' + L'A');
+    }
+    static const struct {
+        const wchar_t* name;
+        HKEY root;
+    } roots[] = {
+        {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+        {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+        {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+        {L"HKEY_USERS", HKEY_USERS},
+        {L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+    };
+    for (const auto& entry : roots) {
+        if (wcscmp(name, entry.name) == 0)
+            return entry.root;
+    }
+    return nullptr;
+}
