@@ -25,7 +25,7 @@ bash examples/seed-demo.sh "$WINEPREFIX" "$build" || exit 1
 
 echo "=== before the run"
 before=$(demo_checks)
-echo "$before" | column -t -s '|'
+echo "$before" | awk -F '|' '{ item = $1; if (length(item) > 80) item = substr(item, 1, 52) "..." substr(item, length(item) - 24); print item "|" $2 }' | column -t -s '|'
 
 echo
 echo "=== zqclean64.exe -s in C:\\zqdemo (script: examples/zqclean.ini)"
@@ -40,7 +40,9 @@ echo
 echo "=== what the run removed"
 after=$(demo_checks)
 paste -d '|' <(echo "$before") <(echo "$after" | cut -d '|' -f 2) |
-    awk -F '|' 'BEGIN { print "item|before|after" } { print $1 "|" $2 "|" $3 }' | column -t -s '|'
+    awk -F '|' 'BEGIN { print "item|before|after" }
+        { item = $1; if (length(item) > 80) item = substr(item, 1, 52) "..." substr(item, length(item) - 24)
+          print item "|" $2 "|" $3 }' | column -t -s '|'
 pending=$(/usr/lib/wine/wine64 reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
     /v PendingFileRenameOperations </dev/null 2>/dev/null | tr -d '\r' | grep -i pending)
 echo
