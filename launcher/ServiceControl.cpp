@@ -1,0 +1,124 @@
+#include "launcher/ServiceControl.h"
+
+#include <time.h>
+
+#include "foundation/Handles.h"
+
+const char kServiceName[] = "zqcleansrvc";
+const char kServiceDisplayName[] = "ZU Rovid Service";
+
+namespace {
+
+// Closes the given holders and leaves the error of the failing call for the caller to log:
+// closing a handle may overwrite the thread's last error.
+template <typename... Holders>
+bool FailKeepingError(Holders&... holders)
+{
+    DWORD error = GetLastError();
+    (holders.Close(), ...);
+    SetLastError(error);
+    return false;
+}
+
+}  // namespace
+
+bool QueryServiceState(ServiceState* state)
+{
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (!manager.Valid())
+        return FailKeepingError(manager);
+    ServiceHandle service(OpenServiceA(manager.Get(), kServiceName, GENERIC_READ));
+    if (!service.Valid()) {
+        *state = Absent;
+        return true;
+    }
+    SERVICE_STATUS status = {};
+    if (!QueryServiceStatus(service.Get(), &status))
+        return FailKeepingError(service, manager);
+    *state = status.dwCurrentState == SERVICE_RUNNING ? Running : NotRunning;
+    return true;
+}
+
+bool InstallCleanService(const char* commandLine)
+{
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (!manager.Valid())
+        return FailKeepingError(manager);
+    // Shared-process type with the interactive flag, started automatically, under the local
+    // system account (no account given).
+    ServiceHandle service(CreateServiceA(manager.Get(), kServiceName, kServiceDisplayName,
+                                         SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS,
+                                         SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine,
+                                         nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (!service.Valid())
+        return FailKeepingError(manager);
+    return true;
+}
+
+bool StartCleanService(SC_HANDLE managerHandle)
+{
+    ServiceHandle manager(managerHandle);
+    ServiceHandle service(OpenServiceA(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
+    if (!service.Valid())
+        return FailKeepingError(manager);
+    SERVICE_STATUS status = {};
+    if (!StartServiceA(service.Get(), 0, nullptr) || !QueryServiceStatus(service.Get(), &status))
+        return FailKeepingError(service, manager);
+
+    // Wait out the start, for at most about 5 seconds of calendar time.
+    time_t started = time(nullptr);
+    while (status.dwCurrentState == SERVICE_START_PENDING) {
+        Sleep(status.dwWaitHint);
+        if (!QueryServiceStatus(service.Get(), &status))
+            break;
+        if (time(nullptr) - started > 5)
+            break;
+    }
+    if (status.dwCurrentState == SERVICE_RUNNING)
+        return true;
+    // A short run can be over before the first look: a service that has already stopped
+    // without an error has started, run and ended, and the launcher's wait ends at once.
+    if (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode == NO_ERROR)
+        return true;
+    // Otherwise the service's own exit code is the error; a start still pending after the
+    // limit has none, which the launcher tells apart from a failed start.
+    service.Close();
+    manager.Close();
+    SetLastError(status.dwCurrentState == SERVICE_STOPPED ? status.dwWin32ExitCode : NO_ERROR);
+    return false;
+}
+
+bool StopCleanService(SC_HANDLE managerHandle)
+{
+    ServiceHandle manager(managerHandle);
+    ServiceHandle service(OpenServiceA(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
+    if (!service.Valid())
+        return FailKeepingError(manager);
+    SERVICE_STATUS status = {};
+    if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &status))
+        return FailKeepingError(service, manager);
+    // No overall limit: the wait lasts while the service keeps advancing its checkpoint.
+    while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+        DWORD checkPoint = status.dwCheckPoint;
+        Sleep(status.dwWaitHint);
+        if (!QueryServiceStatus(service.Get(), &status))
+            break;
+        if (status.dwCheckPoint <= checkPoint)
+            break;
+    }
+    return status.dwCurrentState == SERVICE_STOPPED;
+}
+
+bool DeleteCleanService()
+{
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (!manager.Valid())
+        return FailKeepingError(manager);
+    ServiceHandle service(OpenServiceA(manager.Get(), kServiceName, DELETE));
+    if (!service.Valid())
+        return FailKeepingError(manager);
+    if (!DeleteService(service.Get()))
+        return FailKeepingError(service, manager);
+    return true;
+}
