@@ -10,7 +10,8 @@
 #   CMD_REPS=REPS     repetitions of the cmd script (about 1.5 minutes each)
 #   CONTENDERS="zqclean inproc baseline cmd"
 #   SAVE_WAIT=1       before each timed run, wait for the wineserver's periodic registry
-#                     save of the seeded keys, so that it does not fall into the run
+#                     save of the seeded keys, so that it does not fall into the run (the
+#                     seeded files are flushed to disk with sync in any case)
 #   KEEP_PREFIX=0     1 keeps BUILD_DIR/benchprefix (1.3 GB) afterwards
 # Every run is verified afterwards (nothing targeted left, everything else kept); a run that
 # fails the check is marked and left out of the median.
@@ -47,6 +48,7 @@ trap 'exit 130' INT TERM HUP
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 bash "$src/tests/wineprefix.sh" start "$prefix" "$build" || exit 1
 work=$prefix/drive_c/zqbench/work
+rm -rf "$results"
 mkdir -p "$work" "$results"
 cp "$build/zqclean64.exe" "$src/tests/bench/clean.cmd" "$work/"
 workWin='C:\zqbench\work'
@@ -64,12 +66,13 @@ seed() {
         for i in $(seq 1 80); do
             local sys=$(stat -c %.9Y "$prefix/system.reg") usr=$(stat -c %.9Y "$prefix/user.reg")
             if awk -v m="$mark" -v s="$sys" -v u="$usr" 'BEGIN { exit !(s > m && u > m) }'; then
-                sleep 0.5
-                return 0
+                break
             fi
             sleep 0.5
         done
     fi
+    # Nothing of the seeding may still be on its way to the disk during the timed run.
+    sync
     return 0
 }
 
@@ -104,6 +107,7 @@ run() {
         status[$name]="${status[$name]:-}FAIL(rep $rep) "
         secs="$secs!"
     fi
+    [ "$name" = zqclean ] && zqTimes="${zqTimes:-} ${secs%!}"
     printf '  %-9s rep %d: %8s s   %s\n' "$name" "$rep" "$secs" "$check"
     [ -s "$results/$name-$rep.out" ] && sed 's/^/      /' "$results/$name-$rep.out" | head -5
     return 0
@@ -129,6 +133,16 @@ phases() {
     }'
 }
 
+# Seconds from the first to the last stamp of a run log.
+span() {
+    tr -d '\r' <"$1" | awk -F'\t' '/^\[[0-9][0-9][0-9][0-9]\/[0-9][0-9]\/[0-9][0-9] [0-9:]+,[0-9][0-9][0-9]\]/ {
+        split(substr($1, 13, 12), p, /[:,]/)
+        t = p[1] * 3600 + p[2] * 60 + p[3] + p[4] / 1000
+        if (!have) first = t
+        last = t; have = 1
+    } END { if (have) printf "%.2f", last - first; else print "-" }'
+}
+
 echo
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
@@ -152,11 +166,29 @@ echo
     echo "ratio in-process run / baseline:      $(ratio "${med[inproc]}" "${med[baseline]}")"
 [ -n "${med[cmd]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
     echo "ratio cmd script / zqclean64:         $(ratio "${med[cmd]}" "${med[zqclean]}")"
+if [ -f "$results/zqclean-1.log" ]; then
+    echo
+    echo "zqclean64: whole process vs. the cleaning run's own span (first to last log stamp):"
+    rep=0
+    for secs in ${zqTimes:-}; do
+        rep=$((rep + 1))
+        s=$(span "$results/zqclean-$rep.log")
+        echo "  repetition $rep: whole $secs s, run $s s, launch and service overhead $(awk -v a="$secs" -v b="$s" 'BEGIN { printf "%.2f", a - b }') s"
+    done
+fi
 for rep in $(seq "$reps" -1 1); do
     if [ -f "$results/zqclean-$rep.log" ]; then
         echo
         echo "zqclean64 phases (repetition $rep, from the run log's stamps):"
         phases "$results/zqclean-$rep.log"
+        break
+    fi
+done
+for rep in $(seq "$reps" -1 1); do
+    if [ -f "$results/inproc-$rep.log" ]; then
+        echo
+        echo "in-process run phases (repetition $rep):"
+        phases "$results/inproc-$rep.log"
         break
     fi
 done
