@@ -12,6 +12,8 @@
 #   SAVE_WAIT=1       before each timed run, wait for the wineserver's periodic registry
 #                     save of the seeded keys, so that it does not fall into the run (the
 #                     seeded files are flushed to disk with sync in any case)
+#   PARTS=1           afterwards, on the seeded product, time the engine's primitives against
+#                     their plain equivalents (bench_parts, A and B alternating)
 #   KEEP_PREFIX=0     1 keeps BUILD_DIR/benchprefix (1.3 GB) afterwards
 # Every run is verified afterwards (nothing targeted left, everything else kept); a run that
 # fails the check is marked and left out of the median.
@@ -123,6 +125,11 @@ for rep in $(seq 1 "$reps"); do
     done
 done
 
+partsOut=
+if [ "${PARTS:-1}" = 1 ] && [ -f "$build/bench/bench_parts.exe" ] && seed; then
+    partsOut=$( (cd "$work" && wine 'X:\bench\bench_parts.exe' 3) 2>&1)
+fi
+
 # Per-phase time of a cleaning run log: the time from each stamped line to the next one.
 phases() {
     tr -d '\r' <"$1" | awk -F'\t' '/^\[[0-9][0-9][0-9][0-9]\/[0-9][0-9]\/[0-9][0-9] [0-9:]+,[0-9][0-9][0-9]\]/ {
@@ -199,6 +206,11 @@ for rep in $(seq "$reps" -1 1); do
         break
     fi
 done
+if [ -n "$partsOut" ]; then
+    echo
+    echo "primitives on the seeded product (medians of 3, alternating):"
+    echo "$partsOut" | sed 's/^/  /'
+fi
 echo
 echo "logs and outputs: $results"
 exit 0
