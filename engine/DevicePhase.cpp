@@ -170,15 +170,13 @@ void DevicePhase(zqCleanScript& script)
         WriteLog(0, "%s...", keyPath->Get());
         RegKey key;
         LONG result = RegOpenKeyA(HKEY_LOCAL_MACHINE, keyPath->Get(), key.Put());
-        if (result != ERROR_SUCCESS) {
-            WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(result));
-        } else if (DeleteKeyTreeA(HKEY_LOCAL_MACHINE, keyPath->Get(), &key.handle)) {
-            WriteLog(0, "OK\n");
-            ++deleted;
-        } else {
-            DWORD error = GetLastError();
-            WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(error));
+        bool done = false;
+        if (result == ERROR_SUCCESS) {
+            done = DeleteKeyTreeA(HKEY_LOCAL_MACHINE, keyPath->Get(), &key.handle) != FALSE;
+            result = static_cast<LONG>(GetLastError());
         }
+        if (WriteItemOutcome(done, static_cast<unsigned long>(result)))
+            ++deleted;
         if (StopRequested())
             break;
     }

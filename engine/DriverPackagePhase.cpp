@@ -105,12 +105,9 @@ bool CleanStoreRoot(int rootIndex, zqList<zqWString>& packages, const DifxLibrar
             BOOL needReboot = FALSE;
             DWORD result = library.uninstall(infPath, kDriverPackageForce | kDriverPackageDeleteFiles,
                                              nullptr, &needReboot);
-            if (result == 0 || result == kErrorNoSuchDevinst) {
-                WriteLog(0, "OK\n");
+            // The library's result code, printed signed (0xE0000xxx codes come out negative).
+            if (WriteItemOutcome(result == 0 || result == kErrorNoSuchDevinst, result))
                 ++*uninstalled;
-            } else {
-                WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(result));
-            }
         }
         if (StopRequested())
             return false;

@@ -39,12 +39,9 @@ bool DriverServicePhase(zqCleanScript& script)
                 continue;
         }
         WriteLog(0, "%S...", keyPath.Get());
-        if (DeleteKeyTreeW(HKEY_LOCAL_MACHINE, keyPath.Get())) {
-            WriteLog(0, "OK\n");
+        bool done = DeleteKeyTreeW(HKEY_LOCAL_MACHINE, keyPath.Get()) != FALSE;
+        if (WriteItemOutcome(done, GetLastError()))
             ++deleted;
-        } else {
-            WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(GetLastError()));
-        }
     }
 
     if (StopRequested())

@@ -93,13 +93,11 @@ bool FolderPhase(zqCleanScript& script)
         WriteLog(0, "%S...", folder);
         if (IsProtectedFolder(folder)) {
             // A drive root or the Windows folder is never removed, whatever the script says.
-            WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(ERROR_ACCESS_DENIED));
-        } else if (DeleteFolderTree(folder)) {
-            WriteLog(0, "OK\n");
-            ++deleted;
+            WriteItemOutcome(false, ERROR_ACCESS_DENIED);
         } else {
-            DWORD error = GetLastError();
-            WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(error));
+            bool done = DeleteFolderTree(folder) != 0;
+            if (WriteItemOutcome(done, GetLastError()))
+                ++deleted;
         }
         if (StopRequested())
             return false;

@@ -104,13 +104,8 @@ bool InfPhase(zqCleanScript& script)
             wchar_t companion[260];
             if (wcslen(infPath) < 260 && ReplaceExtension(companion, infPath, L"pnf"))
                 RemoveOrSchedule(companion);
-            DWORD error = GetLastError();
-            if (removed) {
-                WriteLog(0, "OK\n");
+            if (WriteItemOutcome(removed, GetLastError()))
                 ++deleted;
-            } else {
-                WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(error));
-            }
         }
         text.Close();
         path.Close();

@@ -28,8 +28,7 @@ bool RemoveKeyEntry(const wchar_t* entry, HKEY root, const wchar_t* keyPath)
     if (NamesWholeRoot(keyPath)) {
         // Emptying a whole hive is never what a script means.
         WriteLog(0, "K: %S...", entry);
-        WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(ERROR_ACCESS_DENIED));
-        return false;
+        return WriteItemOutcome(false, ERROR_ACCESS_DENIED);
     }
     {
         RegKey probe;
@@ -37,13 +36,8 @@ bool RemoveKeyEntry(const wchar_t* entry, HKEY root, const wchar_t* keyPath)
             return false;  // not present: no line
     }
     WriteLog(0, "K: %S...", entry);
-    if (DeleteKeyTreeW(root, keyPath)) {
-        WriteLog(0, "OK\n");
-        return true;
-    }
-    DWORD error = GetLastError();
-    WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(error));
-    return false;
+    bool done = DeleteKeyTreeW(root, keyPath) != FALSE;
+    return WriteItemOutcome(done, GetLastError());
 }
 
 // Returns true when a value was removed.
@@ -64,12 +58,7 @@ bool RemoveValueEntry(const wchar_t* entry, HKEY root, const wchar_t* keyPath,
     if (result == ERROR_SUCCESS)
         result = RegDeleteValueW(key.Get(), valueName);
     key.Close();
-    if (result == ERROR_SUCCESS) {
-        WriteLog(0, "OK\n");
-        return true;
-    }
-    WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(result));
-    return false;
+    return WriteItemOutcome(result == ERROR_SUCCESS, static_cast<unsigned long>(result));
 }
 
 }  // namespace

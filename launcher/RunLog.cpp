@@ -67,6 +67,15 @@ void WriteLog(int stamp, const char* format, ...)
     va_end(args);
 }
 
+bool WriteItemOutcome(bool done, unsigned long error)
+{
+    if (done)
+        WriteLog(0, "OK\n");
+    else
+        WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(error));
+    return done;
+}
+
 void WriteResultLine(int status)
 {
     StdioFile file(fopen(runLogPath, "at"));
