@@ -15,6 +15,9 @@
 #   PARTS=1           afterwards, on the seeded product, time the engine's primitives against
 #                     their plain equivalents (bench_parts, A and B alternating)
 #   KEEP_PREFIX=0     1 keeps BUILD_DIR/benchprefix (1.3 GB) afterwards
+#   CPU_ACCT=1        also report the CPU time of everything the prefix runs (wineserver,
+#                     services, the contender), from a cpuacct cgroup of its own when the
+#                     machine has one: on a shared machine this varies less than wall time
 # Every run is verified afterwards (nothing targeted left, everything else kept); a run that
 # fails the check is marked and left out of the median.
 set -u
@@ -40,9 +43,26 @@ case " $contenders " in
 *" inproc "*) [ -f "$build/bench/bench_inproc.exe" ] || contenders=${contenders/inproc/} ;;
 esac
 
+# CPU accounting: this script, and so the prefix's wineserver and services started below, in
+# a cpuacct group of their own.
+acctRoot=/sys/fs/cgroup/cpuacct
+cg=
+if [ "${CPU_ACCT:-1}" = 1 ] && [ -w "$acctRoot/cgroup.procs" ] && mkdir "$acctRoot/zqbench-$$" 2>/dev/null; then
+    if echo $$ >"$acctRoot/zqbench-$$/cgroup.procs" 2>/dev/null; then
+        cg=$acctRoot/zqbench-$$
+    else
+        rmdir "$acctRoot/zqbench-$$"
+    fi
+fi
+cpuNow() { if [ -n "$cg" ]; then cat "$cg/cpuacct.usage"; else echo 0; fi; }
+
 stopPrefix() {
     bash "$src/tests/wineprefix.sh" stop "$prefix" >/dev/null 2>&1
     [ "${KEEP_PREFIX:-0}" = 1 ] || rm -rf "$prefix"
+    if [ -n "$cg" ]; then
+        echo $$ >"$acctRoot/cgroup.procs" 2>/dev/null
+        for i in 1 2 3 4 5 6 7 8 9 10; do rmdir "$cg" 2>/dev/null && break; sleep 1; done
+    fi
 }
 trap stopPrefix EXIT
 trap 'exit 130' INT TERM HUP
@@ -83,11 +103,13 @@ verify() {
 }
 
 # run NAME REP: seeds, times the contender's whole process, verifies; appends to the tables.
-declare -A times status
+declare -A times cpus status
 run() {
     local name=$1 rep=$2 t0 t1 rc out check
     seed || return 1
     rm -f "$prefix/drive_c/zqclean.log"
+    local c0 c1
+    c0=$(cpuNow)
     case $name in
     zqclean)
         t0=$(now); (cd "$work" && wine 'C:\zqbench\work\zqclean64.exe' -s) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
@@ -101,16 +123,19 @@ run() {
     cmd)
         t0=$(now); (cd "$work" && "$wine64" cmd /c clean.cmd) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now) ;;
     esac
+    c1=$(cpuNow)
     check=$(verify)
     local verified=$? secs=$(elapsed "$t0" "$t1")
+    local cpu=$(awk -v a="$c0" -v b="$c1" 'BEGIN { printf "%.2f", (b - a) / 1e9 }')
     if [ "$verified" = 0 ]; then
         times[$name]="${times[$name]:-} $secs"
+        cpus[$name]="${cpus[$name]:-} $cpu"
     else
         status[$name]="${status[$name]:-}FAIL(rep $rep) "
         secs="$secs!"
     fi
     [ "$name" = zqclean ] && zqTimes="${zqTimes:-} ${secs%!}"
-    printf '  %-9s rep %d: %8s s   %s\n' "$name" "$rep" "$secs" "$check"
+    printf '  %-9s rep %d: %8s s  (cpu %s s)  %s\n' "$name" "$rep" "$secs" "$cpu" "$check"
     [ -s "$results/$name-$rep.out" ] && sed 's/^/      /' "$results/$name-$rep.out" | head -5
     return 0
 }
@@ -153,8 +178,8 @@ span() {
 echo
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-printf '%-26s %-28s %8s\n' "contender (whole process)" "runs (s)" "median"
-declare -A med
+printf '%-26s %-22s %7s   %-22s %7s\n' "contender (whole process)" "wall runs (s)" "median" "cpu runs (s)" "median"
+declare -A med cmed
 for name in $contenders; do
     case $name in
     zqclean) label="zqclean64.exe -s" ;;
@@ -163,16 +188,18 @@ for name in $contenders; do
     cmd) label="clean.cmd (wine64 cmd)" ;;
     esac
     med[$name]=$(echo "${times[$name]:-}" | median)
-    printf '%-26s %-28s %8s %s\n' "$label" "${times[$name]:-}" "${med[$name]}" "${status[$name]:-}"
+    cmed[$name]=$(echo "${cpus[$name]:-}" | median)
+    [ -n "$cg" ] || cmed[$name]=-
+    printf '%-26s %-22s %7s   %-22s %7s %s\n' "$label" "${times[$name]:-}" "${med[$name]}" "${cpus[$name]:-}" "${cmed[$name]}" "${status[$name]:-}"
 done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2f", a / b }'; }
 echo
 [ -n "${med[zqclean]:-}" ] && [ -n "${med[baseline]:-}" ] &&
-    echo "ratio zqclean64 / baseline (medians): $(ratio "${med[zqclean]}" "${med[baseline]}")   (goal: at most 1.25)"
+    echo "ratio zqclean64 / baseline (medians): wall $(ratio "${med[zqclean]}" "${med[baseline]}"), cpu $(ratio "${cmed[zqclean]}" "${cmed[baseline]}")   (goal: at most 1.25)"
 [ -n "${med[inproc]:-}" ] && [ -n "${med[baseline]:-}" ] &&
-    echo "ratio in-process run / baseline:      $(ratio "${med[inproc]}" "${med[baseline]}")"
+    echo "ratio in-process run / baseline:      wall $(ratio "${med[inproc]}" "${med[baseline]}"), cpu $(ratio "${cmed[inproc]}" "${cmed[baseline]}")"
 [ -n "${med[cmd]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
-    echo "ratio cmd script / zqclean64:         $(ratio "${med[cmd]}" "${med[zqclean]}")"
+    echo "ratio cmd script / zqclean64:         wall $(ratio "${med[cmd]}" "${med[zqclean]}"), cpu $(ratio "${cmed[cmd]}" "${cmed[zqclean]}")"
 if [ -f "$results/zqclean-1.log" ]; then
     echo
     echo "zqclean64: whole process vs. the cleaning run's own span (first to last log stamp):"
