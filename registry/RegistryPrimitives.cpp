@@ -94,13 +94,16 @@ BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
     wchar_t* parentPath = static_cast<wchar_t*>(copy.Get());
     wchar_t* last = wcsrchr(parentPath, L'\\');
     // A key directly below the root is emptied and kept.
-    if (last != nullptr) {
-        *last = 0;
-        RegKey parent;
-        if (RegOpenKeyW(root, parentPath, parent.Put()) == ERROR_SUCCESS)
-            RegDeleteKeyW(parent.Get(), last + 1);
-    }
-    return TRUE;
+    if (last == nullptr)
+        return TRUE;
+    *last = 0;
+    // A key that stays (a subkey that could not be enumerated, a refused deletion) is a
+    // failure, not a success.
+    RegKey parent;
+    result = RegOpenKeyW(root, parentPath, parent.Put());
+    if (result == ERROR_SUCCESS)
+        result = RegDeleteKeyW(parent.Get(), last + 1);
+    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
 }
 
 BOOL DeleteKeyTreeA(HKEY root, const char* path, HKEY* key)
@@ -143,16 +146,17 @@ BOOL DeleteKeyTreeA(HKEY root, const char* path, HKEY* key)
         return TRUE;
     char* parentPath = static_cast<char*>(copy.Get());
     char* last = strrchr(parentPath, '\\');
-    if (last != nullptr) {
-        *last = 0;
-        // The caller's variable carries the parent for the deletion and is left closed.
-        if (RegOpenKeyA(root, parentPath, key) == ERROR_SUCCESS) {
-            RegDeleteKeyA(*key, last + 1);
-            RegCloseKey(*key);
-        }
-        *key = nullptr;
+    if (last == nullptr)
+        return TRUE;
+    *last = 0;
+    // The caller's variable carries the parent for the deletion and is left closed.
+    LONG result = RegOpenKeyA(root, parentPath, key);
+    if (result == ERROR_SUCCESS) {
+        result = RegDeleteKeyA(*key, last + 1);
+        RegCloseKey(*key);
     }
-    return TRUE;
+    *key = nullptr;
+    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
 }
 
 int ListSubkeyNamesA(const char* path, char*** names)
