@@ -11,10 +11,12 @@ std::wstring StandinDir(const wchar_t* variant)
     return dir.substr(0, dir.rfind(L'\\')) + L"\\standins\\" + variant;
 }
 
-void ResetStandin(const wchar_t* variant)
+void ResetStandins()
 {
-    DeleteFileW((StandinDir(variant) + L"\\difx-calls.txt").c_str());
-    DeleteFileW((StandinDir(variant) + L"\\difx-results.txt").c_str());
+    for (const wchar_t* variant : {L"difx", L"difx-invalid", L"difx-nolog"}) {
+        DeleteFileW((StandinDir(variant) + L"\\difx-calls.txt").c_str());
+        DeleteFileW((StandinDir(variant) + L"\\difx-results.txt").c_str());
+    }
 }
 
 std::vector<std::string> StandinCalls(const wchar_t* variant)

@@ -11,12 +11,10 @@
 // <build>\standins\<variant>: "difx", "difx-invalid" (no DriverPackageUninstallW) or
 // "difx-nolog" (no DIFXAPISetLogCallbackW).
 std::wstring StandinDir(const wchar_t* variant);
-// Empties the stand-in's call record (difx-calls.txt) and result table (difx-results.txt).
-void ResetStandin(const wchar_t* variant);
-// The stand-in's call record, one line per call.
-std::vector<std::string> StandinCalls(const wchar_t* variant);
-// Keeps Wine's builtin difxapi stub, found by name, out: only a native DLL loads then.
-// UseBuiltinDifxapi() undoes it.
+// Empties the call records (difx-calls.txt) and result tables (difx-results.txt) of all three.
+void ResetStandins();
+std::vector<std::string> StandinCalls(const wchar_t* variant);  // one line per call
+// Keeps Wine's builtin difxapi stub out: only a native DLL loads (UseBuiltinDifxapi undoes it).
 void UseNativeDifxapi();
 
 std::wstring SystemRootDir();  // e.g. "C:\windows"

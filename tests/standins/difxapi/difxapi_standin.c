@@ -22,7 +22,8 @@ static FILE* OpenNextToDll(const char* name, const char* mode)
     char path[MAX_PATH] = "";
     char* slash;
     HMODULE self = NULL;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        (LPCSTR)&logCallback, &self);
     GetModuleFileNameA(self, path, MAX_PATH);
     slash = strrchr(path, '\\');
@@ -89,7 +90,8 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(PCWSTR infPath, DWORD
 #endif
 
 #ifndef ZQ_DIFX_NO_LOG_CALLBACK
-__declspec(dllexport) VOID WINAPI DIFXAPISetLogCallbackW(DIFXAPILOGCALLBACK_W callback, PVOID context)
+__declspec(dllexport) VOID WINAPI DIFXAPISetLogCallbackW(DIFXAPILOGCALLBACK_W callback,
+                                                         PVOID context)
 {
     Record("setcallback %s context=%s", callback != NULL ? "nonnull" : "null",
            context != NULL ? "nonnull" : "null");
