@@ -279,7 +279,7 @@ TEST_F(EndToEnd, CompletedRunRemovesWhatTheScriptListsAndLogsEveryStep)
                     driverStoreAndInfs,
                     {S("Delete driver services(1):"),
                      "SYSTEM\\CurrentControlSet\\Services\\zqe2eDrv...OK",
-                     S("1 driver services are deleted."), S("Delete files(" + fileCount + "):")},
+                     S("1 driver services are deleted."), S("Delete files(4):")},
                     files,
                     {S(fileCount + " files are deleted."), S("Delete .NET dlls from GAC(1):"),
                      "zqe2e.Assembly...OK", S("1 .NET dlls are deleted."),
