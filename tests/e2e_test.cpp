@@ -171,8 +171,6 @@ TEST_F(EndToEnd, CompletedRunRemovesWhatTheScriptListsAndLogsEveryStep)
     ASSERT_TRUE(CopyFileW((StandinDir(L"difx") + L"\\DIFxAPI.dll").c_str(),
                           (work + L"\\DIFxAPI.dll").c_str(), FALSE));
     ASSERT_TRUE(CopyStandIn(L"gacutil", work + L"\\gacutil.exe"));
-    bool hadOverride = false;
-    std::wstring oldOverride = SetWineDllOverride(L"difxapi", L"native", &hadOverride);
     const std::wstring repository = SystemRootDir() + L"\\system32\\DriverStore\\FileRepository";
     const std::wstring package = repository + L"\\zqe2epkg.inf_amd64_1";
     CreateDirectoryW((SystemRootDir() + L"\\system32\\DriverStore").c_str(), nullptr);
@@ -244,6 +242,8 @@ TEST_F(EndToEnd, CompletedRunRemovesWhatTheScriptListsAndLogsEveryStep)
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     WriteFileBytes(kRunLog, "a log of an earlier launch\n");
 
+    bool hadOverride = false;
+    std::wstring oldOverride = SetWineDllOverride(L"difxapi", L"native", &hadOverride);
     DWORD exitCode = Launch(L"-s", work);
     CloseHandle(held);
     RestoreWineDllOverride(L"difxapi", oldOverride, hadOverride);
