@@ -12,7 +12,6 @@
 #include "engine/StopSignal.h"
 #include "script/CleanScript.h"
 #include "tests/support/DriverSupport.h"
-#include "tests/support/E2eSupport.h"
 #include "tests/support/RegistrySupport.h"
 #include "tests/support/RunSupport.h"
 #include "tests/support/TestSupport.h"
@@ -248,7 +247,7 @@ protected:
         for (HANDLE lock : locks)
             CloseHandle(lock);
         RemoveOwnFiles();
-        ForgetPendingDeletion(Path(8, L"inf"));
+        DropPendingRenames(Path(8, L"inf"));
         DriverTest::TearDown();
     }
 
@@ -326,7 +325,7 @@ TEST_F(InfFiles, FileInUseIsScheduledAndCountedUnreadableFileIsPassedOver)
     EXPECT_EQ(Log(), Lines({"[TS]\tDelete infs:", Item(8), "[TS]\t1 inf files are deleted"}));
     EXPECT_TRUE(PathExists(Path(8, L"inf")));  // until the restart
     EXPECT_FALSE(PathExists(Path(8, L"pnf")));
-    std::vector<std::wstring> pending = PendingDeletions();
+    std::vector<std::wstring> pending = PendingRenameSources();
     EXPECT_NE(std::find(pending.begin(), pending.end(), L"\\??\\" + Path(8, L"inf")),
               pending.end());
 }

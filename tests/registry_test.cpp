@@ -16,7 +16,7 @@
 #include "registry/SetupRegistration.h"
 #include "script/CleanScript.h"
 #include "tests/support/DriverSupport.h"
-#include "tests/support/E2eSupport.h"
+#include "tests/support/RegistrySupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -26,24 +26,6 @@ const std::wstring kMachine = L"SOFTWARE\\zqtestreg";
 const std::wstring kUser = L"Software\\zqtestreg";
 const std::wstring kDirect = L"zqtestdirect";  // directly below its root
 const std::wstring kClassScratch = L"zqtestreg.ext";
-
-// Creates the key and its missing parents, with string values ("" is the default value).
-void MakeKey(HKEY root, const std::wstring& path,
-             const std::vector<std::pair<std::wstring, std::wstring>>& values = {})
-{
-    HKEY key;
-    if (RegCreateKeyW(root, path.c_str(), &key) == ERROR_SUCCESS)
-        RegCloseKey(key);
-    for (const auto& value : values)
-        SetRegString(root, path, value.first, value.second);
-}
-
-// Three levels below path plus a side key, with a default and a named value on every key.
-void MakeDeepTree(HKEY root, const std::wstring& path)
-{
-    for (const wchar_t* level : {L"", L"\\one", L"\\one\\two", L"\\one\\two\\three", L"\\side"})
-        MakeKey(root, path + level, {{L"", L"default"}, {L"Named", L"x"}});
-}
 
 // Subkeys plus values of the key; -1 when it cannot be opened.
 int EntryCount(HKEY root, const std::wstring& path)
@@ -122,20 +104,20 @@ protected:
     {
         for (const auto& key : {std::make_pair(LM, kMachine), std::make_pair(CU, kUser),
                                 std::make_pair(CU, kDirect), std::make_pair(CR, kClassScratch)})
-            RegDeleteTreeForTest(key.first, key.second);
-        RegDeleteTreeForTest(LM, kModules);
+            RemoveScratchKey(key.first, key.second);
+        RemoveScratchKey(LM, kModules);
         for (const wchar_t* key : kSetupClassKeys)
-            RegDeleteTreeForTest(CR, key);
+            RemoveScratchKey(CR, key);
         for (const auto& parent : kUninstallParents) {
             for (const wchar_t* name : {L"\\ZQ", L"\\ZQ32", L"\\zqtestkeep"})
-                RegDeleteTreeForTest(LM, parent + name);
+                RemoveScratchKey(LM, parent + name);
         }
         for (const char* enumerator : {"ZQTESTENUM", "ZQTESTENUM2"})
-            RegDeleteTreeForTest(LM, Widen(kEnum + enumerator));
+            RemoveScratchKey(LM, Widen(kEnum + enumerator));
         for (int cls = 0; cls < 3; ++cls)
-            RegDeleteTreeForTest(LM, Widen(ClassKey(cls)));
+            RemoveScratchKey(LM, Widen(ClassKey(cls)));
     }
-    static bool Present(const std::string& path) { return RegKeyExists(LM, Widen(path)); }
+    static bool Present(const std::string& path) { return KeyExists(LM, Widen(path)); }
 };
 
 TEST(RootKeyFromName, FullNamesInAnyCaseOnlyUpperCasedInPlace)
@@ -191,7 +173,7 @@ TEST_F(RegistryTest, NarrowTwinEmptiesTreesOnTheCallersHandle)  // the wide one:
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_NE(key, nullptr);  // still open: the caller closes it
     RegCloseKey(key);
-    EXPECT_TRUE(RegValueExists(CU, shortKey + L"\\child", L"v"));
+    EXPECT_TRUE(ValueExists(CU, shortKey + L"\\child", L"v"));
 
     // The root itself is never emptied, by either variant.
     MakeKey(CU, kDirect, {{L"keep", L"1"}});
@@ -205,7 +187,7 @@ TEST_F(RegistryTest, NarrowTwinEmptiesTreesOnTheCallersHandle)  // the wide one:
     EXPECT_FALSE(DeleteKeyTreeA(CU, "", &key));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     RegCloseKey(key);
-    EXPECT_TRUE(RegValueExists(CU, kDirect, L"keep"));
+    EXPECT_TRUE(ValueExists(CU, kDirect, L"keep"));
 }
 
 TEST_F(RegistryTest, ListSubkeyNames)
@@ -231,7 +213,7 @@ TEST_F(RegistryTest, ListSubkeyNames)
 
     // A subkey with the longest name is removed with its parent, not skipped.
     EXPECT_TRUE(DeleteKeyTreeW(LM, list.c_str()));
-    EXPECT_FALSE(RegKeyExists(LM, list));
+    EXPECT_FALSE(KeyExists(LM, list));
 }
 
 TEST_F(RegistryTest, PhaseRemovesKeysAndValuesAndPassesOverTheRest)
@@ -290,19 +272,19 @@ TEST_F(RegistryTest, PhaseRemovesKeysAndValuesAndPassesOverTheRest)
     };
     EXPECT_EQ(LogLines(), expected);
 
-    EXPECT_FALSE(RegKeyExists(LM, kMachine + L"\\deep"));
-    EXPECT_TRUE(RegValueExists(LM, kMachine + L"\\abbrev", L"v"));
+    EXPECT_FALSE(KeyExists(LM, kMachine + L"\\deep"));
+    EXPECT_TRUE(ValueExists(LM, kMachine + L"\\abbrev", L"v"));
     EXPECT_EQ(EntryCount(CU, vals), 1);
-    EXPECT_TRUE(RegValueExists(CU, vals, L"keep"));
-    EXPECT_TRUE(RegKeyExists(CU, kUser + L"\\blank"));
-    EXPECT_FALSE(RegValueExists(CU, kUser + L"\\colon", L"key"));
-    EXPECT_TRUE(RegValueExists(CU, kUser + L"\\colon", L"other"));
-    EXPECT_TRUE(RegKeyExists(CU, kUser + L"\\colon:key\\sub"));
+    EXPECT_TRUE(ValueExists(CU, vals, L"keep"));
+    EXPECT_TRUE(KeyExists(CU, kUser + L"\\blank"));
+    EXPECT_FALSE(ValueExists(CU, kUser + L"\\colon", L"key"));
+    EXPECT_TRUE(ValueExists(CU, kUser + L"\\colon", L"other"));
+    EXPECT_TRUE(KeyExists(CU, kUser + L"\\colon:key\\sub"));
     EXPECT_EQ(EntryCount(CU, kDirect), 0);
     EXPECT_EQ(EntryCount(CR, kClassScratch), 0);  // directly below its root too
     // The cut child path named the fourth level: nothing of the chain was touched.
-    EXPECT_TRUE(RegValueExists(CU, ChainPath(5), L"level"));
-    EXPECT_TRUE(RegValueExists(CU, ChainPath(4), L"level"));
+    EXPECT_TRUE(ValueExists(CU, ChainPath(5), L"level"));
+    EXPECT_TRUE(ValueExists(CU, ChainPath(4), L"level"));
 }
 
 TEST_F(RegistryTest, StopRequestFinishesTheEntryInHandThenSummary)
@@ -318,8 +300,8 @@ TEST_F(RegistryTest, StopRequestFinishesTheEntryInHandThenSummary)
                               "[TS]\tDelete registry keys(2):",
                               "K: HKEY_CURRENT_USER\\Software\\zqtestreg\\first...OK",
                               "[TS]\t1 registry keys are deleted"}));
-    EXPECT_FALSE(RegKeyExists(CU, kUser + L"\\first"));
-    EXPECT_TRUE(RegKeyExists(CU, kUser + L"\\second\\one\\two\\three"));
+    EXPECT_FALSE(KeyExists(CU, kUser + L"\\first"));
+    EXPECT_TRUE(KeyExists(CU, kUser + L"\\second\\one\\two\\three"));
 }
 
 TEST_F(RegistryTest, SetupRegistrationRemovesTheTableAndKeepsAKeyWithAnExtraVerb)
@@ -339,15 +321,15 @@ TEST_F(RegistryTest, SetupRegistrationRemovesTheTableAndKeepsAKeyWithAnExtraVerb
         EXPECT_EQ(LogLines(), std::vector<std::string>{"[TS]\tUndelete setup...OK."});
         for (const wchar_t* key : kSetupClassKeys) {  // the print verb keeps its parents
             bool kept = wcscmp(key, L"KDSetup") == 0 || wcscmp(key, L"KDSetup\\shell") == 0;
-            EXPECT_EQ(RegKeyExists(CR, key), kept) << Narrow(key);
+            EXPECT_EQ(KeyExists(CR, key), kept) << Narrow(key);
         }
-        EXPECT_TRUE(RegKeyExists(CR, L"KDSetup\\shell\\print\\command"));
+        EXPECT_TRUE(KeyExists(CR, L"KDSetup\\shell\\print\\command"));
         for (const auto& parent : kUninstallParents) {
             for (const std::wstring name : {L"\\ZQ", L"\\ZQ32", L"\\zqtestkeep"})
-                EXPECT_EQ(RegKeyExists(LM, parent + name), name == L"\\zqtestkeep") << Narrow(name);
+                EXPECT_EQ(KeyExists(LM, parent + name), name == L"\\zqtestkeep") << Narrow(name);
         }
-        EXPECT_FALSE(RegValueExists(LM, kModules, L"Modules.x64"));
-        EXPECT_TRUE(RegValueExists(LM, kModules, L"Modules"));
+        EXPECT_FALSE(ValueExists(LM, kModules, L"Modules.x64"));
+        EXPECT_TRUE(ValueExists(LM, kModules, L"Modules"));
     }
 }
 
