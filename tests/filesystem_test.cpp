@@ -562,3 +562,12 @@ TEST_F(RunProcessAndWaitTest, ProcessAndThreadHandlesAreClosed)
         ASSERT_EQ(Run(locker + L" --exit 1"), 1u);
     EXPECT_EQ(LowestFreeHandles(), before);
 }
+
+TEST_F(DeleteFolderTreeTest, PathsThatDoNotFitAreNotCut)
+{
+    std::wstring root = MakeScratchDir(L"fs\\long");
+    std::wstring sub = root + L"\\" + std::wstring(259 - root.size() - 1, L'n');
+    ASSERT_EQ(sub.size(), 259u);
+    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr)) << GetLastError();
+    EXPECT_NE(DeleteFolderTree(root.c_str()), 0);
+}
