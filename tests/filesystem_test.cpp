@@ -54,16 +54,6 @@ Paths ListingOrder(const std::wstring& dir)
     return names;
 }
 
-// The delete-at-restart records written since DropPendingRenames(marker), in their order.
-Paths PendingWith(const std::wstring& marker)
-{
-    Paths mine;
-    for (const std::wstring& source : PendingDeletions())
-        if (source.find(marker) != std::wstring::npos)
-            mine.push_back(source);
-    return mine;
-}
-
 std::wstring CurrentDir()
 {
     wchar_t dir[MAX_PATH] = {};
@@ -144,22 +134,17 @@ TEST_F(FileSystem, FindFilesByMaskMatchesLowerCasedNamesAtTheRightDepth)
     Touch({L"readme", L"setup.txt", L"drv.inf", L"UPPER.INF", L"b.sys", L"d.sys", L"-dash", L"x.inf.bak"});
     CreateDirectoryW((dir + L"\\sub.inf").c_str(), nullptr);
     Touch({L"sub.inf\\inner.inf", L"sub.inf\\inner.txt"});
+    // Both sides lower-cased, names without an extension get a dot; the paths keep their case.
+    const std::pair<const wchar_t*, Paths> cases[] = {
+        {L"*.*", Full({L"readme", L"setup.txt", L"drv.inf", L"UPPER.INF", L"b.sys", L"d.sys", L"-dash", L"x.inf.bak"})},
+        {L"*.", Full({L"readme", L"-dash"})}, {L"*.INF", Full({L"drv.inf", L"UPPER.INF"})},  // depth 0: no sub.inf
+        {L"[a-c]*", Full({L"b.sys"})}, {L"[-a]*", Full({L"-dash"})}, {L"README.", Full({L"readme"})},
+        {L"readme", {}}, {L"?", {}}};
     Paths found;
-    EXPECT_EQ(Find(dir, L"*.*", 0, &found), 8);  // names without an extension too
-    EXPECT_EQ(found, Full({L"readme", L"setup.txt", L"drv.inf", L"UPPER.INF", L"b.sys", L"d.sys", L"-dash",
-                           L"x.inf.bak"}));
-    EXPECT_EQ(Find(dir, L"*.", 0, &found), 2);  // only those
-    EXPECT_EQ(found, Full({L"readme", L"-dash"}));
-    // Both sides lower-cased; the paths keep the names' own case. Depth 0: no subfolder.
-    EXPECT_EQ(Find(dir, L"*.INF", 0, &found), 2);
-    EXPECT_EQ(found, Full({L"drv.inf", L"UPPER.INF"}));
-    EXPECT_EQ(Find(dir, L"[a-c]*", 0, &found), 1);
-    EXPECT_EQ(found, Full({L"b.sys"}));
-    EXPECT_EQ(Find(dir, L"[-a]*", 0, &found), 1);
-    EXPECT_EQ(found, Full({L"-dash"}));
-    EXPECT_EQ(Find(dir, L"README.", 0, &found), 1);  // equality with the added dot
-    EXPECT_EQ(Find(dir, L"readme", 0, &found), 0);
-    EXPECT_EQ(Find(dir, L"?", 0, &found), 0);
+    for (const auto& c : cases) {
+        EXPECT_EQ(Find(dir, c.first, 0, &found), static_cast<int>(c.second.size())) << Narrow(c.first);
+        EXPECT_EQ(found, c.second) << Narrow(c.first);
+    }
     EXPECT_EQ(Find(dir + L"\\", L"*.sys", 0, &found), 2);  // no doubled separator
     EXPECT_EQ(found, Full({L"b.sys", L"d.sys"}));
 
@@ -248,21 +233,14 @@ TEST_F(FileSystem, DeleteFolderTreeRemovesATreeOrSchedulesWhatIsInUse)
     EXPECT_EQ(ListingOrder(root), Paths{L"sub"});
     EXPECT_EQ(ListingOrder(root + L"\\sub"), Paths{L"held.txt"});
     // Deepest first, each once, and only what stays.
-    EXPECT_EQ(PendingWith(L"\\zqtest\\fs\\"),
-              Paths({L"\\??\\" + root + L"\\sub\\held.txt", L"\\??\\" + root + L"\\sub", L"\\??\\" + root}));
+    EXPECT_EQ(PendingWith(L"\\zqtest\\fs\\"), Paths({root + L"\\sub\\held.txt", root + L"\\sub", root}));
 }
 
-// Wine 8 cannot make a junction or a symbolic link from a Windows program: CreateSymbolicLinkW
-// returns TRUE and creates nothing, FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED.
-// It does show a Unix symbolic link to a folder as a directory with
-// FILE_ATTRIBUTE_REPARSE_POINT, so the CTest step filesystem_links_setup plants such links in
-// the fresh prefix:
-//   C:\zqtest\fslinks\target\{keep.txt, inner\deep.txt}
-//   C:\zqtest\fslinks\tree\{plain.txt, dirlink -> target, sub\dirlink -> target}
-//   C:\zqtest\fslinks\toplink -> target
-// They are used up by one run; the test skips when they are absent (a run outside CTest).
-// A Unix link to a file looks like a plain file under Wine, and Wine's DeleteFileW on it
-// removes the target, so there is no file link here.
+// Wine 8 cannot make a junction or symbolic link from a Windows program, but it shows a Unix
+// link to a folder as a directory with FILE_ATTRIBUTE_REPARSE_POINT; the CTest step
+// filesystem_links_setup plants C:\zqtest\fslinks\target\{keep.txt, inner\deep.txt},
+// tree\{plain.txt, dirlink, sub\dirlink} and toplink (links to target), used up by one run.
+// (Wine's DeleteFileW on a Unix link to a file removes the target, so there is no file link.)
 TEST(DeleteFolderTreeLinks, LinksAreRemovedAndTheirTargetsStay)
 {
     const std::wstring base = L"C:\\zqtest\\fslinks";
@@ -295,12 +273,11 @@ TEST(DeleteFolderTreeLinks, LinksAreRemovedAndTheirTargetsStay)
         EXPECT_TRUE(PathExists(base + L"\\tree\\dirlink"));
         for (const std::wstring& name : treeOrder) {
             if (name == L"dirlink")
-                expected.push_back(L"\\??\\" + base + L"\\tree\\dirlink");
+                expected.push_back(base + L"\\tree\\dirlink");
             else if (name == L"sub")
-                expected.insert(expected.end(), {L"\\??\\" + base + L"\\tree\\sub\\dirlink",
-                                                 L"\\??\\" + base + L"\\tree\\sub"});
+                expected.insert(expected.end(), {base + L"\\tree\\sub\\dirlink", base + L"\\tree\\sub"});
         }
-        expected.insert(expected.end(), {L"\\??\\" + base + L"\\tree", L"\\??\\" + base + L"\\toplink"});
+        expected.insert(expected.end(), {base + L"\\tree", base + L"\\toplink"});
     } else {
         EXPECT_FALSE(PathExists(base + L"\\tree"));
         EXPECT_FALSE(PathExists(base + L"\\toplink"));

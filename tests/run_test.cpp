@@ -23,14 +23,9 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-
-Lines FileLines(const std::wstring& path)
-{
-    Lines lines = MaskedLogLines(ReadFileBytes(path));
-    if (!lines.empty() && lines.back().empty())
-        lines.pop_back();
-    return lines;
-}
+const Lines kNoFiles = {"[TS]\tDelete files(0):", "[TS]\t0 files are deleted."};
+const Lines kNoAssemblies = {"[TS]\tDelete .NET dlls from GAC(0):", "[TS]\t0 .NET dlls are deleted."};
+const Lines kNoFolders = {"[TS]\tDelete folders(0):", "[TS]\t0 folders are deleted."};
 
 std::vector<std::wstring> Texts(const zqList<zqWString>& list)
 {
@@ -47,25 +42,11 @@ std::wstring Expanded(const wchar_t* text)
     return buffer;
 }
 
-// The run's delete-at-restart records below root, in the order they were written.
-std::vector<std::wstring> PendingBelow(const std::wstring& root)
-{
-    std::vector<std::wstring> mine;
-    for (const std::wstring& source : PendingDeletions())
-        if (source.compare(0, root.size() + 4, L"\\??\\" + root) == 0)
-            mine.push_back(source.substr(4));
-    return mine;
-}
-
 // regsvr32.exe of the test program's folder comes first in the search order of process
 // creation, so the stand-in placed there takes the run's calls for the test's duration.
 struct Regsvr32StandIn {
     std::wstring base = TestProgramDir() + L"\\regsvr32";
-    Regsvr32StandIn()
-    {
-        Clean();
-        CopyStandIn(L"gacutil", base + L".exe");
-    }
+    Regsvr32StandIn() { Clean(); CopyStandIn(L"gacutil", base + L".exe"); }
     ~Regsvr32StandIn() { Clean(); }
     void Clean()
     {
@@ -93,7 +74,7 @@ protected:
         RemoveTree(root);
     }
     // The complete log of a run whose script has no sections beyond files, .NET and folders.
-    Lines Log(Lines middle) { return Joined({LogHead(scriptDir), middle, LogTail()}); }
+    Lines Log(std::initializer_list<Lines> middle) { return Joined({LogHead(scriptDir), Joined(middle), LogTail()}); }
 
     std::wstring root, scriptDir = L"C:\\zqtest\\run\\script", p1 = L"C:\\zqtest\\run\\p1",
                        p2 = L"C:\\zqtest\\run\\p2", work = L"C:\\zqtest\\run\\work dir";
@@ -124,7 +105,7 @@ TEST_F(CleaningRun, ExactLogOfFilesAssembliesAndFolders)
         "[folders]\n" + r + "\\gone\n" + r + "\\nothere\nC:/zqtest//run/gone2=1\n", work, "exact");
 
     EXPECT_EQ(run.status, -1);  // a completed run writes no status
-    EXPECT_EQ(run.lines, Log({
+    EXPECT_EQ(run.lines, Log({{
         "[TS]\tDelete files(7):",  // five entries and two mask matches
         r + "\\p1\\zqrun_twice.txt...OK",  // the default order finds p1; its own pass skips it
         r + "\\p2\\zqrun_twice.txt...OK",
@@ -142,17 +123,16 @@ TEST_F(CleaningRun, ExactLogOfFilesAssembliesAndFolders)
         "[TS]\tDelete folders(3):",
         r + "\\gone...OK",
         r + "\\gone2...OK",
-        "[TS]\t2 folders are deleted.",
-    }));
+        "[TS]\t2 folders are deleted."}}));
     // The launcher's folder holds the tool: its path quoted, the assembly name as written.
     std::string tool = "\"" + Narrow(work) + "\\gacutil.exe\"";
-    EXPECT_EQ(FileLines(work + L"\\gacutil.args"),
+    EXPECT_EQ(RunLogLines(work + L"\\gacutil.args"),
               Lines({tool + " /u Zq.Assembly.One /silent", tool + " /u Zq.Two, Version=1.0 /silent"}));
     // Each copy of the control is unregistered while it is still there.
-    EXPECT_EQ(FileLines(regsvr32.base + L".args"),
+    EXPECT_EQ(RunLogLines(regsvr32.base + L".args"),
               Lines({"regsvr32.exe /S /U \"" + r + "\\p1\\zqrun_ctl.OCX\"",
                      "regsvr32.exe /S /U \"" + r + "\\p2\\zqrun_ctl.OCX\""}));
-    EXPECT_EQ(FileLines(regsvr32.base + L".seen"), Lines({"present", "present"}));
+    EXPECT_EQ(RunLogLines(regsvr32.base + L".seen"), Lines({"present", "present"}));
     for (const wchar_t* gone : {L"\\p1\\zqrun_twice.txt", L"\\p2\\zqrun_twice.txt", L"\\ex\\zqrun_ex.dat",
                                 L"\\p1\\zqrun_ctl.ocx", L"\\p2\\zqrun_ctl.ocx", L"\\gone", L"\\gone2"})
         EXPECT_FALSE(PathExists(root + gone)) << Narrow(gone);
@@ -176,34 +156,31 @@ TEST_F(CleaningRun, ToolCommandsThatDoNotFitFailingAndMissingTools)
 
     RunOutcome run = RunWithScript(scriptDir, "[files]\n" + ocxFits + "\n" + ocxLong + "\n[.NET]\n" + fits +
                                    "\n" + tooLong + "\n", work, "longcmd");
-    EXPECT_EQ(run.lines, Log({
+    EXPECT_EQ(run.lines, Log({{
         "[TS]\tDelete files(2):", ocxFits + "...OK", ocxLong + "...OK", "[TS]\t2 files are deleted.",
         "[TS]\tDelete .NET dlls from GAC(2):", fits + "...OK", tooLong + "...FAILED. Error: 206(-1)",
-        "[TS]\t1 .NET dlls are deleted.", "[TS]\tDelete folders(0):", "[TS]\t0 folders are deleted."}));
-    EXPECT_EQ(FileLines(regsvr32.base + L".args"), Lines({"regsvr32.exe /S /U \"" + ocxFits + "\""}));
-    Lines args = FileLines(work + L"\\gacutil.args");
+        "[TS]\t1 .NET dlls are deleted."}, kNoFolders}));
+    EXPECT_EQ(RunLogLines(regsvr32.base + L".args"), Lines({"regsvr32.exe /S /U \"" + ocxFits + "\""}));
+    Lines args = RunLogLines(work + L"\\gacutil.args");
     ASSERT_EQ(args.size(), 1u);
     EXPECT_EQ(args[0].size(), 259u);
 
     WriteFileBytes(work + L"\\gacutil.exitcode", "3\n");
     run = RunWithScript(scriptDir, "[.NET]\nZq.Fails\n", work, "toolfails");
-    ASSERT_EQ(run.lines.size(), Log({}).size() + 7);
+    ASSERT_EQ(run.lines.size(), Log({kNoFiles, kNoAssemblies, kNoFolders}).size() + 1);
     // The first number is whatever system error the thread last had; the tool's code follows.
     std::string& failed = run.lines[LogHead(scriptDir).size() + 3];
     EXPECT_EQ(failed.rfind("Zq.Fails...FAILED. Error: ", 0), 0u) << failed;
     EXPECT_EQ(failed.substr(failed.size() - 3), "(3)") << failed;
     failed = "checked";
-    EXPECT_EQ(run.lines, Log({"[TS]\tDelete files(0):", "[TS]\t0 files are deleted.",
-                              "[TS]\tDelete .NET dlls from GAC(1):", "checked", "[TS]\t0 .NET dlls are deleted.",
-                              "[TS]\tDelete folders(0):", "[TS]\t0 folders are deleted."}));
+    EXPECT_EQ(run.lines, Log({kNoFiles, {"[TS]\tDelete .NET dlls from GAC(1):", "checked",
+                                         "[TS]\t0 .NET dlls are deleted."}, kNoFolders}));
 
     DeleteFileW((work + L"\\gacutil.exe").c_str());
     run = RunWithScript(scriptDir, "[.NET]\nZq.NoTool\n", work, "notool");
-    EXPECT_EQ(run.lines, Log({"[TS]\tDelete files(0):", "[TS]\t0 files are deleted.",
-                              "[TS]\tDelete .NET dlls from GAC(1):",
-                              "Zq.NoTool...FAILED. Error: 2(-1)",  // the start's own error
-                              "[TS]\t0 .NET dlls are deleted.", "[TS]\tDelete folders(0):",
-                              "[TS]\t0 folders are deleted."}));
+    EXPECT_EQ(run.lines, Log({kNoFiles, {"[TS]\tDelete .NET dlls from GAC(1):",
+                                         "Zq.NoTool...FAILED. Error: 2(-1)",  // the start's own error
+                                         "[TS]\t0 .NET dlls are deleted."}, kNoFolders}));
 }
 
 TEST_F(CleaningRun, LockedFileIsScheduledAndCountedAgainAfterAnotherCopy)
@@ -219,17 +196,14 @@ TEST_F(CleaningRun, LockedFileIsScheduledAndCountedAgainAfterAnotherCopy)
 
     RunOutcome run = RunWithScript(scriptDir, "[files]\nzqrun_locked.txt\n" + r + "\\p1\\zqrun_locked.txt\n"
                                    "[exfolders]\n" + Narrow(p1Other) + "\n", L"", "locked");
-    EXPECT_EQ(run.lines, Log({
+    EXPECT_EQ(run.lines, Log({{
         "[TS]\tDelete files(2):",
         r + "\\p1\\zqrun_locked.txt...AFTER BOOT",  // default search order; p1 itself then skips it
         r + "\\p2\\zqrun_locked.txt...OK",
         Narrow(p1Other) + "\\zqrun_locked.txt...AFTER BOOT",  // found again after another copy
         r + "\\p1\\zqrun_locked.txt...AFTER BOOT",  // the full-path entry: only once
-        "[TS]\t4 files are deleted.",
-        "[TS]\tDelete .NET dlls from GAC(0):", "[TS]\t0 .NET dlls are deleted.",
-        "[TS]\tDelete folders(0):", "[TS]\t0 folders are deleted.",
-    }));
-    EXPECT_EQ(PendingBelow(root), std::vector<std::wstring>({locked, p1Other + L"\\zqrun_locked.txt", locked}));
+        "[TS]\t4 files are deleted."}, kNoAssemblies, kNoFolders}));
+    EXPECT_EQ(PendingWith(root + L"\\"), std::vector<std::wstring>({locked, p1Other + L"\\zqrun_locked.txt", locked}));
     EXPECT_TRUE(PathExists(locked));
     EXPECT_FALSE(PathExists(p2 + L"\\zqrun_locked.txt"));
 }
@@ -255,9 +229,8 @@ TEST_F(CleaningRun, StopWhileAToolRunsEndsTheRun)
     StopWhileToolRuns stop(work + L"\\gacutil.exitcode", 0);
     RunOutcome run = RunWithScript(scriptDir, "[.NET]\nZq.One\nZq.Two\n[folders]\n" + Narrow(p2) + "\n", work,
                                    "stopdotnet");
-    EXPECT_EQ(run.lines, Joined({LogHead(scriptDir), {"[TS]\tDelete files(0):", "[TS]\t0 files are deleted.",
-                                                      "[TS]\tDelete .NET dlls from GAC(2):", "Zq.One...OK"}}));
-    EXPECT_EQ(FileLines(work + L"\\gacutil.args").size(), 1u);
+    EXPECT_EQ(run.lines, Joined({LogHead(scriptDir), kNoFiles, {"[TS]\tDelete .NET dlls from GAC(2):", "Zq.One...OK"}}));
+    EXPECT_EQ(RunLogLines(work + L"\\gacutil.args").size(), 1u);
     EXPECT_TRUE(PathExists(p2));
 }
 
@@ -281,8 +254,8 @@ TEST_F(CleaningRun, PhaseStopRulesCalledDirectly)
     EXPECT_EQ(script.files.count, 2);
     EXPECT_FALSE(FilePhase(script));
     EXPECT_FALSE(FolderPhase(script));
+    ServiceCurrentState() = SERVICE_STOPPED;  // stopped counts as well
     EXPECT_FALSE(DotNetPhase(empty, L"C:\\zqtest\\run"));  // polled before the count line
-    ServiceCurrentState() = SERVICE_STOPPED;
     EXPECT_FALSE(FolderPhase(empty));
     ServiceCurrentState() = SERVICE_RUNNING;
     EXPECT_TRUE(FolderPhase(empty));
@@ -293,8 +266,7 @@ TEST_F(CleaningRun, PhaseStopRulesCalledDirectly)
     EXPECT_EQ(RunLogLines(log), Lines({
         "[TS]\tDelete files(2):", r + "\\p1\\a.txt...OK", "[TS]\t1 files are deleted.",
         "[TS]\tDelete folders(2):", r + "\\f1...OK",
-        "[TS]\tDelete .NET dlls from GAC(0):",
-        "[TS]\tDelete folders(0):",
+        "[TS]\tDelete .NET dlls from GAC(0):", "[TS]\tDelete folders(0):",
         "[TS]\tDelete folders(0):", "[TS]\t0 folders are deleted.",
         "[TS]\tDelete .NET dlls from GAC(0):", "[TS]\t0 .NET dlls are deleted.",
     }));
@@ -323,10 +295,8 @@ TEST_F(CleaningRun, StartedFromAFolderToDeleteIsRefused)
     std::wstring workOther = root + L"\\WORK DIR";
     run = RunWithScript(scriptDir, "[folders]\n" + Narrow(workOther) + "\n", work, "notrefused");
     EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.lines, Log({"[TS]\tDelete files(0):", "[TS]\t0 files are deleted.",
-                              "[TS]\tDelete .NET dlls from GAC(0):", "[TS]\t0 .NET dlls are deleted.",
-                              "[TS]\tDelete folders(1):", Narrow(workOther) + "...OK",
-                              "[TS]\t1 folders are deleted."}));
+    EXPECT_EQ(run.lines, Log({kNoFiles, kNoAssemblies,
+                              {"[TS]\tDelete folders(1):", Narrow(workOther) + "...OK", "[TS]\t1 folders are deleted."}}));
     EXPECT_FALSE(PathExists(work));
 }
 
@@ -341,21 +311,15 @@ TEST_F(CleaningRun, NoScriptWithoutRoomForTheSuffixOrWithoutStatusBlock)
         scriptDir = root + L"\\" + std::wstring(length - 26, L's');
         ASSERT_TRUE(CreateDirectoryW(scriptDir.c_str(), nullptr));
         RunOutcome run = RunWithScript(scriptDir, "[folders]\n" + Narrow(keep) + "\n", L"", "longpath");
-        Lines folders = {"[TS]\tDelete folders(0):", "[TS]\t0 folders are deleted."};
-        if (length == 254)
-            folders = {"[TS]\tDelete folders(1):", Narrow(keep) + "...OK", "[TS]\t1 folders are deleted."};
-        EXPECT_EQ(run.lines, Log(Joined({{"[TS]\tDelete files(0):", "[TS]\t0 files are deleted.",
-                                          "[TS]\tDelete .NET dlls from GAC(0):", "[TS]\t0 .NET dlls are deleted."},
-                                         folders})));
+        Lines folders = length == 255 ? kNoFolders : Lines({"[TS]\tDelete folders(1):", Narrow(keep) + "...OK",
+                                                            "[TS]\t1 folders are deleted."});
+        EXPECT_EQ(run.lines, Log({kNoFiles, kNoAssemblies, folders}));
         EXPECT_EQ(PathExists(keep), length == 255);
     }
 
     std::wstring log = FreshRunLog("noblock");
     RunCleaning();
-    EXPECT_EQ(RunLogLines(log), Joined({LogHead(L""), {"[TS]\tDelete files(0):", "[TS]\t0 files are deleted.",
-                                                      "[TS]\tDelete .NET dlls from GAC(0):",
-                                                      "[TS]\t0 .NET dlls are deleted.", "[TS]\tDelete folders(0):",
-                                                      "[TS]\t0 folders are deleted."}, LogTail()}));
+    EXPECT_EQ(RunLogLines(log), Joined({LogHead(L""), kNoFiles, kNoAssemblies, kNoFolders, LogTail()}));
 }
 
 TEST_F(CleaningRun, DriveRootsAndTheWindowsFolderAreNeverDeleted)
@@ -383,9 +347,7 @@ TEST_F(CleaningRun, DriveRootsAndTheWindowsFolderAreNeverDeleted)
     RunOutcome run = RunWithScript(scriptDir,
         "[folders]\nC:\\\n%SystemRoot%\n%SystemRoot%\\system32\\..\n" + Narrow(sub) + "\n", L"", "mend");
     std::string n = Narrow(w);
-    EXPECT_EQ(run.lines, Log({
-        "[TS]\tDelete files(0):", "[TS]\t0 files are deleted.",
-        "[TS]\tDelete .NET dlls from GAC(0):", "[TS]\t0 .NET dlls are deleted.",
+    EXPECT_EQ(run.lines, Log({kNoFiles, kNoAssemblies, {
 #ifdef _WIN64
         "[TS]\tDelete folders(5):",
 #else
@@ -397,8 +359,7 @@ TEST_F(CleaningRun, DriveRootsAndTheWindowsFolderAreNeverDeleted)
 #ifdef _WIN64
         n + "...FAILED(Err:5)",  // the twin, SysWOW64\.., is the Windows folder as well
 #endif
-        "[TS]\t1 folders are deleted.",
-    }));
+        "[TS]\t1 folders are deleted."}}));
     EXPECT_FALSE(PathExists(sub));
     EXPECT_TRUE(PathExists(canary));
     EXPECT_TRUE(PathExists(w + L"\\system32"));
@@ -423,13 +384,10 @@ TEST_F(CleaningRun, TwinsOfProgramAndSystemFoldersAreDeletedAndCounted)
     RunOutcome run = RunWithScript(scriptDir, "[files]\nzqrun_wowonly.txt\n[folders]\n"
                                    "%ProgramFiles%\\zqtest_run_twin\n%SystemRoot%\\system32\\zqtest_run_twin\n",
                                    L"", "twins");
-    EXPECT_EQ(run.lines, Log({
-        "[TS]\tDelete files(1):", Narrow(wowFile) + "...OK", "[TS]\t1 files are deleted.",
-        "[TS]\tDelete .NET dlls from GAC(0):", "[TS]\t0 .NET dlls are deleted.",
-        "[TS]\tDelete folders(4):",
+    EXPECT_EQ(run.lines, Log({{"[TS]\tDelete files(1):", Narrow(wowFile) + "...OK", "[TS]\t1 files are deleted."},
+                              kNoAssemblies, {"[TS]\tDelete folders(4):",
         Narrow(pf) + "...OK", Narrow(s32) + "...OK", Narrow(pf86) + "...OK", Narrow(wow) + "...OK",
-        "[TS]\t4 folders are deleted.",
-    }));
+        "[TS]\t4 folders are deleted."}}));
     for (const std::wstring& gone : {pf, pf86, s32, wow, wowFile})
         EXPECT_FALSE(PathExists(gone)) << Narrow(gone);
 }
@@ -461,41 +419,11 @@ TEST(TargetExpansion, TwinPathByPrefixOnly)
 }
 #endif
 
-TEST(SystemPaths, PathSeedFirstSpellingWinsThenDriversEntry)
+// PATH in its order (first spelling wins, expanded, normalised), the drivers entry, then the
+// extra folders, the folders and, in the 64-bit build, their twins.
+TEST(TargetExpansion, SearchDirectoriesAndFoldersInTheirOrder)
 {
-    std::wstring windows = Expanded(L"%SystemRoot%");
-    {
-        ScopedPath path(L"C:\\zqtest\\runpaths\\A;c:\\ZQTEST\\runpaths\\a;%SystemRoot%\\system32;;"
-                        L"C:/zqtest//runpaths/B;C:\\zqtest\\runpaths\\A");
-        zqCleanScript script;
-        SystemPaths paths;
-        InitSystemPaths(paths, script);
-        EXPECT_EQ(Texts(script.searchDirs),
-                  std::vector<std::wstring>({L"C:\\zqtest\\runpaths\\A", windows + L"\\system32",
-                                             L"C:\\zqtest\\runpaths\\B", L";" + windows + L"\\system32\\drivers\\;"}));
-#ifdef _WIN64
-        EXPECT_FALSE(paths.isWow64);
-        ASSERT_NE(paths.system32Dir, nullptr);
-        EXPECT_EQ(std::wstring(paths.system32Dir), windows + L"\\system32");
-        EXPECT_EQ(std::wstring(paths.sysWow64Dir), windows + L"\\SysWOW64");
-        EXPECT_STREQ(paths.programFilesDir, L"C:\\Program Files");  // Wine's layout
-        EXPECT_STREQ(paths.programFilesX86Dir, L"C:\\Program Files (x86)");
-#else
-        EXPECT_TRUE(paths.isWow64);  // the test prefix is a 64-bit one
-#endif
-        FreeSystemPaths(paths);
-    }
-    ScopedPath path(nullptr);  // no PATH: no search directories, not even the drivers entry
-    zqCleanScript script;
-    SystemPaths paths;
-    InitSystemPaths(paths, script);
-    EXPECT_EQ(script.searchDirs.count, 0);
-    FreeSystemPaths(paths);
-}
-
-TEST(TargetExpansion, ListsInTheirOrderWithTwins)
-{
-    ScopedPath path(L"%SystemRoot%\\system32");
+    ScopedPath path(L"C:\\zqtest\\A;c:\\ZQTEST\\a;%SystemRoot%\\system32;;C:/zqtest//B;C:\\zqtest\\A");
     zqCleanScript script;
     SystemPaths paths;
     InitSystemPaths(paths, script);
@@ -508,9 +436,12 @@ TEST(TargetExpansion, ListsInTheirOrderWithTwins)
 
     std::vector<std::wstring> folders = {L"C:\\Program Files\\a", L"c:\\program files\\A", L"", s32 + L"\\b",
                                          L"C:\\zqtest\\E1"};
-    std::vector<std::wstring> search = {s32, drivers, L"C:\\zqtest\\E1", L"C:\\Program Files\\a",
-                                        L"c:\\program files\\A", s32 + L"\\b"};
+    std::vector<std::wstring> search = {L"C:\\zqtest\\A", s32, L"C:\\zqtest\\B", drivers, L"C:\\zqtest\\E1",
+                                        L"C:\\Program Files\\a", L"c:\\program files\\A", s32 + L"\\b"};
 #ifdef _WIN64
+    EXPECT_FALSE(paths.isWow64);
+    EXPECT_STREQ(paths.programFilesDir, L"C:\\Program Files");  // Wine's layout
+    EXPECT_STREQ(paths.programFilesX86Dir, L"C:\\Program Files (x86)");
     std::wstring wow = Expanded(L"%SystemRoot%\\SysWOW64");
     std::vector<std::wstring> twins = {L"C:\\Program Files (x86)\\a", L"C:\\Program Files (x86)\\A", wow + L"\\b"};
     folders.insert(folders.end(), twins.begin(), twins.end());
@@ -518,8 +449,16 @@ TEST(TargetExpansion, ListsInTheirOrderWithTwins)
     // twins of the search directories not yet present, the folder twins' own twins included
     search.insert(search.end(), {wow, L"C:\\Program Files (x86) (x86)\\a", L"C:\\Program Files (x86) (x86)\\A"});
     EXPECT_EQ(script.wowTwins.count, 0);
+#else
+    EXPECT_TRUE(paths.isWow64);  // the test prefix is a 64-bit one
 #endif
     EXPECT_EQ(Texts(script.folders), folders);
     EXPECT_EQ(Texts(script.searchDirs), search);
+    FreeSystemPaths(paths);
+
+    ScopedPath noPath(nullptr);  // no search directories at all, not even the drivers entry
+    zqCleanScript bare;
+    InitSystemPaths(paths, bare);
+    EXPECT_EQ(bare.searchDirs.count, 0);
     FreeSystemPaths(paths);
 }

@@ -85,6 +85,15 @@ std::vector<std::string> LogTail()
             Stamped("No enumerated devices found."), ClosingLine()};
 }
 
+std::vector<std::wstring> PendingWith(const std::wstring& marker)
+{
+    std::vector<std::wstring> mine;
+    for (const std::wstring& source : PendingDeletions())
+        if (source.find(marker) != std::wstring::npos)
+            mine.push_back(source.substr(source.compare(0, 4, L"\\??\\") == 0 ? 4 : 0));
+    return mine;
+}
+
 bool CopyStandIn(const wchar_t* name, const std::wstring& target)
 {
     return CopyFileW(StandinPath(std::wstring(name) + L".exe").c_str(), target.c_str(), FALSE) != 0;
@@ -92,22 +101,24 @@ bool CopyStandIn(const wchar_t* name, const std::wstring& target)
 
 namespace {
 
-std::wstring UniqueName(const wchar_t* what)
+// Two fresh named manual-reset events; their names through the out texts.
+void MakeEvents(KernelHandle* ready, KernelHandle* release, std::wstring* readyName, std::wstring* releaseName)
 {
     static int serial = 0;
-    return L"zqtest_" + std::wstring(what) + L"_" + std::to_wstring(GetCurrentProcessId()) +
-           L"_" + std::to_wstring(++serial);
+    std::wstring suffix = std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++serial);
+    *readyName = L"zqtest_ready_" + suffix;
+    *releaseName = L"zqtest_release_" + suffix;
+    ready->Reset(CreateEventW(nullptr, TRUE, FALSE, readyName->c_str()));
+    release->Reset(CreateEventW(nullptr, TRUE, FALSE, releaseName->c_str()));
 }
 
 }  // namespace
 
 LockedFile::LockedFile(const std::wstring& file)
 {
-    std::wstring readyName = UniqueName(L"locked"), releaseName = UniqueName(L"unlock");
-    ready.Reset(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
-    release.Reset(CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str()));
-    std::wstring line = L"\"" + StandinPath(L"locker.exe") + L"\" \"" + file + L"\" " +
-                        readyName + L" " + releaseName;
+    std::wstring readyName, releaseName;
+    MakeEvents(&ready, &release, &readyName, &releaseName);
+    std::wstring line = L"\"" + StandinPath(L"locker.exe") + L"\" \"" + file + L"\" " + readyName + L" " + releaseName;
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -128,11 +139,9 @@ LockedFile::~LockedFile()
 
 StopWhileToolRuns::StopWhileToolRuns(const std::wstring& exitCodeFile, int code)
 {
-    std::wstring readyName = UniqueName(L"toolready"), releaseName = UniqueName(L"toolrelease");
-    ready.Reset(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
-    release.Reset(CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str()));
-    WriteFileBytes(exitCodeFile, std::to_string(code) + " " + Narrow(readyName) + " " +
-                                     Narrow(releaseName) + "\n");
+    std::wstring readyName, releaseName;
+    MakeEvents(&ready, &release, &readyName, &releaseName);
+    WriteFileBytes(exitCodeFile, std::to_string(code) + " " + Narrow(readyName) + " " + Narrow(releaseName));
     waiter = std::thread([this] {
         HANDLE waits[2] = {ready.Get(), release.Get()};
         if (WaitForMultipleObjects(2, waits, FALSE, 60000) == WAIT_OBJECT_0)

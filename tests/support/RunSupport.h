@@ -1,6 +1,4 @@
-// Helpers of the cleaning-run and file-system tests: a controlled PATH, a run driven through
-// the status block, the fixed parts of a run log, a file held locked, and a stop requested
-// while a stand-in tool runs.
+// Helpers of the cleaning-run and file-system tests.
 #pragma once
 
 #include <windows.h>
@@ -11,9 +9,9 @@
 
 #include "foundation/Handles.h"
 
-// Sets PATH for the test's duration and restores the previous value (or its absence) after.
+// Sets PATH (null: none) for the test's duration and restores what was there.
 struct ScopedPath {
-    explicit ScopedPath(const wchar_t* value);  // null: no PATH at all
+    explicit ScopedPath(const wchar_t* value);
     ~ScopedPath();
     std::wstring saved;
     bool hadValue = false;
@@ -34,6 +32,8 @@ RunOutcome RunWithScript(const std::wstring& scriptDir, const std::string& srvcT
 // Points the run log at a fresh C:\zqtest\runlog\<logName>.log; returns its path.
 std::wstring FreshRunLog(const std::string& logName);
 std::vector<std::string> RunLogLines(const std::wstring& logPath);
+// The delete-at-restart records whose path contains marker, in their order ("\??\" dropped).
+std::vector<std::wstring> PendingWith(const std::wstring& marker);
 
 // What a run whose script has no driver, INF, registry or device entries writes before the
 // file phase and after the folder phase; scriptDir empty: no status block.

@@ -1,13 +1,8 @@
-// Test stand-in for a command-line tool, built as standins\gacutil.exe; it takes the name of
-// whatever file it is copied to (gacutil.exe, regsvr32.exe). With <base> its own path without
-// ".exe":
-//   - appends its command line (UTF-8) and a line feed to <base>.args;
-//   - when the command line ends in a quoted path, appends "present" or "absent" for it to
-//     <base>.seen (whether the file was still there while the tool ran);
-//   - reads <base>.exitcode, if present: "<code> [<readyEvent> <releaseEvent>]". With the two
-//     event names it sets the manual-reset event <readyEvent> and waits (60 s at most) for
-//     <releaseEvent> before it exits, so that a test can act while the tool "runs";
-//   - exits with <code> (decimal, default 0).
+// Test stand-in for a command-line tool (copied as gacutil.exe or regsvr32.exe). With <base>
+// its own path without ".exe" it appends its command line to <base>.args; when that ends in a
+// quoted path, "present" or "absent" for that file to <base>.seen; reads <base>.exitcode if
+// present, "<code> [<readyEvent> <releaseEvent>]": with the events it sets <readyEvent> and
+// waits (60 s at most) for <releaseEvent>, so a test can act while the tool runs; exits <code>.
 #include <windows.h>
 
 #include <stdio.h>
