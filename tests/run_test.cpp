@@ -167,13 +167,11 @@ TEST_F(CleaningRun, ToolCommandsThatDoNotFitFailingAndMissingTools)
 
     WriteFileBytes(work + L"\\gacutil.exitcode", "3\n");
     run = RunWithScript(scriptDir, "[.NET]\nZq.Fails\n", work, "toolfails");
-    ASSERT_EQ(run.lines.size(), Log({kNoFiles, kNoAssemblies, kNoFolders}).size() + 1);
     // The first number is whatever system error the thread last had; the tool's code follows.
-    std::string& failed = run.lines[LogHead(scriptDir).size() + 3];
-    EXPECT_EQ(failed.rfind("Zq.Fails...FAILED. Error: ", 0), 0u) << failed;
-    EXPECT_EQ(failed.substr(failed.size() - 3), "(3)") << failed;
-    failed = "checked";
-    EXPECT_EQ(run.lines, Log({kNoFiles, {"[TS]\tDelete .NET dlls from GAC(1):", "checked",
+    for (std::string& line : run.lines)
+        if (line.rfind("Zq.Fails...FAILED. Error: ", 0) == 0 && line.substr(line.size() - 3) == "(3)")
+            line = "Zq.Fails...FAILED. Error: N(3)";
+    EXPECT_EQ(run.lines, Log({kNoFiles, {"[TS]\tDelete .NET dlls from GAC(1):", "Zq.Fails...FAILED. Error: N(3)",
                                          "[TS]\t0 .NET dlls are deleted."}, kNoFolders}));
 
     DeleteFileW((work + L"\\gacutil.exe").c_str());
