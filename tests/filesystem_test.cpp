@@ -12,7 +12,6 @@
 
 #include "engine/FileSystem.h"
 #include "tests/support/DriverSupport.h"
-#include "tests/support/E2eSupport.h"
 #include "tests/support/RunSupport.h"
 #include "tests/support/TestSupport.h"
 

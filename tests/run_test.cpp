@@ -16,7 +16,6 @@
 #include "engine/TargetExpansion.h"
 #include "script/CleanScript.h"
 #include "tests/support/DriverSupport.h"
-#include "tests/support/E2eSupport.h"
 #include "tests/support/RunSupport.h"
 #include "tests/support/TestSupport.h"
 

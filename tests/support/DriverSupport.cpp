@@ -73,9 +73,7 @@ std::wstring SystemRootDir()
 
 std::wstring StandinDir(const wchar_t* variant)
 {
-    std::wstring dir = TestProgramDir();  // <build>\tests
-    dir.resize(dir.rfind(L'\\'));
-    return dir + L"\\standins\\" + variant;
+    return StandinPath(variant);
 }
 
 void ResetStandins()

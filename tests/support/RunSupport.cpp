@@ -4,7 +4,7 @@
 #include "engine/StopSignal.h"
 #include "launcher/RunLog.h"
 #include "launcher/StatusBlock.h"
-#include "tests/support/E2eSupport.h"
+#include "tests/support/DriverSupport.h"
 #include "tests/support/TestSupport.h"
 
 ScopedPath::ScopedPath(const wchar_t* value)
@@ -88,7 +88,7 @@ std::vector<std::string> LogTail()
 std::vector<std::wstring> PendingWith(const std::wstring& marker)
 {
     std::vector<std::wstring> mine;
-    for (const std::wstring& source : PendingDeletions())
+    for (const std::wstring& source : PendingRenameSources())
         if (source.find(marker) != std::wstring::npos)
             mine.push_back(source.substr(source.compare(0, 4, L"\\??\\") == 0 ? 4 : 0));
     return mine;
