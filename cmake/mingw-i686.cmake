@@ -1,12 +1,4 @@
-# Cross toolchain: 32-bit Windows with mingw-w64 (posix thread model, needed by GoogleTest).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
+# Cross toolchain: 32-bit Windows (zqclean32).
 set(ZQ_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${ZQ_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZQ_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${ZQ_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${ZQ_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/wine-run.sh)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -30,8 +30,9 @@ bool DriverServicePhase(zqCleanScript& script)
         const wchar_t* name = script.drivers.At(i)->Get();
         if (!IsServiceName(name))
             continue;
-        keyPath.Assign(L"SYSTEM\\CurrentControlSet\\Services\\");
-        keyPath.Append(name);
+        // Without the name (no memory left) the path would be the whole Services key.
+        if (!keyPath.Assign(L"SYSTEM\\CurrentControlSet\\Services\\") || !keyPath.Append(name))
+            continue;
         {
             RegKey key;
             if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.Get(), 0, KEY_READ, key.Put()) !=

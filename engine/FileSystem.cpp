@@ -66,9 +66,13 @@ bool IsDotEntry(const wchar_t* name)
 bool CollectMatches(const wchar_t* directory, const wchar_t* loweredMask, PathArray* found,
                    int depth)
 {
-    wchar_t pattern[254];
-    FormatW(pattern, 254, L"%.249s\\*.*", directory);
+    // A directory longer than the listing pattern allows would be listed cut, as some other
+    // folder: it is not listed at all.
     size_t length = wcslen(directory);
+    if (length > 249)
+        return true;
+    wchar_t pattern[254];
+    FormatW(pattern, 254, L"%s\\*.*", directory);
     const wchar_t* pathFormat =
         (length > 0 && directory[length - 1] == L'\\') ? L"%s%s" : L"%s\\%s";
 
@@ -80,7 +84,8 @@ bool CollectMatches(const wchar_t* directory, const wchar_t* loweredMask, PathAr
         if (IsDotEntry(entry.name))
             continue;
         wchar_t fullPath[256];
-        FormatW(fullPath, 256, pathFormat, directory, entry.name);
+        if (FormatW(fullPath, 256, pathFormat, directory, entry.name) < 0)
+            continue;  // cut, it would name another file
 
         struct _stat64i32 status;
         if (_wstat64i32(fullPath, &status) == 0 && (status.st_mode & _S_IFDIR) != 0) {
@@ -237,16 +242,20 @@ int DeleteFolderTree(const wchar_t* folder)
         if (RemoveLink(folder, attributes))
             return 1;
     } else {
+        // A cut pattern or child path names something else (a 259-character folder would list
+        // itself, endlessly): what does not fit is left to the removal at the next start.
         wchar_t pattern[260];
-        FormatW(pattern, 260, L"%s\\*.*", folder);
         WIN32_FIND_DATAW entry;
-        FindHandle listing(FindFirstFileW(pattern, &entry));
+        FindHandle listing;
+        if (FormatW(pattern, 260, L"%s\\*.*", folder) >= 0)
+            listing.Reset(FindFirstFileW(pattern, &entry));
         if (listing.Valid()) {
             do {
                 if (IsDotEntry(entry.cFileName))
                     continue;
                 wchar_t child[520];
-                FormatW(child, 520, L"%s\\%s", folder, entry.cFileName);
+                if (FormatW(child, 520, L"%s\\%s", folder, entry.cFileName) < 0)
+                    continue;
                 RemoveChild(child, entry.dwFileAttributes);
             } while (FindNextFileW(listing.Get(), &entry));
         }

@@ -46,8 +46,12 @@ void FillStatusBlock(HANDLE block, const wchar_t* scriptPath, const wchar_t* wor
     fields->status = -1;
     CopyTerminated(fields->scriptPath, scriptPath != nullptr ? scriptPath : L"");
     // The working directory is zero-padded; at 260 units or more it keeps no terminator.
+    // Without one, a section that already existed must not keep the directory of an earlier
+    // launch, or the run would compare its folders with a directory nobody started from.
     if (workDir != nullptr)
         wcsncpy(fields->workDir, workDir, 260);
+    else
+        memset(fields->workDir, 0, sizeof fields->workDir);
 }
 
 HANDLE OpenStatusBlock()

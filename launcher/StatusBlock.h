@@ -17,7 +17,7 @@ extern const char kStatusBlockName[];  // "Global\\DIRezizUro"
 
 // Launcher side: creates (or opens an existing) section; invalid holder on failure.
 KernelHandle CreateStatusBlock();
-// status = -1, scriptPath cut to 259 units, workDir (when not null) cut to 260 units.
+// status = -1, scriptPath cut to 259 units, workDir cut to 260 units (all zero when null).
 void FillStatusBlock(HANDLE block, const wchar_t* scriptPath, const wchar_t* workDir);
 
 // Service side: opens the section by name; null when it does not exist.

@@ -50,6 +50,52 @@ void CountsOf(HKEY key, DWORD* subkeys, DWORD* values, bool wide)
     }
 }
 
+
+// Empties an open key, deepest keys first and the values of a key before the key itself.
+// Children are opened and deleted through the handle in hand rather than by their full path
+// from the root: the same keys in the same order, without walking the path again for every
+// key. pathLength is the length of the key's full path, which a child's path must keep below
+// the 1024 characters the path rules allow.
+BOOL EmptyKeyW(HKEY key, size_t pathLength)
+{
+    DWORD subkeys, values;
+    CountsOf(key, &subkeys, &values, true);
+
+    // Index 0 every time: each successful round removes the first subkey.
+    for (DWORD i = 0; i < subkeys; ++i) {
+        wchar_t name[kNameChars];
+        if (RegEnumKeyW(key, 0, name, kNameChars) != ERROR_SUCCESS)
+            continue;
+        size_t childLength = pathLength + 1 + wcslen(name);
+        // A child whose path does not fit would be acted on in a cut form elsewhere: refuse it.
+        if (childLength >= kChildPathChars)
+            return FailWith(ERROR_FILENAME_EXCED_RANGE);
+        RegKey child;
+        LONG result = RegOpenKeyW(key, name, child.Put());
+        if (result != ERROR_SUCCESS)
+            return FailWith(result);
+        if (!EmptyKeyW(child.Get(), childLength))
+            return FALSE;
+        child.Close();
+        // A key that stays (a subkey that could not be enumerated, a refused deletion) is a
+        // failure, not a success.
+        result = RegDeleteKeyW(key, name);
+        if (result != ERROR_SUCCESS)
+            return FailWith(result);
+    }
+    for (DWORD i = 0; i < values; ++i) {
+        wchar_t name[kNameChars];
+        DWORD length = kNameChars;
+        if (RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            continue;
+        LONG result = RegDeleteValueW(key, name);
+        if (result != ERROR_SUCCESS)
+            return FailWith(result);
+    }
+    return TRUE;
+}
+
 }  // namespace
 
 BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
@@ -60,32 +106,8 @@ BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
     LONG result = RegOpenKeyW(root, path, key.Put());
     if (result != ERROR_SUCCESS)
         return FailWith(result);
-
-    DWORD subkeys, values;
-    CountsOf(key.Get(), &subkeys, &values, true);
-
-    // Index 0 every time: each successful round removes the first subkey.
-    for (DWORD i = 0; i < subkeys; ++i) {
-        wchar_t name[kNameChars];
-        if (RegEnumKeyW(key.Get(), 0, name, kNameChars) != ERROR_SUCCESS)
-            continue;
-        wchar_t child[kChildPathChars];
-        // A cut child path names another key (possibly this one): never act on it.
-        if (FormatW(child, kChildPathChars, L"%s\\%s", path, name) < 0)
-            return FailWith(ERROR_FILENAME_EXCED_RANGE);
-        if (!DeleteKeyTreeW(root, child))
-            return FALSE;
-    }
-    for (DWORD i = 0; i < values; ++i) {
-        wchar_t name[kNameChars];
-        DWORD length = kNameChars;
-        if (RegEnumValueW(key.Get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            continue;
-        result = RegDeleteValueW(key.Get(), name);
-        if (result != ERROR_SUCCESS)
-            return FailWith(result);
-    }
+    if (!EmptyKeyW(key.Get(), wcslen(path)))
+        return FALSE;
     key.Close();
 
     HeapBlock copy(_wcsdup(path));
@@ -94,13 +116,14 @@ BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
     wchar_t* parentPath = static_cast<wchar_t*>(copy.Get());
     wchar_t* last = wcsrchr(parentPath, L'\\');
     // A key directly below the root is emptied and kept.
-    if (last != nullptr) {
-        *last = 0;
-        RegKey parent;
-        if (RegOpenKeyW(root, parentPath, parent.Put()) == ERROR_SUCCESS)
-            RegDeleteKeyW(parent.Get(), last + 1);
-    }
-    return TRUE;
+    if (last == nullptr)
+        return TRUE;
+    *last = 0;
+    RegKey parent;
+    result = RegOpenKeyW(root, parentPath, parent.Put());
+    if (result == ERROR_SUCCESS)
+        result = RegDeleteKeyW(parent.Get(), last + 1);
+    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
 }
 
 BOOL DeleteKeyTreeA(HKEY root, const char* path, HKEY* key)
@@ -143,16 +166,17 @@ BOOL DeleteKeyTreeA(HKEY root, const char* path, HKEY* key)
         return TRUE;
     char* parentPath = static_cast<char*>(copy.Get());
     char* last = strrchr(parentPath, '\\');
-    if (last != nullptr) {
-        *last = 0;
-        // The caller's variable carries the parent for the deletion and is left closed.
-        if (RegOpenKeyA(root, parentPath, key) == ERROR_SUCCESS) {
-            RegDeleteKeyA(*key, last + 1);
-            RegCloseKey(*key);
-        }
-        *key = nullptr;
+    if (last == nullptr)
+        return TRUE;
+    *last = 0;
+    // The caller's variable carries the parent for the deletion and is left closed.
+    LONG result = RegOpenKeyA(root, parentPath, key);
+    if (result == ERROR_SUCCESS) {
+        result = RegDeleteKeyA(*key, last + 1);
+        RegCloseKey(*key);
     }
-    return TRUE;
+    *key = nullptr;
+    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
 }
 
 int ListSubkeyNamesA(const char* path, char*** names)

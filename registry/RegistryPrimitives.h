@@ -4,7 +4,8 @@
 #include <windows.h>
 
 // Removes the key at path below root with its subkeys and values, deepest first. A key
-// directly below the root is emptied and kept. False on the first refusal.
+// directly below the root is emptied and kept. False on the first refusal, and when the key
+// itself stays.
 BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path);
 
 // The narrow twin, working on the key the caller already opened into *key; the handle is

@@ -1,8 +1,6 @@
 // End to end: the built program is started as an administrator or installer would start it,
-// with a working directory that holds zqclean.ini. It installs itself as a service, the
-// service cleans, the launcher removes the service and ends. The tests check the exit code,
-// the whole run log (stamps masked), what is gone and what stays, and that neither the
-// service nor the prepared copy of the script is left behind.
+// in a working directory that holds zqclean.ini. Every launch must leave neither the service
+// nor the prepared copy behind; run logs are compared whole, with the stamps masked.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,92 +9,153 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/E2eSupport.h"
+#include "tests/support/DriverSupport.h"
+#include "tests/support/RegistrySupport.h"
+#include "tests/support/RunSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
+using Lines = std::vector<std::string>;
 const DWORD kCompletedRun = 0xFFFFFFFF;  // status -1: no step writes a value for success
-const DWORD kServiceDoesNotExist = 1060;
+const DWORD kNoService = 1060;
+const wchar_t kRunLog[] = L"C:\\zqclean.log";
+const std::string kClosing(92, '-');
+const HKEY HKLM = HKEY_LOCAL_MACHINE;
 
-std::vector<std::string> Lines(std::initializer_list<std::vector<std::string>> groups)
+std::string S(const std::string& text) { return "[TS]\t" + text; }
+Lines Log() { return RunLogLines(kRunLog); }
+bool Has(const Lines& lines, const std::string& line)
 {
-    std::vector<std::string> all;
-    for (const auto& group : groups)
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+Lines Join(std::initializer_list<Lines> groups)
+{
+    Lines all;
+    for (const Lines& group : groups)
         all.insert(all.end(), group.begin(), group.end());
     return all;
 }
 
-// The driver-package and INF sections: only where the run is not a 32-bit process under
-// WOW64, i.e. always in zqclean64 and never in zqclean32 in this 64-bit prefix.
-std::vector<std::string> DriverStoreAndInfLines(const std::vector<std::string>& infItems,
-                                                int infCount)
+std::wstring Program()
 {
+    std::wstring tests = TestProgramDir();
 #ifdef _WIN64
-    std::vector<std::string> lines = {
-        Stamped("Delete driver packages(0) from DriverStore:"),
-        Stamped("0 driver packages are deleted from the DriverStore."),
-        Stamped("Delete infs:"),
-    };
-    lines.insert(lines.end(), infItems.begin(), infItems.end());
-    lines.push_back(Stamped(std::to_string(infCount) + " inf files are deleted"));
-    return lines;
+    return tests.substr(0, tests.rfind(L'\\')) + L"\\zqclean64.exe";
 #else
-    (void)infItems;
-    (void)infCount;
-    return {};
+    return tests.substr(0, tests.rfind(L'\\')) + L"\\zqclean32.exe";
 #endif
 }
 
-// The log of a run whose script lists nothing: every phase runs on empty lists.
-std::vector<std::string> EmptyRunLog(const std::string& scriptPath)
+HANDLE Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& dir)
 {
-    return Lines({
-        {Stamped("Ininame: " + scriptPath)},
-        DriverStoreAndInfLines({}, 0),
-        {
-            Stamped("Delete driver services(0):"),
-            Stamped("0 driver services are deleted."),
-            Stamped("Delete files(0):"),
-            Stamped("0 files are deleted."),
-            Stamped("Delete .NET dlls from GAC(0):"),
-            Stamped("0 .NET dlls are deleted."),
-            Stamped("Delete folders(0):"),
-            Stamped("0 folders are deleted."),
-            Stamped("Delete registry keys(0):"),
-            Stamped("0 registry keys are deleted"),
-            Stamped("Undelete setup...OK."),
-            Stamped("Find enumerated devices to delete"),
-            Stamped("No enumerated devices found."),
-            ClosingLine(),
-        },
-    });
+    std::wstring line = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        dir.c_str(), &si, &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+// The exit code; 0xdeadbeef when the process did not start or did not end within two minutes.
+DWORD Finish(HANDLE process)
+{
+    DWORD code = 0xdeadbeef;
+    if (process == nullptr)
+        return code;
+    if (WaitForSingleObject(process, 120000) != WAIT_OBJECT_0)
+        TerminateProcess(process, code);
+    else
+        GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return code;
+}
+
+DWORD Launch(const std::wstring& arguments, const std::wstring& dir)
+{
+    return Finish(Start(Program(), arguments, dir));
+}
+
+// 0 when the service "zqcleansrvc" can be opened, otherwise the error of OpenServiceA.
+DWORD ServiceOpenError()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
+    SetLastError(0xdeadbeef);
+    SC_HANDLE service = OpenServiceA(manager, "zqcleansrvc", GENERIC_READ);
+    DWORD error = service != nullptr ? 0 : GetLastError();
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return error;
+}
+
+// A service of the program's name as an earlier launch could have left it (never started).
+bool PlantLeftOverService(const char* commandLine)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = CreateServiceA(manager, "zqcleansrvc", "zqclean test leftover",
+                                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, commandLine,
+                                       nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+// The log of a run whose script lists nothing. zqclean32 under this 64-bit prefix skips the
+// driver-package and INF phases; Wine's own difxapi stub serves zqclean64.
+Lines EmptyRunLog(const std::string& scriptPath)
+{
+    return Join({{S("Ininame: " + scriptPath)},
+#ifdef _WIN64
+                 {S("Delete driver packages(0) from DriverStore:"),
+                  S("0 driver packages are deleted from the DriverStore."), S("Delete infs:"),
+                  S("0 inf files are deleted")},
+#endif
+                 {S("Delete driver services(0):"), S("0 driver services are deleted."),
+                  S("Delete files(0):"), S("0 files are deleted."),
+                  S("Delete .NET dlls from GAC(0):"), S("0 .NET dlls are deleted."),
+                  S("Delete folders(0):"), S("0 folders are deleted."),
+                  S("Delete registry keys(0):"), S("0 registry keys are deleted"),
+                  S("Undelete setup...OK."), S("Find enumerated devices to delete"),
+                  S("No enumerated devices found."), kClosing}});
 }
 
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // With no display Wine's message box returns at once, so the interactive launcher
+        // Without a display Wine's message box returns at once, so the interactive launcher
         // can be tested too; a developer's X display must not catch it.
         SetEnvironmentVariableW(L"DISPLAY", nullptr);
-        UseBuiltinDifxapi();
-        RemoveCleanServiceForTest();
-        ASSERT_EQ(kServiceDoesNotExist, CleanServiceOpenError());
-        program = BuiltProgramPath();
-        ASSERT_TRUE(PathExists(program)) << Narrow(program);
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = OpenServiceA(manager, "zqcleansrvc", SERVICE_ALL_ACCESS);
+        if (service != nullptr) {
+            SERVICE_STATUS status;
+            ControlService(service, SERVICE_CONTROL_STOP, &status);
+            DeleteService(service);
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+        for (int i = 0; i < 100 && ServiceOpenError() == 0; ++i)
+            Sleep(100);
+        ASSERT_EQ(kNoService, ServiceOpenError());
+        ASSERT_TRUE(PathExists(Program())) << Narrow(Program());
     }
 
-    // The state every launch must leave: no service, no prepared copy.
-    void ExpectNothingLeftBehind(const std::wstring& workDir)
+    void ExpectNothingLeftBehind(const std::wstring& work)
     {
-        EXPECT_EQ(kServiceDoesNotExist, CleanServiceOpenError());
-        EXPECT_FALSE(PathExists(workDir + L"\\zqclean.ini.srvc"));
+        EXPECT_EQ(kNoService, ServiceOpenError());
+        EXPECT_FALSE(PathExists(work + L"\\zqclean.ini.srvc"));
     }
-
-    std::wstring program;
 };
 
+// One launch through every phase, each with at least one item in zqclean64.
 TEST_F(EndToEnd, CompletedRunRemovesWhatTheScriptListsAndLogsEveryStep)
 {
     std::wstring work = MakeScratchDir(L"e2e-run");
@@ -106,6 +165,17 @@ TEST_F(EndToEnd, CompletedRunRemovesWhatTheScriptListsAndLogsEveryStep)
     WriteFileBytes(work + L"\\data\\stays.dat", "not listed");
     WriteFileBytes(work + L"\\extra\\zqe2e1.tmp", "masked");
     WriteFileBytes(work + L"\\extra\\other.tmp", "not matched");
+
+    // The driver-store library and the assembly tool, from the working directory. Wine's
+    // difxapi stub is kept out, so the load by name fails and the stand-in is taken.
+    ASSERT_TRUE(CopyFileW((StandinDir(L"difx") + L"\\DIFxAPI.dll").c_str(),
+                          (work + L"\\DIFxAPI.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyStandIn(L"gacutil", work + L"\\gacutil.exe"));
+    const std::wstring repository = SystemRootDir() + L"\\system32\\DriverStore\\FileRepository";
+    const std::wstring package = repository + L"\\zqe2epkg.inf_amd64_1";
+    CreateDirectoryW((SystemRootDir() + L"\\system32\\DriverStore").c_str(), nullptr);
+    CreateDirectoryW(repository.c_str(), nullptr);
+    CreateDirectoryW(package.c_str(), nullptr);
 
     // The product folder under both program folders: zqclean64 removes the 32-bit twin too.
     const std::wstring folder64 = L"C:\\Program Files\\zqe2e Example";
@@ -120,9 +190,8 @@ TEST_F(EndToEnd, CompletedRunRemovesWhatTheScriptListsAndLogsEveryStep)
 
     // A driver service and an INF file that names it, with its precompiled companion.
     const std::wstring service = L"SYSTEM\\CurrentControlSet\\Services\\zqe2eDrv";
-    RegDeleteTreeForTest(HKEY_LOCAL_MACHINE, service);
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, service, L"ImagePath", L"zqe2edrv.sys"));
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, service + L"\\Enum", L"0", L"ROOT\\ZQE2EDEV\\0000"));
+    RemoveScratchKey(HKLM, service);
+    MakeKey(HKLM, service, {{L"ImagePath", L"zqe2edrv.sys"}});
     const std::wstring inf = L"C:\\windows\\inf\\oemzqe2e.inf";
     const std::wstring pnf = L"C:\\windows\\inf\\oemzqe2e.pnf";
     WriteFileBytes(inf, "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Svc]\r\nServiceName=zqe2eDrv\r\n");
@@ -130,176 +199,145 @@ TEST_F(EndToEnd, CompletedRunRemovesWhatTheScriptListsAndLogsEveryStep)
 
     // Registry keys and a value; one listed key does not exist.
     const std::wstring product = L"SOFTWARE\\zqe2e";
-    RegDeleteTreeForTest(HKEY_LOCAL_MACHINE, product);
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, product + L"\\Example\\Deep\\Deeper", L"v", L"1"));
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, product + L"\\Example", L"", L"default"));
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, product + L"\\Keep", L"LastRun", L"today"));
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, product + L"\\Keep", L"Other", L"stays"));
+    RemoveScratchKey(HKLM, product);
+    MakeKey(HKLM, product + L"\\Example\\Deep\\Deeper", {{L"v", L"1"}});
+    MakeKey(HKLM, product + L"\\Keep", {{L"LastRun", L"today"}, {L"Other", L"stays"}});
 
     // The setup file types and the uninstall entry, which every run removes.
-    ASSERT_TRUE(SetRegString(HKEY_CLASSES_ROOT, L"KDSetup\\shell\\open\\command", L"", L"x"));
-    ASSERT_TRUE(SetRegString(HKEY_CLASSES_ROOT, L"KDSetup\\DefaultIcon", L"", L"x,0"));
-    ASSERT_TRUE(SetRegString(HKEY_CLASSES_ROOT, L".kds", L"", L"KDSetup"));
+    MakeKey(HKEY_CLASSES_ROOT, L"KDSetup\\shell\\open\\command", {{L"", L"x"}});
+    MakeKey(HKEY_CLASSES_ROOT, L".kds", {{L"", L"KDSetup"}});
     const std::wstring uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ";
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, uninstall, L"DisplayName", L"ZQ"));
+    MakeKey(HKLM, uninstall, {{L"DisplayName", L"ZQ"}});
 
     // A device below the ROOT enumerator and one of its interfaces.
     const std::wstring device = L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\ZQE2EDEV";
     const std::wstring guid = L"{5a0e2e00-0000-4000-8000-00000000e2e0}";
     const std::wstring classKey = L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\" + guid;
     const std::wstring iface = classKey + L"\\##?#ROOT#ZQE2EDEV#0000#" + guid;
-    RegDeleteTreeForTest(HKEY_LOCAL_MACHINE, device);
-    RegDeleteTreeForTest(HKEY_LOCAL_MACHINE, classKey);
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, device + L"\\0000", L"Service", L"zqe2eDrv"));
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, iface + L"\\#", L"SymbolicLink", L"x"));
+    RemoveScratchKey(HKLM, device);
+    RemoveScratchKey(HKLM, classKey);
+    MakeKey(HKLM, device + L"\\0000", {{L"Service", L"zqe2eDrv"}});
+    MakeKey(HKLM, iface + L"\\#", {{L"SymbolicLink", L"x"}});
 
     // Blank lines, trailing blanks and headers in any case, as script authors write them.
-    std::string script =
-        "[General]\r\n"
-        "excludefolders=1\r\n"
-        "\r\n"
-        "[FOLDERS]\r\n"
-        "%ProgramFiles%\\zqe2e Example   \r\n"
-        "[files]\r\n"
-        "zqe2e.dll\r\n"
-        "C:\\zqtest\\e2e-run\\data\\held.dat\r\n"
-        "C:\\zqtest\\e2e-run\\data\\gone.dat\r\n"
-        "[exfolders]\r\n"
-        "C:\\zqtest\\e2e-run\\extra\r\n"
-        "[maskedfiles]\r\n"
-        "zqe2e*.tmp\r\n"
-        "[drivers]\r\n"
-        "zqe2eDrv\r\n"
-        "[infs]\r\n"
-        "zqe2e-text-in-no-inf\r\n"
-        "[registry]\r\n"
-        "HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e\\Example\r\n"
-        "hkey_local_machine\\SOFTWARE\\zqe2e\\Keep:LastRun\r\n"
-        "HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e\\Missing\r\n"
-        "[devices]\r\n"
-        "ROOT\\ZQE2E\r\n";
-    WriteFileBytes(work + L"\\zqclean.ini", script);
+    WriteFileBytes(work + L"\\zqclean.ini",
+                   "[General]\r\nexcludefolders=1\r\n\r\n"
+                   "[FOLDERS]\r\n%ProgramFiles%\\zqe2e Example   \r\n"
+                   "[files]\r\nzqe2e.dll\r\nC:\\zqtest\\e2e-run\\data\\held.dat\r\n"
+                   "C:\\zqtest\\e2e-run\\data\\gone.dat\r\n"
+                   "[exfolders]\r\nC:\\zqtest\\e2e-run\\extra\r\n"
+                   "[maskedfiles]\r\nzqe2e*.tmp\r\n"
+                   "[drvpackages]\r\nzqe2epkg\r\n"
+                   "[drivers]\r\nzqe2eDrv\r\n"
+                   "[infs]\r\nzqe2e-text-in-no-inf\r\n"
+                   "[.NET]\r\nzqe2e.Assembly\r\n"
+                   "[registry]\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e\\Example\r\n"
+                   "hkey_local_machine\\SOFTWARE\\zqe2e\\Keep:LastRun\r\n"
+                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e\\Missing\r\n"
+                   "[devices]\r\nROOT\\ZQE2E\r\n");
 
     // The test holds one listed file open without sharing: it can only go at restart.
     HANDLE held = CreateFileW((work + L"\\data\\held.dat").c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    WriteFileBytes(RunLogFile(), "a log of an earlier launch\n");
+    WriteFileBytes(kRunLog, "a log of an earlier launch\n");
 
-    Launch launch = LaunchProgram(program, L"-s", work);
+    bool hadOverride = false;
+    std::wstring oldOverride = SetWineDllOverride(L"difxapi", L"native", &hadOverride);
+    DWORD exitCode = Launch(L"-s", work);
     CloseHandle(held);
+    RestoreWineDllOverride(L"difxapi", oldOverride, hadOverride);
+    EXPECT_EQ(kCompletedRun, exitCode);
 
-    ASSERT_TRUE(launch.started);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(kCompletedRun, launch.exitCode);
-
+    const std::string storeInf = Narrow(package) + "\\zqe2epkg.inf";
 #ifdef _WIN64
-    std::vector<std::string> fileItems = {
-        "C:\\Program Files\\zqe2e Example\\zqe2e.dll...OK",
-        "C:\\Program Files (x86)\\zqe2e Example\\zqe2e.dll...OK",
-        "C:\\zqtest\\e2e-run\\data\\held.dat...AFTER BOOT",
-        "C:\\zqtest\\e2e-run\\extra\\zqe2e1.tmp...OK",
-    };
-    std::vector<std::string> folderItems = {
-        "C:\\Program Files\\zqe2e Example...OK",
-        "C:\\Program Files (x86)\\zqe2e Example...OK",
-    };
+    Lines driverStoreAndInfs = {
+        S("Delete driver packages(1) from DriverStore:"),
+        storeInf + "...I: Uninstalling " + storeInf, "S: -", "OK",
+        S("1 driver packages are deleted from the DriverStore."),
+        S("Delete infs:"), "C:\\windows\\inf\\oemzqe2e.inf...OK", S("1 inf files are deleted")};
+    const std::string difxCalls = "setcallback nonnull context=null\nuninstall " + storeInf +
+                                  " 0x24 info=null reboot=nonnull\nsetcallback null context=null\n";
+    Lines files = {"C:\\Program Files\\zqe2e Example\\zqe2e.dll...OK",
+                   "C:\\Program Files (x86)\\zqe2e Example\\zqe2e.dll...OK"};
+    Lines folders = {"C:\\Program Files\\zqe2e Example...OK",
+                     "C:\\Program Files (x86)\\zqe2e Example...OK"};
 #else
-    // zqclean32 sees %ProgramFiles% as the x86 folder and has no twins.
-    std::vector<std::string> fileItems = {
-        "C:\\Program Files (x86)\\zqe2e Example\\zqe2e.dll...OK",
-        "C:\\zqtest\\e2e-run\\data\\held.dat...AFTER BOOT",
-        "C:\\zqtest\\e2e-run\\extra\\zqe2e1.tmp...OK",
-    };
-    std::vector<std::string> folderItems = {
-        "C:\\Program Files (x86)\\zqe2e Example...OK",
-    };
+    // Not under WOW64: no driver-store library is even loaded. %ProgramFiles% is the x86
+    // folder here, and zqclean32 has no twins.
+    Lines driverStoreAndInfs;
+    const std::string difxCalls;
+    Lines files = {"C:\\Program Files (x86)\\zqe2e Example\\zqe2e.dll...OK"};
+    Lines folders = {"C:\\Program Files (x86)\\zqe2e Example...OK"};
 #endif
-    std::string fileCount = std::to_string(fileItems.size());
-    std::string folderCount = std::to_string(folderItems.size());
-    std::vector<std::string> expected = Lines({
-        {Stamped("Ininame: C:\\zqtest\\e2e-run\\zqclean.ini")},
-        DriverStoreAndInfLines({"C:\\windows\\inf\\oemzqe2e.inf...OK"}, 1),
-        {
-            Stamped("Delete driver services(1):"),
-            "SYSTEM\\CurrentControlSet\\Services\\zqe2eDrv...OK",
-            Stamped("1 driver services are deleted."),
-            Stamped("Delete files(4):"),
-        },
-        fileItems,
-        {
-            Stamped(fileCount + " files are deleted."),
-            Stamped("Delete .NET dlls from GAC(0):"),
-            Stamped("0 .NET dlls are deleted."),
-            Stamped("Delete folders(" + folderCount + "):"),
-        },
-        folderItems,
-        {
-            Stamped(folderCount + " folders are deleted."),
-            Stamped("Delete registry keys(3):"),
-            "K: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e\\Example...OK",
-            "V: hkey_local_machine\\SOFTWARE\\zqe2e\\Keep:LastRun...OK",
-            Stamped("2 registry keys are deleted"),
-            Stamped("Undelete setup...OK."),
-            Stamped("Find enumerated devices to delete"),
-            "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\ZQE2EDEV...OK",
-            "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\" + Narrow(guid) +
-                "\\##?#ROOT#ZQE2EDEV#0000#" + Narrow(guid) + "...OK",
-            Stamped("2 enumerated devices are deleted."),
-            ClosingLine(),
-        },
-    });
-    EXPECT_EQ(expected, RunLogLines());
+    files.push_back("C:\\zqtest\\e2e-run\\data\\held.dat...AFTER BOOT");
+    files.push_back("C:\\zqtest\\e2e-run\\extra\\zqe2e1.tmp...OK");
+    const std::string fileCount = std::to_string(files.size());
+    const std::string folderCount = std::to_string(folders.size());
+    const std::string devClass = "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\" + Narrow(guid);
+    EXPECT_EQ(Join({{S("Ininame: C:\\zqtest\\e2e-run\\zqclean.ini")},
+                    driverStoreAndInfs,
+                    {S("Delete driver services(1):"),
+                     "SYSTEM\\CurrentControlSet\\Services\\zqe2eDrv...OK",
+                     S("1 driver services are deleted."), S("Delete files(4):")},
+                    files,
+                    {S(fileCount + " files are deleted."), S("Delete .NET dlls from GAC(1):"),
+                     "zqe2e.Assembly...OK", S("1 .NET dlls are deleted."),
+                     S("Delete folders(" + folderCount + "):")},
+                    folders,
+                    {S(folderCount + " folders are deleted."), S("Delete registry keys(3):"),
+                     "K: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e\\Example...OK",
+                     "V: hkey_local_machine\\SOFTWARE\\zqe2e\\Keep:LastRun...OK",
+                     S("2 registry keys are deleted"), S("Undelete setup...OK."),
+                     S("Find enumerated devices to delete"),
+                     "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\ZQE2EDEV...OK",
+                     devClass + "\\##?#ROOT#ZQE2EDEV#0000#" + Narrow(guid) + "...OK",
+                     S("2 enumerated devices are deleted."), kClosing}}),
+              Log());
+    EXPECT_EQ(difxCalls, ReadFileBytes(work + L"\\difx-calls.txt"));
+    // The tool's path is quoted (the working directory may hold blanks), the name is not.
+    EXPECT_EQ("\"C:\\zqtest\\e2e-run\\gacutil.exe\" /u zqe2e.Assembly /silent\n",
+              ReadFileBytes(work + L"\\gacutil.args"));
 
-    // Files and folders.
     EXPECT_FALSE(PathExists(folder32));
 #ifdef _WIN64
     EXPECT_FALSE(PathExists(folder64));
+    EXPECT_FALSE(PathExists(inf));
+    EXPECT_FALSE(PathExists(pnf));
 #else
     EXPECT_TRUE(PathExists(folder64 + L"\\zqe2e.dll"));  // not the 32-bit program's folder
+    EXPECT_TRUE(PathExists(inf));
+    EXPECT_TRUE(PathExists(pnf));
 #endif
     EXPECT_FALSE(PathExists(work + L"\\extra\\zqe2e1.tmp"));
     EXPECT_TRUE(PathExists(work + L"\\extra\\other.tmp"));
     EXPECT_TRUE(PathExists(work + L"\\data\\stays.dat"));
     // Held open during the run: still there, and scheduled for the next restart.
     EXPECT_TRUE(PathExists(work + L"\\data\\held.dat"));
-    std::vector<std::wstring> pending = PendingDeletions();
-    bool scheduled = false;
-    for (const std::wstring& source : pending)
-        scheduled = scheduled || _wcsicmp(source.c_str(), (L"\\??\\" + work + L"\\data\\held.dat").c_str()) == 0;
-    EXPECT_TRUE(scheduled);
-    ForgetPendingDeletion(work + L"\\data\\held.dat");
+    std::vector<std::wstring> pending = PendingRenameSources();
+    EXPECT_NE(pending.end(), std::find(pending.begin(), pending.end(),
+                                       L"\\??\\" + work + L"\\data\\held.dat"));
+    DropPendingRenames(L"\\e2e-run\\data\\held.dat");
 
-    // Driver service and INF files.
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, service));
-#ifdef _WIN64
-    EXPECT_FALSE(PathExists(inf));
-    EXPECT_FALSE(PathExists(pnf));
-#else
-    EXPECT_TRUE(PathExists(inf));  // the INF phase does not run under WOW64
-    EXPECT_TRUE(PathExists(pnf));
-#endif
-
-    // Registry.
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, product + L"\\Example"));
-    EXPECT_FALSE(RegValueExists(HKEY_LOCAL_MACHINE, product + L"\\Keep", L"LastRun"));
-    EXPECT_TRUE(RegValueExists(HKEY_LOCAL_MACHINE, product + L"\\Keep", L"Other"));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L"KDSetup"));
-    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".kds"));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, uninstall));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, device));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, iface));
-    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, classKey));  // only the device's interface goes
-
+    EXPECT_FALSE(KeyExists(HKLM, service));
+    EXPECT_FALSE(KeyExists(HKLM, product + L"\\Example"));
+    EXPECT_FALSE(ValueExists(HKLM, product + L"\\Keep", L"LastRun"));
+    EXPECT_TRUE(ValueExists(HKLM, product + L"\\Keep", L"Other"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"KDSetup"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L".kds"));
+    EXPECT_FALSE(KeyExists(HKLM, uninstall));
+    EXPECT_FALSE(KeyExists(HKLM, device));
+    EXPECT_FALSE(KeyExists(HKLM, iface));
+    EXPECT_TRUE(KeyExists(HKLM, classKey));  // only the device's interface goes
     ExpectNothingLeftBehind(work);
 
     RemoveTree(folder64);
     RemoveTree(folder32);
+    RemoveTree(package);
     DeleteFileW(inf.c_str());
     DeleteFileW(pnf.c_str());
-    RegDeleteTreeForTest(HKEY_LOCAL_MACHINE, product);
-    RegDeleteTreeForTest(HKEY_LOCAL_MACHINE, classKey);
-    RegDeleteTreeForTest(HKEY_LOCAL_MACHINE, service);
+    for (const std::wstring& key : {product, classKey, service})
+        RemoveScratchKey(HKLM, key);
     RemoveTree(work);
 }
 
@@ -308,113 +346,70 @@ TEST_F(EndToEnd, RunStartedFromAFolderItWouldDeleteIsRefused)
     std::wstring work = MakeScratchDir(L"e2e-refuse");
     WriteFileBytes(work + L"\\keep.txt", "stays");
     const std::wstring key = L"SOFTWARE\\zqe2e-refuse";
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"v", L"stays"));
+    MakeKey(HKLM, key, {{L"v", L"stays"}});
     WriteFileBytes(work + L"\\zqclean.ini",
                    "[folders]\nC:\\zqtest\\e2e-refuse\n[files]\nC:\\zqtest\\e2e-refuse\\keep.txt\n"
                    "[registry]\nHKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e-refuse\n");
 
-    // Interactive: the final message box returns at once without a display.
-    Launch launch = LaunchProgram(program, L"", work);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(1u, launch.exitCode);
-    // The refusal writes no line of its own and no phase runs.
-    std::vector<std::string> expected = {Stamped("Ininame: C:\\zqtest\\e2e-refuse\\zqclean.ini")};
-    EXPECT_EQ(expected, RunLogLines());
+    // Interactive: the refusal writes no line of its own and no phase runs.
+    EXPECT_EQ(1u, Launch(L"", work));
+    EXPECT_EQ(Lines{S("Ininame: C:\\zqtest\\e2e-refuse\\zqclean.ini")}, Log());
     EXPECT_TRUE(PathExists(work + L"\\keep.txt"));
-    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, key));
+    EXPECT_TRUE(KeyExists(HKLM, key));
     ExpectNothingLeftBehind(work);
 
     // The comparison is exact: another letter case is not the working directory.
     WriteFileBytes(work + L"\\zqclean.ini", "[folders]\nc:\\ZQTEST\\e2e-refuse\n");
-    launch = LaunchProgram(program, L"-S", work);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(kCompletedRun, launch.exitCode);
-    std::vector<std::string> lines = RunLogLines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(ClosingLine(), lines.back());
+    EXPECT_EQ(kCompletedRun, Launch(L"-S", work));
+    Lines lines = Log();
+    EXPECT_TRUE(!lines.empty() && lines.back() == kClosing);
 
-    RegDeleteTreeForTest(HKEY_LOCAL_MACHINE, key);
+    RemoveScratchKey(HKLM, key);
     RemoveTree(work);
 }
 
-TEST_F(EndToEnd, EachLaunchStartsItsOwnLog)
+// Two launches in a row, the second one finding a service that an earlier launch left.
+TEST_F(EndToEnd, EachLaunchStartsItsOwnLogAndRemovesALeftOverServiceFirst)
 {
     std::wstring first = MakeScratchDir(L"e2e-first");
     std::wstring second = MakeScratchDir(L"e2e-second");
     const std::wstring key = L"SOFTWARE\\zqe2e-first";
-    ASSERT_TRUE(SetRegString(HKEY_LOCAL_MACHINE, key, L"v", L"1"));
+    MakeKey(HKLM, key, {{L"v", L"1"}});
     WriteFileBytes(first + L"\\zqclean.ini", "[registry]\nHKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e-first\n");
     WriteFileBytes(second + L"\\zqclean.ini", "[general]\n");
 
-    Launch launch = LaunchProgram(program, L"-s", first);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(kCompletedRun, launch.exitCode);
-    std::vector<std::string> firstLog = RunLogLines();
-    ASSERT_GE(firstLog.size(), 2u);
-    EXPECT_EQ(Stamped("Ininame: C:\\zqtest\\e2e-first\\zqclean.ini"), firstLog.front());
-    EXPECT_NE(firstLog.end(), std::find(firstLog.begin(), firstLog.end(),
-                                        "K: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e-first...OK"));
-    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, key));
-
-    launch = LaunchProgram(program, L"-s", second);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(kCompletedRun, launch.exitCode);
-    EXPECT_EQ(EmptyRunLog("C:\\zqtest\\e2e-second\\zqclean.ini"), RunLogLines());
+    EXPECT_EQ(kCompletedRun, Launch(L"-s", first));
+    Lines lines = Log();
+    EXPECT_TRUE(Has(lines, "K: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e-first...OK"));
+    EXPECT_FALSE(KeyExists(HKLM, key));
     ExpectNothingLeftBehind(first);
+
+    ASSERT_TRUE(PlantLeftOverService("C:\\zqtest\\e2e-second\\absent.exe -srvcrun"));
+    EXPECT_EQ(kCompletedRun, Launch(L"-s", second));
+    EXPECT_EQ(EmptyRunLog("C:\\zqtest\\e2e-second\\zqclean.ini"), Log());
     ExpectNothingLeftBehind(second);
     RemoveTree(first);
     RemoveTree(second);
 }
 
-TEST_F(EndToEnd, RemoveModeDeletesTheServiceAndLeavesTheLogAlone)
+// "-u" only removes the service, "-srvcrun" typed by hand cannot enter the dispatcher; neither
+// empties the log of the last launch.
+TEST_F(EndToEnd, RemoveAndServiceModesLeaveTheLogOfTheLastLaunch)
 {
-    std::wstring work = MakeScratchDir(L"e2e-remove");
+    std::wstring work = MakeScratchDir(L"e2e-modes");
     const std::string earlier = "[2011/05/14 10:03:07,046]\tan earlier launch\r\n";
-    WriteFileBytes(RunLogFile(), earlier);
+    WriteFileBytes(kRunLog, earlier);
+    EXPECT_EQ(1u, Launch(L"-u", work));
+    EXPECT_EQ(earlier, ReadFileBytes(kRunLog));
 
-    // No service: nothing to do, still exit code 1.
-    Launch launch = LaunchProgram(program, L"-u", work);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(1u, launch.exitCode);
-    EXPECT_EQ(earlier, RunLogBytes());
+    ASSERT_TRUE(PlantLeftOverService("C:\\zqtest\\e2e-modes\\absent.exe"));
+    EXPECT_EQ(1u, Launch(L"-U", work));
+    EXPECT_EQ(kNoService, ServiceOpenError());
+    EXPECT_EQ(earlier, ReadFileBytes(kRunLog));
 
-    // A service of that name (never started) is deleted.
-    ASSERT_TRUE(CreateCleanServiceForTest("C:\\zqtest\\e2e-remove\\absent.exe"));
-    ASSERT_EQ(0u, CleanServiceOpenError());
-    launch = LaunchProgram(program, L"-U", work);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(1u, launch.exitCode);
-    EXPECT_EQ(kServiceDoesNotExist, CleanServiceOpenError());
-    EXPECT_EQ(earlier, RunLogBytes());
-    EXPECT_FALSE(PathExists(work + L"\\zqclean.ini.srvc"));
-    RemoveTree(work);
-}
-
-TEST_F(EndToEnd, ServiceModeTypedByHandCannotEnterTheDispatcher)
-{
-    std::wstring work = MakeScratchDir(L"e2e-byhand");
-    WriteFileBytes(RunLogFile(), "");
-    Launch launch = LaunchProgram(program, L"-SrvcRun", work);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(1u, launch.exitCode);
     // 1063: the process was not started by the service manager.
-    std::vector<std::string> expected = {Stamped("zqclean error(725): 1063")};
-    EXPECT_EQ(expected, RunLogLines());
-    EXPECT_EQ(kServiceDoesNotExist, CleanServiceOpenError());
-    RemoveTree(work);
-}
-
-TEST_F(EndToEnd, LeftOverServiceIsRemovedBeforeTheLaunchInstallsItsOwn)
-{
-    std::wstring work = MakeScratchDir(L"e2e-leftover");
-    WriteFileBytes(work + L"\\zqclean.ini", "");
-    ASSERT_TRUE(CreateCleanServiceForTest("C:\\zqtest\\e2e-leftover\\absent.exe -srvcrun"));
-    ASSERT_EQ(0u, CleanServiceOpenError());
-
-    Launch launch = LaunchProgram(program, L"-s", work);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(kCompletedRun, launch.exitCode);
-    EXPECT_EQ(EmptyRunLog("C:\\zqtest\\e2e-leftover\\zqclean.ini"), RunLogLines());
+    EXPECT_EQ(1u, Launch(L"-SrvcRun", work));
+    EXPECT_EQ((Lines{S("an earlier launch"), S("zqclean error(725): 1063")}), Log());
     ExpectNothingLeftBehind(work);
     RemoveTree(work);
 }
@@ -422,94 +417,68 @@ TEST_F(EndToEnd, LeftOverServiceIsRemovedBeforeTheLaunchInstallsItsOwn)
 TEST_F(EndToEnd, BlanksInTheProgramFolderAndTheWorkingDirectory)
 {
     std::wstring root = MakeScratchDir(L"e2e-blanks");
-    std::wstring programDir = root + L"\\Program Folder";
     std::wstring work = root + L"\\work dir";
-    ASSERT_TRUE(CreateDirectoryW(programDir.c_str(), nullptr));
+    std::wstring copy = root + L"\\Program Folder" + Program().substr(Program().rfind(L'\\'));
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\Program Folder").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
-    std::wstring copy = programDir + L"\\" + program.substr(program.find_last_of(L'\\') + 1);
-    ASSERT_TRUE(CopyFileW(program.c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(Program().c_str(), copy.c_str(), FALSE));
     WriteFileBytes(work + L"\\old stuff.txt", "x");
     WriteFileBytes(work + L"\\zqclean.ini", "[files]\nC:\\zqtest\\e2e-blanks\\work dir\\old stuff.txt\n");
 
-    // Interactive, from a folder whose name has a blank: the service's command line must
-    // name this very program.
-    Launch launch = LaunchProgram(copy, L"", work);
-    ASSERT_TRUE(launch.finished);
-    EXPECT_EQ(kCompletedRun, launch.exitCode);
-    std::vector<std::string> lines = RunLogLines();
+    // The service's command line must name this very program.
+    EXPECT_EQ(kCompletedRun, Finish(Start(copy, L"", work)));
+    Lines lines = Log();
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(Stamped("Ininame: C:\\zqtest\\e2e-blanks\\work dir\\zqclean.ini"), lines.front());
-    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
-                                     "C:\\zqtest\\e2e-blanks\\work dir\\old stuff.txt...OK"));
-    EXPECT_EQ(ClosingLine(), lines.back());
+    EXPECT_EQ(S("Ininame: C:\\zqtest\\e2e-blanks\\work dir\\zqclean.ini"), lines.front());
+    EXPECT_TRUE(Has(lines, "C:\\zqtest\\e2e-blanks\\work dir\\old stuff.txt...OK"));
+    EXPECT_EQ(kClosing, lines.back());
     EXPECT_FALSE(PathExists(work + L"\\old stuff.txt"));
     ExpectNothingLeftBehind(work);
     RemoveTree(root);
 }
 
-TEST_F(EndToEnd, StopRequestLetsTheItemInHandFinishBeforeTheServiceProcessEnds)
+// The stop handler reports "stopped" at once, which lets the dispatcher return; the service
+// process must still let the item in hand finish and log it, and end before the next one.
+TEST_F(EndToEnd, StopRequestLetsTheItemInHandFinish)
 {
     std::wstring work = MakeScratchDir(L"e2e-stop");
-    std::wstring tool = StandinPath(L"e2eslowtool.exe");
-    ASSERT_TRUE(CopyFileW(tool.c_str(), (work + L"\\gacutil.exe").c_str(), FALSE)) << Narrow(tool);
+    ASSERT_TRUE(CopyStandIn(L"gacutil", work + L"\\gacutil.exe"));
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"Global\\zqe2e_stop_ready");
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"Global\\zqe2e_stop_release");
+    WriteFileBytes(work + L"\\gacutil.exitcode", "0 Global\\zqe2e_stop_ready Global\\zqe2e_stop_release\n");
     WriteFileBytes(work + L"\\zqclean.ini", "[.NET]\nzqe2e.Slow\nzqe2e.NeverReached\n");
 
-    HANDLE launcher = StartProgram(program, L"-s", work);
+    HANDLE launcher = Start(Program(), L"-s", work);
     ASSERT_NE(nullptr, launcher);
-    // Wait until the run is busy with the first assembly, then ask the service to stop.
-    bool busy = false;
-    for (int i = 0; i < 300 && !busy; ++i) {
-        busy = PathExists(work + L"\\slowtool.started");
-        if (!busy)
-            Sleep(100);
-    }
-    ASSERT_TRUE(busy);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 60000));
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceA(manager, "zqcleansrvc", SERVICE_ALL_ACCESS);
-    ASSERT_NE(nullptr, service);
     SERVICE_STATUS status = {};
     SetLastError(0xdeadbeef);
     EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    // The handler reports stopped at once; it does not wait for the run.
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), status.dwCurrentState);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
 
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(launcher, 60000));
-    DWORD exitCode = 0;
-    GetExitCodeProcess(launcher, &exitCode);
-    CloseHandle(launcher);
-    EXPECT_EQ(kCompletedRun, exitCode);
+    // The tool still runs: its line stays open, and the launcher waits for the service
+    // process, which lives on although the manager was told it stopped.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(launcher, 1500));
+    Lines expected = EmptyRunLog("C:\\zqtest\\e2e-stop\\zqclean.ini");
+    expected.erase(std::find(expected.begin(), expected.end(), S("Delete .NET dlls from GAC(0):")),
+                   expected.end());
+    expected.push_back(S("Delete .NET dlls from GAC(2):"));
+    expected.push_back("zqe2e.Slow...");
+    EXPECT_EQ(expected, Log());
 
-    // The service process outlives its stopped report until the tool returned and the item
-    // was logged; then the run ends at its check, before the next assembly.
-    std::vector<std::string> expected = Lines({
-        {Stamped("Ininame: C:\\zqtest\\e2e-stop\\zqclean.ini")},
-        DriverStoreAndInfLines({}, 0),
-        {
-            Stamped("Delete driver services(0):"),
-            Stamped("0 driver services are deleted."),
-            Stamped("Delete files(0):"),
-            Stamped("0 files are deleted."),
-            Stamped("Delete .NET dlls from GAC(2):"),
-            "zqe2e.Slow...OK",
-        },
-    });
-    std::vector<std::string> lines;
-    for (int i = 0; i < 150; ++i) {
-        lines = RunLogLines();
-        if (lines == expected)
-            break;
-        Sleep(100);
-    }
-    EXPECT_EQ(expected, lines);
-    Sleep(1000);
-    EXPECT_EQ(expected, RunLogLines());  // and nothing after it
-    EXPECT_TRUE(PathExists(work + L"\\slowtool.done"));
-    // The service record goes when its process has ended.
-    for (int i = 0; i < 100 && CleanServiceOpenError() != kServiceDoesNotExist; ++i)
-        Sleep(100);
+    SetEvent(release);
+    EXPECT_EQ(kCompletedRun, Finish(launcher));
+    expected.back() += "OK";
+    EXPECT_EQ(expected, Log());
+    EXPECT_EQ("\"C:\\zqtest\\e2e-stop\\gacutil.exe\" /u zqe2e.Slow /silent\n",
+              ReadFileBytes(work + L"\\gacutil.args"));
     ExpectNothingLeftBehind(work);
+    CloseHandle(release);
+    CloseHandle(ready);
     RemoveTree(work);
 }
 

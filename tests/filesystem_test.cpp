@@ -2,7 +2,6 @@
 // C:\zqtest\fs of the scratch prefix.
 #include <windows.h>
 
-#include <errno.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -12,98 +11,46 @@
 #include <gtest/gtest.h>
 
 #include "engine/FileSystem.h"
+#include "tests/support/DriverSupport.h"
+#include "tests/support/RunSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
-void Touch(const std::wstring& path)
-{
-    WriteFileBytes(path, "x");
-    ASSERT_TRUE(PathExists(path)) << Narrow(path);
-}
+using Paths = std::vector<std::wstring>;
 
-void MakeDir(const std::wstring& path)
-{
-    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << Narrow(path);
-}
-
-// Runs FindFilesByMask and hands back the paths, freeing what it allocated.
-int Find(const std::wstring& dir, const wchar_t* mask, int depth, std::vector<std::wstring>* out)
+// FindFilesByMask's result as a list (sorted unless asked not to); the count is returned.
+int Find(const std::wstring& dir, const wchar_t* mask, int depth, Paths* out, bool sorted = true)
 {
     wchar_t** paths = reinterpret_cast<wchar_t**>(0x1);  // must be overwritten
     int count = FindFilesByMask(dir.c_str(), mask, &paths, depth);
     out->clear();
-    if (count > 0) {
-        EXPECT_NE(paths, nullptr);
-        for (int i = 0; i < count; ++i) {
-            out->push_back(paths[i]);
-            free(paths[i]);
-        }
-        free(paths);
-    } else {
-        EXPECT_EQ(paths, nullptr) << "no list expected for count " << count;
+    EXPECT_EQ(paths == nullptr, count <= 0) << "a list exactly when something was found";
+    for (int i = 0; i < count && paths != nullptr; ++i) {
+        out->push_back(paths[i]);
+        free(paths[i]);
     }
+    if (count > 0)
+        free(paths);
+    if (sorted)
+        std::sort(out->begin(), out->end());
     return count;
 }
 
-std::vector<std::wstring> Sorted(std::vector<std::wstring> items)
-{
-    std::sort(items.begin(), items.end());
-    return items;
-}
-
 // Directory entries in the order the file system lists them, without "." and "..".
-std::vector<std::wstring> ListingOrder(const std::wstring& dir)
+Paths ListingOrder(const std::wstring& dir)
 {
-    std::vector<std::wstring> names;
+    Paths names;
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((dir + L"\\*.*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return names;
     do {
-        std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
+        if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0)
+            names.push_back(data.cFileName);
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return names;
-}
-
-// PendingFileRenameOperations as (source, target) pairs; an empty target means delete.
-std::vector<std::pair<std::wstring, std::wstring>> PendingOperations()
-{
-    std::vector<std::pair<std::wstring, std::wstring>> pairs;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
-                      0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return pairs;
-    DWORD size = 0;
-    DWORD type = 0;
-    std::vector<wchar_t> data;
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
-            ERROR_SUCCESS &&
-        type == REG_MULTI_SZ) {
-        data.resize(size / sizeof(wchar_t) + 2, 0);
-        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(data.data()), &size);
-    }
-    RegCloseKey(key);
-    size_t count = size / sizeof(wchar_t);
-    size_t at = 0;
-    while (at < count && data[at] != 0) {  // an empty source ends the list
-        std::wstring source = data.data() + at;
-        at += source.size() + 1;
-        std::wstring target = at < count ? data.data() + at : L"";
-        at += target.size() + 1;
-        pairs.emplace_back(source, target);
-    }
-    return pairs;
-}
-
-std::wstring StandinsDir()
-{
-    std::wstring dir = TestProgramDir();  // <build>\tests
-    return dir.substr(0, dir.rfind(L'\\')) + L"\\standins";
 }
 
 std::wstring CurrentDir()
@@ -113,301 +60,171 @@ std::wstring CurrentDir()
     return dir;
 }
 
-// locker.exe holding a file open with share mode 0 until Release().
-struct Locker {
-    HANDLE ready = nullptr;
-    HANDLE release = nullptr;
-    PROCESS_INFORMATION process = {};
-
-    bool Start(const std::wstring& file)
-    {
-        std::wstring suffix = std::to_wstring(GetCurrentProcessId());
-        std::wstring readyName = L"zqtest_fs_ready_" + suffix;
-        std::wstring releaseName = L"zqtest_fs_release_" + suffix;
-        ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
-        release = CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str());
-        std::wstring line = L"\"" + StandinsDir() + L"\\locker.exe\" \"" + file + L"\" " +
-                            readyName + L" " + releaseName;
-        std::vector<wchar_t> buffer(line.begin(), line.end());
-        buffer.push_back(0);
-        STARTUPINFOW si = {};
-        si.cb = sizeof si;
-        if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &si, &process))
-            return false;
-        HANDLE waits[2] = {ready, process.hProcess};
-        return WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
-    }
-
-    DWORD Release()
-    {
-        DWORD code = 0xFFFFFFFF;
-        if (release != nullptr)
-            SetEvent(release);
-        if (process.hProcess != nullptr &&
-            WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &code);
-        return code;
-    }
-
-    ~Locker()
-    {
-        Release();
-        for (HANDLE h : {process.hThread, process.hProcess, ready, release})
-            if (h != nullptr)
-                CloseHandle(h);
-    }
-};
-
-}  // namespace
-
-TEST(WildcardMatch, QuestionMarkTakesExactlyOneCharacter)
-{
-    EXPECT_TRUE(WildcardMatch(L"ab", L"a?"));
-    EXPECT_FALSE(WildcardMatch(L"a", L"a?"));
-    EXPECT_FALSE(WildcardMatch(L"abc", L"a?"));
-    EXPECT_FALSE(WildcardMatch(L"", L"?"));
-    EXPECT_TRUE(WildcardMatch(L"a.b", L"???"));
-    EXPECT_FALSE(WildcardMatch(L"a", L"*??"));  // '*' may be empty, the two '?' may not
-    EXPECT_TRUE(WildcardMatch(L"a.", L"*??"));
-    EXPECT_TRUE(WildcardMatch(L"a.", L"*?"));
-}
-
-TEST(WildcardMatch, StarBacktracksAndComparesCodeUnitsExactly)
-{
-    EXPECT_TRUE(WildcardMatch(L"", L"*"));
-    EXPECT_TRUE(WildcardMatch(L"", L"***"));
-    EXPECT_TRUE(WildcardMatch(L"anything.at.all", L"*"));
-    EXPECT_TRUE(WildcardMatch(L"setup.inf.inf", L"*.inf"));
-    EXPECT_TRUE(WildcardMatch(L"a.b.c", L"*.c"));
-    EXPECT_FALSE(WildcardMatch(L"a.b.c", L"*.b"));
-    EXPECT_TRUE(WildcardMatch(L"abcabd", L"*abd"));  // first "ab" is a false start
-    EXPECT_TRUE(WildcardMatch(L"xaaab", L"x*a*b"));
-    EXPECT_FALSE(WildcardMatch(L"xaaac", L"x*a*b"));
-    EXPECT_TRUE(WildcardMatch(L"oem12.inf", L"oem*.inf"));
-    EXPECT_FALSE(WildcardMatch(L"oem12.pnf", L"oem*.inf"));
-    EXPECT_TRUE(WildcardMatch(L"readme.", L"*."));
-    EXPECT_FALSE(WildcardMatch(L"readme.txt", L"*."));
-    EXPECT_TRUE(WildcardMatch(L"abxyz", L"*[x]?z"));
-    EXPECT_TRUE(WildcardMatch(L"abxyz", L"*?z"));
-    EXPECT_FALSE(WildcardMatch(L"X.INF", L"*.inf"));  // callers lower-case both sides
-    EXPECT_FALSE(WildcardMatch(L"abc", L"ab"));       // a name longer than the pattern
-}
-
-TEST(WildcardMatch, ClassesRangesAndTheDashRules)
-{
-    EXPECT_TRUE(WildcardMatch(L"b.sys", L"[a-c]*"));
-    EXPECT_TRUE(WildcardMatch(L"a", L"[a-c]"));
-    EXPECT_TRUE(WildcardMatch(L"c", L"[a-c]"));
-    EXPECT_FALSE(WildcardMatch(L"d.sys", L"[a-c]*"));
-    EXPECT_TRUE(WildcardMatch(L"x1", L"[xyz]1"));
-    EXPECT_FALSE(WildcardMatch(L"w1", L"[xyz]1"));
-    EXPECT_TRUE(WildcardMatch(L"q", L"[a-cq]"));
-    EXPECT_FALSE(WildcardMatch(L"ab", L"[a-c]"));  // one class takes one character
-
-    // A '-' right after '[' or right before ']' fails the match unless the character
-    // already belongs to the class.
-    EXPECT_FALSE(WildcardMatch(L"a", L"[-a]*"));
-    EXPECT_FALSE(WildcardMatch(L"abc", L"[-a]*"));
-    EXPECT_TRUE(WildcardMatch(L"-x", L"[-a]*"));
-    EXPECT_TRUE(WildcardMatch(L"a", L"[a-]"));
-    EXPECT_FALSE(WildcardMatch(L"b", L"[a-]"));
-    EXPECT_TRUE(WildcardMatch(L"-", L"[a-]"));  // listed, so it belongs
-
-    // No ']' before the end: a failure even for a member.
-    EXPECT_FALSE(WildcardMatch(L"a", L"[a"));
-    EXPECT_FALSE(WildcardMatch(L"a", L"[abc"));
-}
-
-class FindFilesByMaskTest : public ::testing::Test {
+class FileSystem : public ::testing::Test {
 protected:
     void SetUp() override
     {
         dir = MakeScratchDir(L"fs");
-        dir = MakeScratchDir(L"fs\\mask");
-        for (const wchar_t* name : {L"readme", L"setup.txt", L"drv.inf", L"UPPER.INF", L"b.sys",
-                                    L"d.sys", L"-dash", L"x.inf.bak"})
-            Touch(dir + L"\\" + name);
-        MakeDir(dir + L"\\sub.inf");
-        Touch(dir + L"\\sub.inf\\inner.inf");
-        Touch(dir + L"\\sub.inf\\inner.txt");
+        DropPendingRenames(L"\\zqtest\\fs\\");
     }
-    void TearDown() override { RemoveTree(L"C:\\zqtest\\fs"); }
-
-    std::vector<std::wstring> Full(std::initializer_list<const wchar_t*> names)
+    void TearDown() override
     {
-        std::vector<std::wstring> paths;
+        SetCurrentDirectoryW(saved.c_str());
+        DropPendingRenames(L"\\zqtest\\fs\\");
+        RemoveTree(dir);
+    }
+    void Touch(std::initializer_list<std::wstring> names)
+    {
+        for (const std::wstring& name : names)
+            WriteFileBytes(dir + L"\\" + name, "x");
+    }
+    Paths Full(std::initializer_list<const wchar_t*> names)
+    {
+        Paths paths;
         for (const wchar_t* name : names)
             paths.push_back(dir + L"\\" + name);
-        return Sorted(paths);
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+    DWORD Run(const std::wstring& line)
+    {
+        std::vector<wchar_t> buffer(line.begin(), line.end());
+        buffer.resize(260, 0);
+        return RunProcessAndWait(buffer.data());
     }
 
-    std::wstring dir;
+    std::wstring dir, saved = CurrentDir();
 };
 
-TEST_F(FindFilesByMaskTest, MasksMatchLowerCasedNamesAndExtensionlessNames)
+}  // namespace
+
+TEST(WildcardMatch, Rules)
 {
-    std::vector<std::wstring> found;
-    EXPECT_EQ(Find(dir, L"*.*", 0, &found), 8);
-    EXPECT_EQ(Sorted(found), Full({L"readme", L"setup.txt", L"drv.inf", L"UPPER.INF", L"b.sys",
-                                   L"d.sys", L"-dash", L"x.inf.bak"}));
-
-    EXPECT_EQ(Find(dir, L"*.", 0, &found), 2);
-    EXPECT_EQ(Sorted(found), Full({L"readme", L"-dash"}));
-
-    // Both sides lower-cased; the returned paths keep the names' own case.
-    EXPECT_EQ(Find(dir, L"*.INF", 0, &found), 2);
-    EXPECT_EQ(Sorted(found), Full({L"drv.inf", L"UPPER.INF"}));
-
-    EXPECT_EQ(Find(dir, L"[a-c]*", 0, &found), 1);
-    EXPECT_EQ(found, Full({L"b.sys"}));
-    EXPECT_EQ(Find(dir, L"[-a]*", 0, &found), 1);
-    EXPECT_EQ(found, Full({L"-dash"}));
-
-    // A mask without wildcards matches by equality (the name with its added dot).
-    EXPECT_EQ(Find(dir, L"README.", 0, &found), 1);
-    EXPECT_EQ(Find(dir, L"readme", 0, &found), 0);
-
-    EXPECT_EQ(Find(dir, L"?", 0, &found), 0);
-    EXPECT_EQ(Find(dir, L"nothing*", 0, &found), 0);
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* pattern;
+        bool match;
+    };
+    const Case cases[] = {
+        // '?' takes exactly one character, never an empty stretch.
+        {L"ab", L"a?", true}, {L"a", L"a?", false}, {L"abc", L"a?", false}, {L"", L"?", false},
+        {L"a.b", L"???", true}, {L"a", L"*??", false}, {L"a.", L"*??", true}, {L"a.", L"*?", true},
+        // '*' may be empty and backtracks; code units are compared exactly.
+        {L"", L"*", true}, {L"", L"***", true}, {L"setup.inf.inf", L"*.inf", true},
+        {L"a.b.c", L"*.c", true}, {L"a.b.c", L"*.b", false}, {L"abcabd", L"*abd", true},
+        {L"xaaab", L"x*a*b", true}, {L"xaaac", L"x*a*b", false}, {L"oem12.pnf", L"oem*.inf", false},
+        {L"readme.", L"*.", true}, {L"readme.txt", L"*.", false}, {L"abxyz", L"*[x]?z", true},
+        {L"abxyz", L"*?z", true}, {L"X.INF", L"*.inf", false}, {L"abc", L"ab", false},
+        // Classes: members and inclusive ranges, one character each.
+        {L"b.sys", L"[a-c]*", true}, {L"a", L"[a-c]", true}, {L"c", L"[a-c]", true},
+        {L"d.sys", L"[a-c]*", false}, {L"w1", L"[xyz]1", false}, {L"q", L"[a-cq]", true},
+        {L"ab", L"[a-c]", false},
+        // A '-' right after '[' or right before ']' fails unless the character already belongs;
+        // no ']' before the end fails even for a member.
+        {L"a", L"[-a]*", false}, {L"-x", L"[-a]*", true}, {L"a", L"[a-]", true},
+        {L"b", L"[a-]", false}, {L"-", L"[a-]", true}, {L"a", L"[a", false}, {L"a", L"[abc", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(WildcardMatch(c.name, c.pattern), c.match) << Narrow(c.name) << " ~ " << Narrow(c.pattern);
 }
 
-TEST_F(FindFilesByMaskTest, DepthOneplacesSubfolderMatchesWhereTheSubfolderIsListed)
+TEST_F(FileSystem, FindFilesByMaskMatchesLowerCasedNamesAtTheRightDepth)
 {
-    std::vector<std::wstring> found;
-    // Depth 0: the folder "sub.inf" is neither returned nor searched.
-    EXPECT_EQ(Find(dir, L"*.inf", 0, &found), 2);
-    EXPECT_EQ(Sorted(found), Full({L"drv.inf", L"UPPER.INF"}));
+    Touch({L"readme", L"setup.txt", L"drv.inf", L"UPPER.INF", L"b.sys", L"d.sys", L"-dash", L"x.inf.bak"});
+    CreateDirectoryW((dir + L"\\sub.inf").c_str(), nullptr);
+    Touch({L"sub.inf\\inner.inf", L"sub.inf\\inner.txt"});
+    // Both sides lower-cased, names without an extension get a dot; the paths keep their case.
+    const std::pair<const wchar_t*, Paths> cases[] = {
+        {L"*.*", Full({L"readme", L"setup.txt", L"drv.inf", L"UPPER.INF", L"b.sys", L"d.sys", L"-dash", L"x.inf.bak"})},
+        {L"*.", Full({L"readme", L"-dash"})}, {L"*.INF", Full({L"drv.inf", L"UPPER.INF"})},  // depth 0: no sub.inf
+        {L"[a-c]*", Full({L"b.sys"})}, {L"[-a]*", Full({L"-dash"})}, {L"README.", Full({L"readme"})},
+        {L"readme", {}}, {L"?", {}}};
+    Paths found;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Find(dir, c.first, 0, &found), static_cast<int>(c.second.size())) << Narrow(c.first);
+        EXPECT_EQ(found, c.second) << Narrow(c.first);
+    }
+    EXPECT_EQ(Find(dir + L"\\", L"*.sys", 0, &found), 2);  // no doubled separator
+    EXPECT_EQ(found, Full({L"b.sys", L"d.sys"}));
 
-    std::vector<std::wstring> expected;
+    // Depth 1: a subfolder's matches come where the subfolder is listed.
+    Paths expected;
     for (const std::wstring& name : ListingOrder(dir)) {
         if (name == L"sub.inf")
             expected.push_back(dir + L"\\sub.inf\\inner.inf");
         else if (name == L"drv.inf" || name == L"UPPER.INF")
             expected.push_back(dir + L"\\" + name);
     }
-    ASSERT_EQ(expected.size(), 3u);
-    EXPECT_EQ(Find(dir, L"*.inf", 1, &found), 3);
+    EXPECT_EQ(Find(dir, L"*.inf", 1, &found, false), 3);
     EXPECT_EQ(found, expected);
 
-    // A directory given with a trailing backslash gives no doubled separator.
-    EXPECT_EQ(Find(dir + L"\\", L"*.sys", 0, &found), 2);
-    EXPECT_EQ(Sorted(found), Full({L"b.sys", L"d.sys"}));
-}
-
-TEST_F(FindFilesByMaskTest, ManyMatchesGrowTheArray)
-{
-    std::wstring many = dir + L"\\many";
-    MakeDir(many);
-    std::vector<std::wstring> expected;
-    for (int i = 0; i < 75; ++i) {
-        std::wstring path = many + L"\\f" + std::to_wstring(i) + L".dat";
-        Touch(path);
-        expected.push_back(path);
-    }
-    std::vector<std::wstring> found;
-    EXPECT_EQ(Find(many, L"*.dat", 0, &found), 75);
-    EXPECT_EQ(Sorted(found), Sorted(expected));
+    // More matches than the first 32 slots.
+    CreateDirectoryW((dir + L"\\many").c_str(), nullptr);
+    for (int i = 0; i < 75; ++i)
+        Touch({L"many\\f" + std::to_wstring(i) + L".dat"});
+    EXPECT_EQ(Find(dir + L"\\many", L"*.dat", 0, &found), 75);
     EXPECT_EQ(Find(dir, L"*.dat", 1, &found), 75);
-}
 
-TEST_F(FindFilesByMaskTest, MissingFolderOrFileGivesMinusOneAndNoList)
-{
-    std::vector<std::wstring> found;
+    // A missing folder or a file: -1 and no list.
     EXPECT_EQ(Find(dir + L"\\absent", L"*.*", 0, &found), -1);
     EXPECT_EQ(Find(dir + L"\\setup.txt", L"*.*", 0, &found), -1);
-    EXPECT_EQ(Find(L"C:\\zqtest\\fs\\no\\such\\path", L"*.*", 3, &found), -1);
-    EXPECT_TRUE(found.empty());
+    EXPECT_EQ(Find(dir + L"\\no\\such\\path", L"*.*", 3, &found), -1);
 }
 
-class DeleteFolderTreeTest : public ::testing::Test {
-protected:
-    void SetUp() override { MakeScratchDir(L"fs"); }
-    void TearDown() override { RemoveTree(L"C:\\zqtest\\fs"); }
-};
-
-TEST_F(DeleteFolderTreeTest, RemovesADeepTree)
+// Paths that do not fit their buffers are never used cut: a cut path names another folder or
+// file (a 259-character folder listed itself without end).
+TEST_F(FileSystem, PathsThatDoNotFitAreNotCut)
 {
-    std::wstring root = MakeScratchDir(L"fs\\deep");
-    std::wstring level = root;
-    for (int i = 0; i < 6; ++i) {
-        Touch(level + L"\\file" + std::to_wstring(i) + L".txt");
-        Touch(level + L"\\noext");
-        level += L"\\level" + std::to_wstring(i);
-        MakeDir(level);
-    }
-    MakeDir(root + L"\\empty");
-    Touch(root + L"\\hidden.dat");
-    SetFileAttributesW((root + L"\\hidden.dat").c_str(), FILE_ATTRIBUTE_HIDDEN);
-    size_t pendingBefore = PendingOperations().size();
+    std::wstring a = dir + L"\\" + std::wstring(249 - dir.size() - 1, L'a');  // 249 characters
+    std::wstring longDir = a + L"\\b";
+    ASSERT_TRUE(CreateDirectoryW(a.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(longDir.c_str(), nullptr));
+    WriteFileBytes(a + L"\\x.tmp", "x");
+    Paths found;
+    EXPECT_EQ(Find(longDir, L"*.tmp", 0, &found), 0);  // not the listing of a
+    // Full paths are cut at 255: "nnnnn.tm" would become the other file "nnnnn".
+    std::wstring shortName = a + L"\\nnnnn";
+    WriteFileBytes(shortName, "x");
+    WriteFileBytes(shortName + L".tm", "x");
+    ASSERT_TRUE(PathExists(shortName + L".tm"));
+    EXPECT_EQ(Find(a, L"*.tm", 0, &found), 0);
 
+    std::wstring deep = dir + L"\\" + std::wstring(259 - dir.size() - 1, L'd');
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr)) << GetLastError();
     SetLastError(0xdeadbeef);
-    EXPECT_EQ(DeleteFolderTree(root.c_str()), 1);
-    EXPECT_FALSE(PathExists(root));
-    EXPECT_TRUE(PathExists(L"C:\\zqtest\\fs"));
-    // Nothing was left over, so nothing was scheduled.
-    EXPECT_EQ(PendingOperations().size(), pendingBefore);
+    EXPECT_EQ(DeleteFolderTree(deep.c_str()), 1);
+    EXPECT_FALSE(PathExists(deep));
 }
 
-TEST_F(DeleteFolderTreeTest, MissingFolderIsNeitherRemovedNorScheduled)
+TEST_F(FileSystem, DeleteFolderTreeSchedulesOnlyWhatIsInUse)
 {
-    size_t pendingBefore = PendingOperations().size();
+    // A missing folder is neither removed nor scheduled.
     SetLastError(0xdeadbeef);
-    EXPECT_EQ(DeleteFolderTree(L"C:\\zqtest\\fs\\absent"), 0);
+    EXPECT_EQ(DeleteFolderTree((dir + L"\\absent").c_str()), 0);
     DWORD error = GetLastError();
     EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
-    EXPECT_EQ(PendingOperations().size(), pendingBefore);
-}
 
-TEST_F(DeleteFolderTreeTest, FileInUseIsScheduledWithItsFoldersAndTheRestGoesNow)
-{
-    std::wstring root = MakeScratchDir(L"fs\\locked");
-    MakeDir(root + L"\\sub");
-    MakeDir(root + L"\\sub\\deeper");
-    MakeDir(root + L"\\other");
-    Touch(root + L"\\sub\\held.txt");
-    Touch(root + L"\\sub\\free.txt");
-    Touch(root + L"\\sub\\deeper\\x.txt");
-    Touch(root + L"\\other\\y.txt");
-    Touch(root + L"\\top.txt");
-
-    Locker locker;
-    ASSERT_TRUE(locker.Start(root + L"\\sub\\held.txt"));
-    ASSERT_FALSE(DeleteFileW((root + L"\\sub\\held.txt").c_str()));
-    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-
+    std::wstring root = dir + L"\\locked";
+    for (const wchar_t* sub : {L"", L"\\sub", L"\\sub\\deeper", L"\\other"})
+        CreateDirectoryW((root + sub).c_str(), nullptr);
+    Touch({L"locked\\sub\\held.txt", L"locked\\sub\\free.txt", L"locked\\sub\\deeper\\x.txt",
+           L"locked\\other\\y.txt", L"locked\\top.txt"});
+    SetFileAttributesW((root + L"\\top.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);  // attributes play no part
+    LockedFile holder(root + L"\\sub\\held.txt");
+    ASSERT_TRUE(holder.held);
     SetLastError(0xdeadbeef);
     EXPECT_NE(DeleteFolderTree(root.c_str()), 0);
-
-    EXPECT_TRUE(PathExists(root + L"\\sub\\held.txt"));
-    EXPECT_EQ(ListingOrder(root), std::vector<std::wstring>{L"sub"});
-    EXPECT_EQ(ListingOrder(root + L"\\sub"), std::vector<std::wstring>{L"held.txt"});
-
-    // Deepest first, each once, and only what stays: the removed subfolders are not listed.
-    std::vector<std::pair<std::wstring, std::wstring>> pending = PendingOperations();
-    std::wstring held = L"\\??\\" + root + L"\\sub\\held.txt";
-    auto last = std::find_if(pending.rbegin(), pending.rend(),
-                             [&](const auto& op) { return op.first == held; });
-    ASSERT_NE(last, pending.rend()) << "held.txt was not scheduled";
-    std::vector<std::pair<std::wstring, std::wstring>> tail(last.base() - 1, pending.end());
-    std::vector<std::pair<std::wstring, std::wstring>> expected = {
-        {held, L""}, {L"\\??\\" + root + L"\\sub", L""}, {L"\\??\\" + root, L""}};
-    EXPECT_EQ(tail, expected);
-
-    EXPECT_EQ(locker.Release(), 0u);
+    EXPECT_EQ(ListingOrder(root), Paths{L"sub"});
+    EXPECT_EQ(ListingOrder(root + L"\\sub"), Paths{L"held.txt"});
+    // Deepest first, each once, and only what stays (a subfolder removed now is not listed).
+    EXPECT_EQ(PendingWith(L"\\zqtest\\fs\\"), Paths({root + L"\\sub\\held.txt", root + L"\\sub", root}));
 }
 
-// Wine 8 cannot make a junction or a symbolic link from a Windows program: CreateSymbolicLinkW
-// returns TRUE and creates nothing, FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED.
-// It does show a Unix symbolic link to a folder as a directory with
-// FILE_ATTRIBUTE_REPARSE_POINT, so the CTest step filesystem_links_setup plants such links in
-// the fresh prefix:
-//   C:\zqtest\fslinks\target\{keep.txt, inner\deep.txt}
-//   C:\zqtest\fslinks\tree\{plain.txt, dirlink -> target, sub\dirlink -> target}
-//   C:\zqtest\fslinks\toplink -> target
-// They are used up by one run; the test skips when they are absent (a run outside CTest).
-// A Unix link to a file looks like a plain file under Wine, and Wine's DeleteFileW on it
-// removes the target, so there is no file link here.
+// Wine 8 cannot make a junction or symbolic link from a Windows program, but it shows a Unix
+// link to a folder as a directory with FILE_ATTRIBUTE_REPARSE_POINT; the CTest step
+// filesystem_links_setup plants C:\zqtest\fslinks\target\{keep.txt, inner\deep.txt},
+// tree\{plain.txt, dirlink, sub\dirlink} and toplink (links to target), used up by one run.
+// (Wine's DeleteFileW on a Unix link to a file removes the target, so there is no file link.)
 TEST(DeleteFolderTreeLinks, LinksAreRemovedAndTheirTargetsStay)
 {
     const std::wstring base = L"C:\\zqtest\\fslinks";
@@ -418,10 +235,9 @@ TEST(DeleteFolderTreeLinks, LinksAreRemovedAndTheirTargetsStay)
               static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
     ASSERT_TRUE(PathExists(base + L"\\tree\\dirlink\\inner\\deep.txt"));
     ASSERT_TRUE(PathExists(base + L"\\tree\\sub\\dirlink\\keep.txt"));
-    const bool onWine =
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    const std::vector<std::wstring> treeOrder = ListingOrder(base + L"\\tree");
-    size_t pendingBefore = PendingOperations().size();
+    const bool onWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const Paths treeOrder = ListingOrder(base + L"\\tree");
+    DropPendingRenames(base);
 
     SetLastError(0xdeadbeef);
     EXPECT_EQ(DeleteFolderTree((base + L"\\tree").c_str()), 1);
@@ -433,113 +249,26 @@ TEST(DeleteFolderTreeLinks, LinksAreRemovedAndTheirTargetsStay)
     EXPECT_TRUE(PathExists(base + L"\\target\\keep.txt"));
     EXPECT_TRUE(PathExists(base + L"\\target\\inner\\deep.txt"));
     EXPECT_FALSE(PathExists(base + L"\\tree\\plain.txt"));
-
-    std::vector<std::pair<std::wstring, std::wstring>> pending = PendingOperations();
+    Paths expected;
     if (onWine) {
         // Wine 8 deletes through the resolved Unix path, so RemoveDirectoryW on the link tries
         // the target (not empty: refused) and DeleteFileW refuses a directory. The links stay
         // and are scheduled, each before its folder; the target is still untouched.
         EXPECT_TRUE(PathExists(base + L"\\tree\\dirlink"));
-        std::vector<std::pair<std::wstring, std::wstring>> expected;
         for (const std::wstring& name : treeOrder) {
-            if (name == L"dirlink") {
-                expected.push_back({L"\\??\\" + base + L"\\tree\\dirlink", L""});
-            } else if (name == L"sub") {
-                expected.push_back({L"\\??\\" + base + L"\\tree\\sub\\dirlink", L""});
-                expected.push_back({L"\\??\\" + base + L"\\tree\\sub", L""});
-            }
+            if (name == L"dirlink")
+                expected.push_back(base + L"\\tree\\dirlink");
+            else if (name == L"sub")
+                expected.insert(expected.end(), {base + L"\\tree\\sub\\dirlink", base + L"\\tree\\sub"});
         }
-        expected.push_back({L"\\??\\" + base + L"\\tree", L""});
-        expected.push_back({L"\\??\\" + base + L"\\toplink", L""});
-        ASSERT_GE(pending.size(), pendingBefore);
-        std::vector<std::pair<std::wstring, std::wstring>> tail(pending.begin() + pendingBefore,
-                                                                pending.end());
-        EXPECT_EQ(tail, expected);
+        expected.insert(expected.end(), {base + L"\\tree", base + L"\\toplink"});
     } else {
         EXPECT_FALSE(PathExists(base + L"\\tree"));
         EXPECT_FALSE(PathExists(base + L"\\toplink"));
-        EXPECT_EQ(pending.size(), pendingBefore);
     }
+    EXPECT_EQ(PendingWith(base), expected);
+    DropPendingRenames(base);
     RemoveTree(base);
-}
-
-class RunProcessAndWaitTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        MakeScratchDir(L"fs");
-        home = MakeScratchDir(L"fs\\home");
-        ASSERT_TRUE(SetCurrentDirectoryW(home.c_str()));
-        home = CurrentDir();
-        locker = StandinsDir() + L"\\locker.exe";
-        ASSERT_TRUE(PathExists(locker));
-    }
-    void TearDown() override
-    {
-        SetCurrentDirectoryW(saved.c_str());
-        RemoveTree(L"C:\\zqtest\\fs");
-    }
-
-    DWORD Run(const std::wstring& line)
-    {
-        std::vector<wchar_t> buffer(line.begin(), line.end());
-        buffer.resize(260, 0);
-        return RunProcessAndWait(buffer.data());
-    }
-
-    std::wstring saved = CurrentDir();
-    std::wstring home;
-    std::wstring locker;
-};
-
-TEST_F(RunProcessAndWaitTest, ReturnsTheChildsOwnExitCode)
-{
-    EXPECT_EQ(Run(locker + L" --exit 3"), 3u);
-    EXPECT_EQ(CurrentDir(), home);
-    EXPECT_EQ(Run(locker + L" --exit 0"), 0u);
-    EXPECT_EQ(Run(locker + L" --exit 0xC0000135"), 0xC0000135u);
-    EXPECT_EQ(CurrentDir(), home);
-    // The quoted form: the run folder taken from it starts with a quote, so the child runs
-    // where we are.
-    EXPECT_EQ(Run(L"\"" + locker + L"\" --exit 7"), 7u);
-    EXPECT_EQ(CurrentDir(), home);
-}
-
-TEST_F(RunProcessAndWaitTest, ChildRunsInItsProgramsFolderAndOursIsRestored)
-{
-    std::wstring written = StandinsDir() + L"\\cwd.bin";
-    DeleteFileW(written.c_str());
-    EXPECT_EQ(Run(locker + L" --write-cwd cwd.bin"), 0u);
-    EXPECT_EQ(CurrentDir(), home);
-    std::string bytes = ReadFileBytes(written);
-    DeleteFileW(written.c_str());
-    std::wstring childDir(reinterpret_cast<const wchar_t*>(bytes.data()),
-                          bytes.size() / sizeof(wchar_t));
-    EXPECT_EQ(_wcsicmp(childDir.c_str(), StandinsDir().c_str()), 0) << Narrow(childDir);
-
-    // A separator in an argument makes the run folder invalid: the child runs where we are.
-    std::wstring here = home + L"\\here.bin";
-    EXPECT_EQ(Run(locker + L" --write-cwd " + here), 0u);
-    bytes = ReadFileBytes(here);
-    childDir.assign(reinterpret_cast<const wchar_t*>(bytes.data()),
-                    bytes.size() / sizeof(wchar_t));
-    EXPECT_EQ(_wcsicmp(childDir.c_str(), home.c_str()), 0) << Narrow(childDir);
-    EXPECT_EQ(CurrentDir(), home);
-}
-
-TEST_F(RunProcessAndWaitTest, MissingProgramGivesAllOnesAndItsError)
-{
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(Run(L"C:\\zqtest\\fs\\nowhere\\gacutil.exe /u Some.Assembly /silent"),
-              0xFFFFFFFFu);
-    DWORD error = GetLastError();  // Wine says 2 for the missing folder too
-    EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
-    EXPECT_EQ(CurrentDir(), home);
-
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(Run(L"C:\\zqtest\\fs\\home\\gacutil.exe /u Some.Assembly /silent"), 0xFFFFFFFFu);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(CurrentDir(), home);
 }
 
 // Wine's GetProcessHandleCount always gives 0, so a leak shows instead in the handle values:
@@ -555,10 +284,45 @@ std::vector<HANDLE> LowestFreeHandles()
     return handles;
 }
 
-TEST_F(RunProcessAndWaitTest, ProcessAndThreadHandlesAreClosed)
+TEST_F(FileSystem, RunProcessAndWaitGivesTheExitCodeAndRestoresTheDirectory)
 {
+    std::wstring locker = StandinPath(L"locker.exe"), standins = locker.substr(0, locker.rfind(L'\\'));
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+    std::wstring home = CurrentDir();
+    // The quoted form: its run folder starts with a quote, so the child runs where we are.
+    const std::pair<std::wstring, DWORD> runs[] = {
+        {locker + L" --exit 3", 3}, {locker + L" --exit 0", 0}, {locker + L" --exit 0xC0000135", 0xC0000135},
+        {L"\"" + locker + L"\" --exit 7", 7}};
+    for (const auto& run : runs) {
+        EXPECT_EQ(Run(run.first), run.second) << Narrow(run.first);
+        EXPECT_EQ(CurrentDir(), home);
+    }
+    // Process and thread handles closed. Wine reopens the current directory's handle in the
+    // lowest free slot at each change, so the runs change it an even number of times.
     std::vector<HANDLE> before = LowestFreeHandles();
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(Run(locker + L" --exit 1"), 1u);
     EXPECT_EQ(LowestFreeHandles(), before);
+
+    // The child runs in its program's folder, unless an argument's separator spoils that.
+    const std::pair<std::wstring, std::wstring> cwdRuns[] = {{L"cwd.bin", standins}, {home + L"\\here.bin", home}};
+    for (const auto& run : cwdRuns) {
+        std::wstring out = run.second + L"\\" + run.first.substr(run.first.rfind(L'\\') + 1);
+        DeleteFileW(out.c_str());
+        EXPECT_EQ(Run(locker + L" --write-cwd " + run.first), 0u);
+        EXPECT_EQ(CurrentDir(), home);
+        std::string bytes = ReadFileBytes(out);
+        DeleteFileW(out.c_str());
+        std::wstring childDir(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+        EXPECT_EQ(_wcsicmp(childDir.c_str(), run.second.c_str()), 0) << Narrow(childDir);
+    }
+
+    // A missing program: all ones, the start's error, our directory unchanged.
+    for (const std::wstring& missing : {dir + L"\\nowhere\\gacutil.exe", dir + L"\\gacutil.exe"}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(Run(missing + L" /u Some.Assembly /silent"), 0xFFFFFFFFu);
+        DWORD error = GetLastError();  // Wine says 2 for the missing folder too
+        EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
+        EXPECT_EQ(CurrentDir(), home);
+    }
 }

@@ -1,56 +1,97 @@
-// Registry primitives, the registry keys phase and the setup registration removal, against
-// scratch keys of the test prefix.
+// Registry primitives, the registry keys phase, the setup registration removal and the
+// enumerated device removal, against scratch keys of the test prefix.
 #include <windows.h>
+#include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/DeviceKeys.h"
 #include "engine/Phases.h"
 #include "engine/StopSignal.h"
-#include "launcher/RunLog.h"
 #include "registry/RegistryPrimitives.h"
 #include "registry/SetupRegistration.h"
 #include "script/CleanScript.h"
+#include "tests/support/DriverSupport.h"
 #include "tests/support/RegistrySupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
-const wchar_t kMachineScratch[] = L"SOFTWARE\\zqtestreg";
-const wchar_t kUserScratch[] = L"Software\\zqtestreg";
-const wchar_t kDirect[] = L"zqtestdirect";
-const wchar_t kSentinel[] = L"zqtestsentinel";
-const wchar_t kClassScratch[] = L"zqtestreg.ext";
+const HKEY LM = HKEY_LOCAL_MACHINE, CU = HKEY_CURRENT_USER, CR = HKEY_CLASSES_ROOT;
+const std::wstring kMachine = L"SOFTWARE\\zqtestreg";
+const std::wstring kUser = L"Software\\zqtestreg";
+const std::wstring kDirect = L"zqtestdirect";  // directly below its root
+const std::wstring kClassScratch = L"zqtestreg.ext";
 
-// Key names of 249 characters: the path of the fourth level below "Software\\zqtestreg\\long"
-// is exactly 1023 characters, so the fifth level's path, cut to the 1024-character buffer,
-// would name the fourth level itself.
-const wchar_t kChainBase[] = L"Software\\zqtestreg\\long";
+// Subkeys plus values of the key; -1 when it cannot be opened.
+int EntryCount(HKEY root, const std::wstring& path)
+{
+    HKEY key;
+    DWORD keys = 0, values = 0;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return -1;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &keys, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return static_cast<int>(keys + values);
+}
+
+// Key names of 249 characters: the fourth level's path is exactly 1023 characters, so the
+// fifth level's path, cut to the 1024-character buffer, would name the fourth level itself.
 std::wstring ChainPath(int depth)
 {
-    std::wstring path = kChainBase;
+    std::wstring path = kUser + L"\\long";
     for (int level = 1; level <= depth; ++level)
         path += L"\\" + std::wstring(249, static_cast<wchar_t>(L'a' + level));
     return path;
 }
 
-void AddEntries(zqList<zqWString>& list, const std::vector<std::wstring>& entries)
+// The fixed setup registrations below HKCR, in removal order.
+const wchar_t* const kSetupClassKeys[] = {
+    L"KDSetup\\DefaultIcon", L"KDSetup\\shell\\install\\command", L"KDSetup\\shell\\install",
+    L"KDSetup\\shell\\open\\command", L"KDSetup\\shell\\open", L"KDSetup\\shell", L"KDSetup",
+    L".kds", L"KDSetupZ\\DefaultIcon", L"KDSetupZ\\shell\\install\\command",
+    L"KDSetupZ\\shell\\install", L"KDSetupZ\\shell", L"KDSetupZ", L".zqz",
+    L"KDSetup32\\DefaultIcon", L"KDSetup32\\shell\\install\\command", L"KDSetup32\\shell\\install",
+    L"KDSetup32\\shell\\open\\command", L"KDSetup32\\shell\\open", L"KDSetup32\\shell",
+    L"KDSetup32", L".kds32", L"DERerurI32\\DefaultIcon", L"DERerurI32\\shell\\install\\command",
+    L"DERerurI32\\shell\\install", L"DERerurI32\\shell", L"DERerurI32", L".zqz32",
+};
+const std::wstring kModules = L"SOFTWARE\\Wow6432Node\\ZQ";
+const std::vector<std::wstring> kUninstallParents = {
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+#ifdef _WIN64  // the 32-bit build leaves those of the 32-bit view alone
+    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+#endif
+};
+
+const std::string kEnum = "SYSTEM\\CurrentControlSet\\Enum\\";
+const std::string kGuids[] = {"{5a5a0001-7a71-4e57-9d00-000000000001}",
+                              "{5a5a0002-7a71-4e57-9d00-000000000002}",
+                              "{5a5a0003-7a71-4e57-9d00-000000000003}"};  // no interfaces
+const char* const kDevices[] = {"ZQTESTENUM\\OTHER", "ZQTESTENUM\\ZQDEV_A1",
+                                "ZQTESTENUM\\ZQDEV_A2", "ZQTESTENUM\\zqdev_b1",
+                                "ZQTESTENUM2\\ZQDEV_A1"};
+
+std::string ClassKey(int cls)
 {
-    for (const auto& text : entries) {
-        zqWString entry;
-        entry.Assign(text.c_str());
-        list.Append(entry);
-    }
+    return "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\" + kGuids[cls];
+}
+// The interface key of a device ("ENUM#ID") in a class: "##?#ENUM#ID#0000#{class}".
+std::string Interface(int cls, const std::string& device)
+{
+    return ClassKey(cls) + "\\##?#" + device + "#0000#" + kGuids[cls];
 }
 
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        logPath = MakeScratchDir(L"registry") + L"\\run.log";
-        SetRunLogPath(Narrow(logPath).c_str());
+        StartScratchLog(L"registry");
         ServiceCurrentState() = 0;
         RemoveScratch();
     }
@@ -61,204 +102,138 @@ protected:
     }
     static void RemoveScratch()
     {
-        RemoveScratchKey(HKEY_LOCAL_MACHINE, kMachineScratch);
-        RemoveScratchKey(HKEY_CURRENT_USER, kUserScratch);
-        RemoveScratchKey(HKEY_CURRENT_USER, kDirect);
-        RemoveScratchKey(HKEY_CURRENT_USER, kSentinel);
-        RemoveScratchKey(HKEY_CLASSES_ROOT, kClassScratch);
+        for (const auto& key : {std::make_pair(LM, kMachine), std::make_pair(CU, kUser),
+                                std::make_pair(CU, kDirect), std::make_pair(CR, kClassScratch)})
+            RemoveScratchKey(key.first, key.second);
+        RemoveScratchKey(LM, kModules);
+        for (const wchar_t* key : kSetupClassKeys)
+            RemoveScratchKey(CR, key);
+        for (const auto& parent : kUninstallParents) {
+            for (const wchar_t* name : {L"\\ZQ", L"\\ZQ32", L"\\zqtestkeep"})
+                RemoveScratchKey(LM, parent + name);
+        }
+        for (const char* enumerator : {"ZQTESTENUM", "ZQTESTENUM2"})
+            RemoveScratchKey(LM, Widen(kEnum + enumerator));
+        for (int cls = 0; cls < 3; ++cls)
+            RemoveScratchKey(LM, Widen(ClassKey(cls)));
     }
-    std::vector<std::string> Log() const { return MaskedLogLines(ReadFileBytes(logPath)); }
-
-    std::wstring logPath;
+    static bool Present(const std::string& path) { return KeyExists(LM, Widen(path)); }
 };
 
-TEST(RootKeyFromName, FullNamesInAnyCaseOnly)
+TEST(RootKeyFromName, FullNamesInAnyCaseOnlyUpperCasedInPlace)
 {
-    wchar_t lower[] = L"hkey_local_machine";
-    EXPECT_EQ(RootKeyFromName(lower), HKEY_LOCAL_MACHINE);
-    EXPECT_STREQ(lower, L"HKEY_LOCAL_MACHINE");  // the caller's text is upper-cased
-
-    wchar_t classes[] = L"HKEY_Classes_Root";
-    wchar_t user[] = L"HKEY_CURRENT_USER";
-    wchar_t users[] = L"hkey_users";
-    wchar_t config[] = L"HKEY_CURRENT_CONFIG";
-    EXPECT_EQ(RootKeyFromName(classes), HKEY_CLASSES_ROOT);
-    EXPECT_EQ(RootKeyFromName(user), HKEY_CURRENT_USER);
-    EXPECT_EQ(RootKeyFromName(users), HKEY_USERS);
-    EXPECT_EQ(RootKeyFromName(config), HKEY_CURRENT_CONFIG);
-
-    wchar_t abbreviation[] = L"hklm";
-    EXPECT_EQ(RootKeyFromName(abbreviation), nullptr);
-    EXPECT_STREQ(abbreviation, L"HKLM");
-    wchar_t performance[] = L"HKEY_PERFORMANCE_DATA";
-    wchar_t blank[] = L" HKEY_USERS";
-    wchar_t longer[] = L"HKEY_USERSX";
-    wchar_t empty[] = L"";
-    // U+0131 (dotless i) upper-cases to 'I' in Unicode; only ASCII letters may match.
-    wchar_t dotless[] = L"hkey_local_mach\x0131ne";
-    EXPECT_EQ(RootKeyFromName(performance), nullptr);
-    EXPECT_EQ(RootKeyFromName(blank), nullptr);
-    EXPECT_EQ(RootKeyFromName(longer), nullptr);
-    EXPECT_EQ(RootKeyFromName(empty), nullptr);
-    EXPECT_EQ(RootKeyFromName(dotless), nullptr);
-}
-
-TEST_F(RegistryTest, WideTreeRemovedDeepestFirstSiblingsKept)
-{
-    std::wstring tree = std::wstring(kMachineScratch) + L"\\tree";
-    MakeDeepTree(HKEY_LOCAL_MACHINE, tree);
-    MakeKey(HKEY_LOCAL_MACHINE, std::wstring(kMachineScratch) + L"\\treeneighbour", {{L"v", L"1"}});
-
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(DeleteKeyTreeW(HKEY_LOCAL_MACHINE, tree.c_str()));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, tree));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kMachineScratch) + L"\\treeneighbour"));
-    EXPECT_EQ(SubkeyCount(HKEY_LOCAL_MACHINE, kMachineScratch), 1);
-
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeleteKeyTreeW(HKEY_LOCAL_MACHINE, tree.c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}
-
-TEST_F(RegistryTest, NarrowTreeWorksOnTheCallersHandle)
-{
-    std::wstring tree = std::wstring(kMachineScratch) + L"\\narrow";
-    MakeDeepTree(HKEY_LOCAL_MACHINE, tree);
-    MakeKey(HKEY_LOCAL_MACHINE, std::wstring(kMachineScratch) + L"\\narrowneighbour");
-
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqtestreg\\narrow", &key), ERROR_SUCCESS);
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(DeleteKeyTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\zqtestreg\\narrow", &key));
-    EXPECT_EQ(key, nullptr);  // closed, reused for the parent and closed again
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, tree));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kMachineScratch) + L"\\narrowneighbour"));
-}
-
-TEST_F(RegistryTest, KeyDirectlyBelowRootIsEmptiedAndKept)
-{
-    MakeDeepTree(HKEY_CURRENT_USER, kDirect);
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(DeleteKeyTreeW(HKEY_CURRENT_USER, kDirect));
-    EXPECT_EQ(SubkeyCount(HKEY_CURRENT_USER, kDirect), 0);
-    EXPECT_EQ(ValueCount(HKEY_CURRENT_USER, kDirect), 0);
-
-    MakeDeepTree(HKEY_CURRENT_USER, kDirect);
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "zqtestdirect", &key), ERROR_SUCCESS);
-    EXPECT_TRUE(DeleteKeyTreeA(HKEY_CURRENT_USER, "zqtestdirect", &key));
-    EXPECT_EQ(key, nullptr);
-    EXPECT_EQ(SubkeyCount(HKEY_CURRENT_USER, kDirect), 0);
-    EXPECT_EQ(ValueCount(HKEY_CURRENT_USER, kDirect), 0);
-}
-
-TEST_F(RegistryTest, RootItselfIsNeverEmptied)
-{
-    MakeKey(HKEY_CURRENT_USER, kSentinel, {{L"keep", L"1"}});
-    for (const wchar_t* path : {L"", L"\\", L"\\\\"}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(DeleteKeyTreeW(HKEY_CURRENT_USER, path));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    const struct { const wchar_t* text; HKEY root; const wchar_t* after; } cases[] = {
+        {L"hkey_local_machine", LM, L"HKEY_LOCAL_MACHINE"},
+        {L"hkey_users", HKEY_USERS, L"HKEY_USERS"},
+        {L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG, L"HKEY_CURRENT_CONFIG"},
+        {L"hklm", nullptr, L"HKLM"},
+        {L"HKEY_PERFORMANCE_DATA", nullptr, L"HKEY_PERFORMANCE_DATA"},
+        {L" HKEY_USERS", nullptr, L" HKEY_USERS"},
+        // U+0131 (dotless i) upper-cases to 'I' in Unicode; only ASCII letters may match.
+        {L"hkey_local_mach\x0131ne", nullptr, L"HKEY_LOCAL_MACH\x0131NE"},
+    };
+    for (const auto& c : cases) {
+        std::wstring text = c.text;
+        EXPECT_EQ(RootKeyFromName(&text[0]), c.root) << Narrow(c.text);  // the others: phase test
+        EXPECT_EQ(text, c.after);
     }
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, nullptr, &key), ERROR_SUCCESS);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeleteKeyTreeA(HKEY_CURRENT_USER, "", &key));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    RegCloseKey(key);
-    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, kSentinel, L"keep"));
 }
 
-TEST_F(RegistryTest, ChildPathBeyondTheBufferFailsInsteadOfActingOnItsCutForm)
+TEST_F(RegistryTest, NarrowTwinEmptiesTreesOnTheCallersHandle)  // the wide one: phase test
 {
-    for (int depth = 1; depth <= 5; ++depth)
-        MakeKey(HKEY_CURRENT_USER, ChainPath(depth), {{L"level", L"x"}});
-    ASSERT_TRUE(KeyExists(HKEY_CURRENT_USER, ChainPath(5)))
-        << "the prefix cannot hold a key path of " << ChainPath(5).size() << " characters";
-    ASSERT_EQ(ChainPath(4).size(), 1023u);
+    MakeDeepTree(LM, kMachine + L"\\tree");
+    MakeDeepTree(CU, kDirect);
+    MakeKey(CU, kUser + L"\\stuck\\" + std::wstring(256, L'z'));  // see the phase test
+    const struct { HKEY root; const char* path; BOOL done; } targets[] = {
+        {LM, "SOFTWARE\\zqtestreg\\tree", TRUE}, {CU, "zqtestdirect", TRUE},
+        {CU, "Software\\zqtestreg\\stuck", FALSE}};
+    for (const auto& target : targets) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyA(target.root, target.path, &key), ERROR_SUCCESS);
+        SetLastError(0xdeadbeef);
+        BOOL done = DeleteKeyTreeA(target.root, target.path, &key);
+        DWORD error = GetLastError();
+        EXPECT_EQ(done, target.done) << target.path;
+        EXPECT_TRUE(target.done || error == ERROR_ACCESS_DENIED) << error;
+        EXPECT_EQ(key, nullptr);  // closed, reused for the parent and closed again
+    }
+    EXPECT_EQ(EntryCount(LM, kMachine), 0);
+    EXPECT_EQ(EntryCount(CU, kDirect), 0);  // directly below the root: emptied and kept
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeleteKeyTreeW(HKEY_CURRENT_USER, kChainBase));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, ChainPath(5), L"level"));
-    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, ChainPath(4), L"level"));
-
-    // The narrow twin: Wine's narrow registry calls convert the path through a buffer of 260
-    // characters and fail with ERROR_MORE_DATA beyond it, so a real chain cannot reach the
-    // cut there. The twin forms child paths from the path it is given, so a short key with a
-    // long path text shows the same: the cut is refused before anything is opened.
-    std::wstring shortKey = std::wstring(kUserScratch) + L"\\cut";
-    MakeKey(HKEY_CURRENT_USER, shortKey + L"\\child", {{L"v", L"1"}});
+    // Wine's narrow registry calls fail beyond 260 characters, so no real chain reaches the
+    // cut child path; a long path text for a short key does.
+    std::wstring shortKey = kUser + L"\\cut";
+    MakeKey(CU, shortKey + L"\\child", {{L"v", L"1"}});
     std::string longText = Narrow(shortKey) + "\\" + std::string(1017 - shortKey.size(), 'x');
-    ASSERT_EQ(longText.size(), 1018u);  // + "\\child" is 1024 characters
+    ASSERT_EQ(longText.size() + 6, 1024u);  // + "\\child" no longer fits
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyW(HKEY_CURRENT_USER, shortKey.c_str(), &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyW(CU, shortKey.c_str(), &key), ERROR_SUCCESS);
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeleteKeyTreeA(HKEY_CURRENT_USER, longText.c_str(), &key));
+    EXPECT_FALSE(DeleteKeyTreeA(CU, longText.c_str(), &key));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_NE(key, nullptr);  // still open: the caller closes it
     RegCloseKey(key);
-    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, shortKey + L"\\child", L"v"));
+    EXPECT_TRUE(ValueExists(CU, shortKey + L"\\child", L"v"));
 
-    // Through the phase: the key exists, so it has its line, with the failure.
-    zqCleanScript script;
-    AddEntries(script.registry, {L"HKEY_CURRENT_USER\\" + std::wstring(kChainBase)});
-    EXPECT_TRUE(RegistryPhase(script));
-    std::vector<std::string> expected = {
-        "[TS]\tDelete registry keys(1):",
-        "K: HKEY_CURRENT_USER\\Software\\zqtestreg\\long...FAILED(Err:206)",
-        "[TS]\t0 registry keys are deleted",
-    };
-    EXPECT_EQ(Log(), expected);
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, ChainPath(5)));
+    // The root itself is never emptied, by either variant.
+    MakeKey(CU, kDirect, {{L"keep", L"1"}});
+    for (const wchar_t* path : {L"", L"\\", L"\\\\"}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(DeleteKeyTreeW(CU, path));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    ASSERT_EQ(RegOpenKeyA(CU, nullptr, &key), ERROR_SUCCESS);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteKeyTreeA(CU, "", &key));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    RegCloseKey(key);
+    EXPECT_TRUE(ValueExists(CU, kDirect, L"keep"));
 }
 
 TEST_F(RegistryTest, ListSubkeyNames)
 {
-    std::wstring list = std::wstring(kMachineScratch) + L"\\list";
-    MakeKey(HKEY_LOCAL_MACHINE, list, {{L"value", L"not a key"}});
-    char** names = reinterpret_cast<char**>(static_cast<uintptr_t>(0xdeadbeef));
-    EXPECT_EQ(ListSubkeyNamesA("SOFTWARE\\zqtestreg\\list", &names), 0);
-    EXPECT_EQ(names, nullptr);
-    names = reinterpret_cast<char**>(static_cast<uintptr_t>(0xdeadbeef));
-    EXPECT_EQ(ListSubkeyNamesA("SOFTWARE\\zqtestreg\\missing", &names), 0);
-    EXPECT_EQ(names, nullptr);
-
-    MakeKey(HKEY_LOCAL_MACHINE, list + L"\\Beta\\below");
-    MakeKey(HKEY_LOCAL_MACHINE, list + L"\\alpha");
-    MakeKey(HKEY_LOCAL_MACHINE, list + L"\\" + std::wstring(255, L'g'));  // longest name allowed
+    const std::wstring list = kMachine + L"\\list";
+    MakeKey(LM, list, {{L"value", L"not a key"}});
+    for (const char* path : {"SOFTWARE\\zqtestreg\\list", "SOFTWARE\\zqtestreg\\missing"}) {
+        char** names = reinterpret_cast<char**>(static_cast<uintptr_t>(0xdeadbeef));
+        EXPECT_EQ(ListSubkeyNamesA(path, &names), 0) << path;
+        EXPECT_EQ(names, nullptr) << path;
+    }
+    MakeKey(LM, list + L"\\Beta\\below");
+    MakeKey(LM, list + L"\\alpha");
+    MakeKey(LM, list + L"\\" + std::wstring(255, L'g'));  // the longest name allowed
+    char** names = nullptr;
     ASSERT_EQ(ListSubkeyNamesA("SOFTWARE\\zqtestreg\\list", &names), 3);
-    ASSERT_NE(names, nullptr);
     // Wine and Windows enumerate subkeys sorted by name, ignoring case.
-    EXPECT_STREQ(names[0], "alpha");
-    EXPECT_STREQ(names[1], "Beta");
-    EXPECT_EQ(std::string(names[2]), std::string(255, 'g'));
+    EXPECT_EQ(std::vector<std::string>(names, names + 3),
+              (std::vector<std::string>{"alpha", "Beta", std::string(255, 'g')}));
     for (int i = 0; i < 3; ++i)
         free(names[i]);
     free(names);
 
     // A subkey with the longest name is removed with its parent, not skipped.
-    EXPECT_TRUE(DeleteKeyTreeW(HKEY_LOCAL_MACHINE, list.c_str()));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, list));
+    EXPECT_TRUE(DeleteKeyTreeW(LM, list.c_str()));
+    EXPECT_FALSE(KeyExists(LM, list));
 }
 
 TEST_F(RegistryTest, PhaseRemovesKeysAndValuesAndPassesOverTheRest)
 {
-    std::wstring user = kUserScratch;
-    std::wstring vals = user + L"\\vals";
-    MakeDeepTree(HKEY_LOCAL_MACHINE, std::wstring(kMachineScratch) + L"\\deep");
-    MakeKey(HKEY_LOCAL_MACHINE, std::wstring(kMachineScratch) + L"\\abbrev", {{L"v", L"1"}});
-    MakeKey(HKEY_CURRENT_USER, vals,
-            {{L"gone", L"1"}, {L"", L"default"}, {L"a:b", L"2"}, {L"keep", L"3"}});
-    MakeKey(HKEY_CURRENT_USER, user + L"\\blank");
-    MakeKey(HKEY_CURRENT_USER, user + L"\\colon", {{L"key", L"1"}, {L"other", L"2"}});
-    MakeKey(HKEY_CURRENT_USER, user + L"\\colon:key\\sub");
-    MakeDeepTree(HKEY_CURRENT_USER, kDirect);
-    MakeKey(HKEY_CURRENT_USER, kSentinel, {{L"keep", L"1"}});
-    MakeDeepTree(HKEY_CLASSES_ROOT, kClassScratch);
+    const std::wstring vals = kUser + L"\\vals";
+    MakeDeepTree(LM, kMachine + L"\\deep");
+    MakeKey(LM, kMachine + L"\\abbrev", {{L"v", L"1"}});
+    MakeKey(CU, vals, {{L"gone", L"1"}, {L"", L"default"}, {L"a:b", L"2"}, {L"keep", L"3"}});
+    MakeKey(CU, kUser + L"\\blank");
+    MakeKey(CU, kUser + L"\\colon", {{L"key", L"1"}, {L"other", L"2"}});
+    MakeKey(CU, kUser + L"\\colon:key\\sub");
+    MakeDeepTree(CU, kDirect);
+    MakeDeepTree(CR, kClassScratch);
+    for (int depth = 1; depth <= 5; ++depth)
+        MakeKey(CU, ChainPath(depth), {{L"level", L"x"}});
+    // Wine allows 256-character key names (Windows 255): not enumerable, so the parent stays.
+    MakeKey(CU, kUser + L"\\stuck\\" + std::wstring(256, L'z'), {{L"v", L"1"}});
 
     zqCleanScript script;
-    AddEntries(script.registry, {
+    AddEntries(&script.registry, {
         L"hkey_local_machine\\SOFTWARE\\zqtestreg\\deep",
         L"HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:gone",
         L"HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:",
@@ -275,12 +250,13 @@ TEST_F(RegistryTest, PhaseRemovesKeysAndValuesAndPassesOverTheRest)
         L"HKEY_PERFORMANCE_DATA\\x",
         L"",
         L"HKEY_CURRENT_USER\\Software\\zqtestreg\\colon:key",
+        L"HKEY_CURRENT_USER\\Software\\zqtestreg\\long",
+        L"HKEY_CURRENT_USER\\Software\\zqtestreg\\stuck",
     });
-    SetLastError(0xdeadbeef);
     EXPECT_TRUE(RegistryPhase(script));
 
     std::vector<std::string> expected = {
-        "[TS]\tDelete registry keys(16):",
+        "[TS]\tDelete registry keys(18):",
         "K: hkey_local_machine\\SOFTWARE\\zqtestreg\\deep...OK",
         "V: HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:gone...OK",
         "V: HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:...OK",
@@ -290,137 +266,170 @@ TEST_F(RegistryTest, PhaseRemovesKeysAndValuesAndPassesOverTheRest)
         "K: HKEY_LOCAL_MACHINE\\\\...FAILED(Err:5)",
         "K: HKEY_CLASSES_ROOT\\zqtestreg.ext...OK",
         "V: HKEY_CURRENT_USER\\Software\\zqtestreg\\colon:key...OK",
+        "K: HKEY_CURRENT_USER\\Software\\zqtestreg\\long...FAILED(Err:206)",
+        "K: HKEY_CURRENT_USER\\Software\\zqtestreg\\stuck...FAILED(Err:5)",
         "[TS]\t7 registry keys are deleted",
     };
-    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(LogLines(), expected);
 
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kMachineScratch) + L"\\deep"));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMachineScratch));
-    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, std::wstring(kMachineScratch) + L"\\abbrev", L"v"));
-    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, vals, L"gone"));
-    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, vals, L""));
-    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, vals, L"a:b"));
-    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, vals, L"keep"));
-    EXPECT_EQ(ValueCount(HKEY_CURRENT_USER, vals), 1);
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, user + L"\\blank"));
-    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, user + L"\\colon", L"key"));
-    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, user + L"\\colon", L"other"));
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, user + L"\\colon:key\\sub"));
-    EXPECT_EQ(SubkeyCount(HKEY_CURRENT_USER, kDirect), 0);
-    EXPECT_EQ(ValueCount(HKEY_CURRENT_USER, kDirect), 0);
-    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, kSentinel, L"keep"));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft"));
-    // Directly below its root, so emptied and kept.
-    EXPECT_EQ(SubkeyCount(HKEY_CLASSES_ROOT, kClassScratch), 0);
-    EXPECT_EQ(ValueCount(HKEY_CLASSES_ROOT, kClassScratch), 0);
+    EXPECT_FALSE(KeyExists(LM, kMachine + L"\\deep"));
+    EXPECT_TRUE(ValueExists(LM, kMachine + L"\\abbrev", L"v"));
+    EXPECT_EQ(EntryCount(CU, vals), 1);
+    EXPECT_TRUE(ValueExists(CU, vals, L"keep"));
+    EXPECT_TRUE(KeyExists(CU, kUser + L"\\blank"));
+    EXPECT_FALSE(ValueExists(CU, kUser + L"\\colon", L"key"));
+    EXPECT_TRUE(ValueExists(CU, kUser + L"\\colon", L"other"));
+    EXPECT_TRUE(KeyExists(CU, kUser + L"\\colon:key\\sub"));
+    EXPECT_EQ(EntryCount(CU, kDirect), 0);
+    EXPECT_EQ(EntryCount(CR, kClassScratch), 0);  // directly below its root too
+    // The cut child path named the fourth level: nothing of the chain was touched.
+    EXPECT_TRUE(ValueExists(CU, ChainPath(5), L"level"));
+    EXPECT_TRUE(ValueExists(CU, ChainPath(4), L"level"));
 }
 
 TEST_F(RegistryTest, StopRequestFinishesTheEntryInHandThenSummary)
 {
-    for (unsigned long state : {SERVICE_STOP_PENDING, SERVICE_STOPPED}) {
-        DeleteFileW(logPath.c_str());
-        std::wstring user = kUserScratch;
-        MakeDeepTree(HKEY_CURRENT_USER, user + L"\\first");
-        MakeDeepTree(HKEY_CURRENT_USER, user + L"\\second");
-        zqCleanScript script;
-        AddEntries(script.registry, {L"HKEY_CURRENT_USER\\Software\\zqtestreg\\first",
-                                     L"HKEY_CURRENT_USER\\Software\\zqtestreg\\second"});
-        ServiceCurrentState() = state;
-        bool goesOn = RegistryPhase(script);
-        ServiceCurrentState() = 0;
-        EXPECT_FALSE(goesOn) << "state " << state;
-        std::vector<std::string> expected = {
-            "[TS]\tDelete registry keys(2):",
-            "K: HKEY_CURRENT_USER\\Software\\zqtestreg\\first...OK",
-            "[TS]\t1 registry keys are deleted",
-        };
-        EXPECT_EQ(Log(), expected) << "state " << state;
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user + L"\\first"));
-        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, user + L"\\second\\one\\two\\three"));
-        RemoveScratchKey(HKEY_CURRENT_USER, user);
+    for (const wchar_t* name : {L"\\first", L"\\second"})
+        MakeDeepTree(CU, kUser + name);
+    zqCleanScript script;
+    AddEntries(&script.registry, {L"HKEY_CURRENT_USER\\Software\\zqtestreg\\first",
+                                  L"HKEY_CURRENT_USER\\Software\\zqtestreg\\second"});
+    ServiceCurrentState() = SERVICE_STOP_PENDING;
+    EXPECT_FALSE(RegistryPhase(script));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                              "[TS]\tDelete registry keys(2):",
+                              "K: HKEY_CURRENT_USER\\Software\\zqtestreg\\first...OK",
+                              "[TS]\t1 registry keys are deleted"}));
+    EXPECT_FALSE(KeyExists(CU, kUser + L"\\first"));
+    EXPECT_TRUE(KeyExists(CU, kUser + L"\\second\\one\\two\\three"));
+}
+
+TEST_F(RegistryTest, SetupRegistrationRemovesTheTableAndKeepsAKeyWithAnExtraVerb)
+{
+    for (const wchar_t* key : kSetupClassKeys)
+        MakeKey(CR, key, {{L"", L"x"}});
+    MakeKey(CR, L"KDSetup\\shell\\print\\command", {{L"", L"print"}});
+    for (const auto& parent : kUninstallParents) {
+        for (const wchar_t* name : {L"\\ZQ", L"\\ZQ32", L"\\zqtestkeep"})
+            MakeKey(LM, parent + name, {{L"DisplayName", L"zq"}});
+    }
+    MakeKey(LM, kModules, {{L"Modules.x64", L"1"}, {L"Modules", L"2"}});
+
+    for (int pass = 1; pass <= 2; ++pass) {  // the second finds nothing left to remove
+        StartScratchLog(L"registry");
+        RemoveSetupRegistration();
+        EXPECT_EQ(LogLines(), std::vector<std::string>{"[TS]\tUndelete setup...OK."});
+        for (const wchar_t* key : kSetupClassKeys) {  // the print verb keeps its parents
+            bool kept = wcscmp(key, L"KDSetup") == 0 || wcscmp(key, L"KDSetup\\shell") == 0;
+            EXPECT_EQ(KeyExists(CR, key), kept) << Narrow(key);
+        }
+        EXPECT_TRUE(KeyExists(CR, L"KDSetup\\shell\\print\\command"));
+        for (const auto& parent : kUninstallParents) {
+            for (const std::wstring name : {L"\\ZQ", L"\\ZQ32", L"\\zqtestkeep"})
+                EXPECT_EQ(KeyExists(LM, parent + name), name == L"\\zqtestkeep") << Narrow(name);
+        }
+        EXPECT_FALSE(ValueExists(LM, kModules, L"Modules.x64"));
+        EXPECT_TRUE(ValueExists(LM, kModules, L"Modules"));
     }
 }
 
-// The fixed setup registrations: keys below HKCR in removal order.
-const wchar_t* const kSetupClassKeys[] = {
-    L"KDSetup\\DefaultIcon", L"KDSetup\\shell\\install\\command", L"KDSetup\\shell\\install",
-    L"KDSetup\\shell\\open\\command", L"KDSetup\\shell\\open", L"KDSetup\\shell", L"KDSetup",
-    L".kds", L"KDSetupZ\\DefaultIcon", L"KDSetupZ\\shell\\install\\command",
-    L"KDSetupZ\\shell\\install", L"KDSetupZ\\shell", L"KDSetupZ", L".zqz",
-    L"KDSetup32\\DefaultIcon", L"KDSetup32\\shell\\install\\command", L"KDSetup32\\shell\\install",
-    L"KDSetup32\\shell\\open\\command", L"KDSetup32\\shell\\open", L"KDSetup32\\shell",
-    L"KDSetup32", L".kds32", L"DERerurI32\\DefaultIcon", L"DERerurI32\\shell\\install\\command",
-    L"DERerurI32\\shell\\install", L"DERerurI32\\shell", L"DERerurI32", L".zqz32",
-};
-const wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const wchar_t kUninstall32[] =
-    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const wchar_t kModules[] = L"SOFTWARE\\Wow6432Node\\ZQ";
-
-class SetupRegistrationTest : public RegistryTest {
+class DeviceTest : public RegistryTest {
 protected:
     void SetUp() override
     {
         RegistryTest::SetUp();
-        RemoveSetupKeys();
-    }
-    void TearDown() override
-    {
-        RemoveSetupKeys();
-        RegistryTest::TearDown();
-    }
-    static void RemoveSetupKeys()
-    {
-        for (const wchar_t* top : {L"KDSetup", L".kds", L"KDSetupZ", L".zqz", L"KDSetup32",
-                                   L".kds32", L"DERerurI32", L".zqz32"})
-            RemoveScratchKey(HKEY_CLASSES_ROOT, top);
-        for (const wchar_t* parent : {kUninstall, kUninstall32}) {
-            for (const wchar_t* name : {L"\\ZQ", L"\\ZQ32", L"\\zqtestkeep"})
-                RemoveScratchKey(HKEY_LOCAL_MACHINE, std::wstring(parent) + name);
-        }
-        RemoveScratchKey(HKEY_LOCAL_MACHINE, kModules);
+        for (const char* device : kDevices)
+            MakeDeepTree(LM, Widen(kEnum + device));
+        for (const char* device : {"ZQTESTENUM#OTHER", "ZQTESTENUM#ZQDEV_A1", "zqtestenum#zqdev_a2",
+                                   "ZQTESTENUM#ZQDEV_B1", "ZQTESTENUM2#ZQDEV_A1"})
+            MakeDeepTree(LM, Widen(Interface(0, device)));
+        MakeDeepTree(LM, Widen(Interface(1, "ZQTESTENUM#ZQDEV_A1")));
+        MakeKey(LM, Widen(ClassKey(2)), {{L"", L"empty class"}});
     }
 };
 
-TEST_F(SetupRegistrationTest, RemovesTheTableAndKeepsAKeyWithAnExtraVerb)
+TEST_F(DeviceTest, FindDeviceKeysByPrefixInEveryInterfaceClass)
 {
-    for (const wchar_t* key : kSetupClassKeys)
-        MakeKey(HKEY_CLASSES_ROOT, key, {{L"", L"x"}});
-    MakeKey(HKEY_CLASSES_ROOT, L"KDSetup\\shell\\print\\command", {{L"", L"print"}});
-    std::vector<std::wstring> parents = {kUninstall};
-#ifdef _WIN64
-    parents.push_back(kUninstall32);
-#endif
-    for (const auto& parent : parents) {
-        for (const wchar_t* name : {L"\\ZQ", L"\\ZQ32", L"\\zqtestkeep"})
-            MakeKey(HKEY_LOCAL_MACHINE, parent + name, {{L"DisplayName", L"zq"}});
+    const struct { std::vector<const wchar_t*> entries; std::vector<std::string> keys; } cases[] = {
+        // Prefixes in any case, the enumerator as written; the last three entries find nothing.
+        {{L"ZQTESTENUM\\zqdev_a", L"zqtestenum\\ZQDEV_B", L"NOBACKSLASH",
+          L"ZQTESTENUM\\OTHER\\0000", L"ZQMISSINGENUM\\X"},
+         {kEnum + "ZQTESTENUM\\ZQDEV_A1", kEnum + "ZQTESTENUM\\ZQDEV_A2",
+          Interface(0, "ZQTESTENUM#ZQDEV_A1"), Interface(0, "zqtestenum#zqdev_a2"),
+          Interface(1, "ZQTESTENUM#ZQDEV_A1"), kEnum + "zqtestenum\\zqdev_b1",
+          Interface(0, "ZQTESTENUM#ZQDEV_B1")}},
+        // An empty REST takes the whole enumerator, but not its namesake ZQTESTENUM2.
+        {{L"ZQTESTENUM\\"},
+         {kEnum + "ZQTESTENUM\\OTHER", kEnum + "ZQTESTENUM\\ZQDEV_A1",
+          kEnum + "ZQTESTENUM\\ZQDEV_A2", kEnum + "ZQTESTENUM\\zqdev_b1",
+          Interface(0, "ZQTESTENUM#OTHER"), Interface(0, "ZQTESTENUM#ZQDEV_A1"),
+          Interface(0, "zqtestenum#zqdev_a2"), Interface(0, "ZQTESTENUM#ZQDEV_B1"),
+          Interface(1, "ZQTESTENUM#ZQDEV_A1")}},
+        // No enumerator: never the enumerators themselves.
+        {{L"ZQTESTENUM\\NOSUCH", L"ZQTESTENUM", L"", L"ZQNOENUM\\", L"\\ZQTESTENUM", L"\\"}, {}},
+    };
+    for (const auto& c : cases) {
+        zqCleanScript script;
+        for (const wchar_t* entry : c.entries)
+            AddEntries(&script.devices, {entry});
+        // Subkeys come in name order, ignoring case, on Wine as on Windows.
+        EXPECT_EQ(FindDeviceKeys(script), !c.keys.empty());
+        std::vector<std::string> found;
+        for (int i = 0; i < script.deviceKeys.count; ++i)
+            found.push_back(script.deviceKeys.At(i)->Get());
+        EXPECT_EQ(found, c.keys);
     }
-    MakeKey(HKEY_LOCAL_MACHINE, kModules, {{L"Modules.x64", L"1"}, {L"Modules", L"2"}});
+    zqCleanScript script;  // no entries at all
+    DevicePhase(script);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"[TS]\tFind enumerated devices to delete",
+                                                   "[TS]\tNo enumerated devices found."}));
+}
 
-    RemoveSetupRegistration();
-
-    std::vector<std::string> expected = {"[TS]\tUndelete setup...OK."};
-    EXPECT_EQ(Log(), expected);
-    for (const wchar_t* key : kSetupClassKeys) {
-        std::wstring path = key;
-        bool keptForPrint = path == L"KDSetup" || path == L"KDSetup\\shell";
-        EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, path), keptForPrint) << Narrow(path);
+TEST_F(DeviceTest, PhaseDeletesEachKeyWithItsLine)
+{
+    zqCleanScript script;
+    // The third entry finds only the interface keys of the first again: gone by their turn.
+    AddEntries(&script.devices,
+               {L"ZQTESTENUM\\zqdev_a", L"zqtestenum\\ZQDEV_B", L"ZQTESTENUM\\ZQDEV_A1#"});
+    DevicePhase(script);
+    std::vector<std::string> expected = {
+        "[TS]\tFind enumerated devices to delete",
+        kEnum + "ZQTESTENUM\\ZQDEV_A1...OK",
+        kEnum + "ZQTESTENUM\\ZQDEV_A2...OK",
+        Interface(0, "ZQTESTENUM#ZQDEV_A1") + "...OK",
+        Interface(0, "zqtestenum#zqdev_a2") + "...OK",
+        Interface(1, "ZQTESTENUM#ZQDEV_A1") + "...OK",
+        kEnum + "zqtestenum\\zqdev_b1...OK",
+        Interface(0, "ZQTESTENUM#ZQDEV_B1") + "...OK",
+        Interface(0, "ZQTESTENUM#ZQDEV_A1") + "...FAILED(Err:2)",
+        Interface(1, "ZQTESTENUM#ZQDEV_A1") + "...FAILED(Err:2)",
+        "[TS]\t7 enumerated devices are deleted.",
+    };
+    EXPECT_EQ(LogLines(), expected);
+    for (size_t i = 1; i < 10; ++i) {
+        std::string key = expected[i].substr(0, expected[i].find("..."));
+        EXPECT_FALSE(Present(key)) << key;
     }
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"KDSetup\\shell\\print\\command"));
-    for (const auto& parent : parents) {
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, parent + L"\\ZQ")) << Narrow(parent);
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, parent + L"\\ZQ32")) << Narrow(parent);
-        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, parent + L"\\zqtestkeep")) << Narrow(parent);
-    }
-    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kModules, L"Modules.x64"));
-    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kModules, L"Modules"));
+    for (const std::string& kept :
+         {kEnum + "ZQTESTENUM\\OTHER", kEnum + "ZQTESTENUM2\\ZQDEV_A1",
+          Interface(0, "ZQTESTENUM#OTHER"), Interface(0, "ZQTESTENUM2#ZQDEV_A1")})
+        EXPECT_TRUE(Present(kept + "\\one\\two\\three")) << kept;
+    EXPECT_EQ(EntryCount(LM, Widen(ClassKey(1))), 0);  // the class key itself stays
+}
 
-    // Again, with nothing left to remove: the same single line, nothing else changes.
-    DeleteFileW(logPath.c_str());
-    RemoveSetupRegistration();
-    EXPECT_EQ(Log(), expected);
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"KDSetup\\shell\\print\\command"));
-    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kModules, L"Modules"));
+TEST_F(DeviceTest, StopRequestEndsTheLoopAfterTheKeyInHand)
+{
+    zqCleanScript script;
+    AddEntries(&script.devices, {L"ZQTESTENUM\\ZQDEV_A"});
+    ServiceCurrentState() = SERVICE_STOPPED;
+    DevicePhase(script);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"[TS]\tFind enumerated devices to delete",
+                                                   kEnum + "ZQTESTENUM\\ZQDEV_A1...OK",
+                                                   "[TS]\t1 enumerated devices are deleted."}));
+    EXPECT_EQ(script.deviceKeys.count, 5);
+    EXPECT_FALSE(Present(kEnum + "ZQTESTENUM\\ZQDEV_A1"));
+    EXPECT_TRUE(Present(kEnum + "ZQTESTENUM\\ZQDEV_A2\\one\\two\\three"));
+    EXPECT_TRUE(Present(Interface(0, "ZQTESTENUM#ZQDEV_A1") + "\\one\\two\\three"));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <wctype.h>
 
-
 #include "launcher/RunLog.h"
 #include "tests/support/TestSupport.h"
 
@@ -74,15 +73,15 @@ std::wstring SystemRootDir()
 
 std::wstring StandinDir(const wchar_t* variant)
 {
-    std::wstring dir = TestProgramDir();  // <build>\tests
-    dir.resize(dir.rfind(L'\\'));
-    return dir + L"\\standins\\" + variant;
+    return StandinPath(variant);
 }
 
-void ResetStandin(const wchar_t* variant)
+void ResetStandins()
 {
-    DeleteFileW((StandinDir(variant) + L"\\difx-calls.txt").c_str());
-    DeleteFileW((StandinDir(variant) + L"\\difx-results.txt").c_str());
+    for (const wchar_t* variant : {L"difx", L"difx-invalid", L"difx-nolog"}) {
+        DeleteFileW((StandinDir(variant) + L"\\difx-calls.txt").c_str());
+        DeleteFileW((StandinDir(variant) + L"\\difx-results.txt").c_str());
+    }
 }
 
 std::vector<std::string> StandinCalls(const wchar_t* variant)
@@ -131,6 +130,17 @@ void RestoreWineDllOverride(const wchar_t* dll, const std::wstring& old, bool ex
     else
         RegDeleteValueW(key, dll);
     RegCloseKey(key);
+}
+
+void UseNativeDifxapi()
+{
+    bool existed = false;
+    SetWineDllOverride(L"difxapi", L"native", &existed);
+}
+
+void UseBuiltinDifxapi()
+{
+    RestoreWineDllOverride(L"difxapi", L"", false);
 }
 
 std::vector<std::wstring> PendingRenameSources()

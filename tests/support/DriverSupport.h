@@ -21,8 +21,9 @@ std::wstring SystemRootDir();
 
 // Folder of one stand-in variant in the build tree ("difx", "difx-invalid", "difx-nolog").
 std::wstring StandinDir(const wchar_t* variant);
-// Empties the stand-in's call record and result table.
-void ResetStandin(const wchar_t* variant);
+// Empties the call records (difx-calls.txt) and result tables (difx-results.txt) of all
+// three variants.
+void ResetStandins();
 // The stand-in's call record, one string per call.
 std::vector<std::string> StandinCalls(const wchar_t* variant);
 
@@ -30,6 +31,9 @@ std::vector<std::string> StandinCalls(const wchar_t* variant);
 // so that RestoreWineDllOverride can put it back.
 std::wstring SetWineDllOverride(const wchar_t* dll, const wchar_t* value, bool* existed);
 void RestoreWineDllOverride(const wchar_t* dll, const std::wstring& old, bool existed);
+// Keeps Wine's builtin difxapi stub out (only a native DLL loads), and lets it in again.
+void UseNativeDifxapi();
+void UseBuiltinDifxapi();
 
 // The sources of PendingFileRenameOperations (the "\??\" form), and removal of the pairs
 // whose source contains marker (case-insensitively).

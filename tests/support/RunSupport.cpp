@@ -4,6 +4,7 @@
 #include "engine/StopSignal.h"
 #include "launcher/RunLog.h"
 #include "launcher/StatusBlock.h"
+#include "tests/support/DriverSupport.h"
 #include "tests/support/TestSupport.h"
 
 ScopedPath::ScopedPath(const wchar_t* value)
@@ -18,10 +19,7 @@ ScopedPath::ScopedPath(const wchar_t* value)
     SetEnvironmentVariableW(L"PATH", value);
 }
 
-ScopedPath::~ScopedPath()
-{
-    SetEnvironmentVariableW(L"PATH", hadValue ? saved.c_str() : nullptr);
-}
+ScopedPath::~ScopedPath() { SetEnvironmentVariableW(L"PATH", hadValue ? saved.c_str() : nullptr); }
 
 std::wstring FreshRunLog(const std::string& logName)
 {
@@ -47,7 +45,6 @@ RunOutcome RunWithScript(const std::wstring& scriptDir, const std::string& srvcT
     std::wstring log = FreshRunLog(logName);
     if (!keepStopState)
         ServiceCurrentState() = SERVICE_RUNNING;
-
     RunOutcome outcome;
     KernelHandle block = CreateStatusBlock();
     FillStatusBlock(block.Get(), scriptPath.c_str(), workDir.c_str());
@@ -59,86 +56,102 @@ RunOutcome RunWithScript(const std::wstring& scriptDir, const std::string& srvcT
     return outcome;
 }
 
-std::vector<std::string> LogSpan(const std::vector<std::string>& lines, const std::string& firstPrefix,
-                                 size_t count)
+std::vector<std::string> Joined(std::initializer_list<std::vector<std::string>> parts)
 {
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].compare(0, firstPrefix.size(), firstPrefix) == 0) {
-            size_t end = i + count < lines.size() ? i + count : lines.size();
-            return std::vector<std::string>(lines.begin() + i, lines.begin() + end);
-        }
-    }
-    return {};
+    std::vector<std::string> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+std::vector<std::string> LogHead(const std::wstring& scriptDir)
+{
+    std::vector<std::string> lines = {
+        Stamped("Ininame: " + (scriptDir.empty() ? "" : Narrow(scriptDir) + "\\zqclean.ini"))};
+#ifdef _WIN64  // the 32-bit build runs under WOW64 in this prefix and skips these
+    lines.insert(lines.end(), {Stamped("Delete driver packages(0) from DriverStore:"),
+                               Stamped("0 driver packages are deleted from the DriverStore."),
+                               Stamped("Delete infs:"), Stamped("0 inf files are deleted")});
+#endif
+    lines.insert(lines.end(), {Stamped("Delete driver services(0):"),
+                               Stamped("0 driver services are deleted.")});
+    return lines;
+}
+
+std::vector<std::string> LogTail()
+{
+    return {Stamped("Delete registry keys(0):"), Stamped("0 registry keys are deleted"),
+            Stamped("Undelete setup...OK."), Stamped("Find enumerated devices to delete"),
+            Stamped("No enumerated devices found."), ClosingLine()};
+}
+
+std::vector<std::wstring> PendingWith(const std::wstring& marker)
+{
+    std::vector<std::wstring> mine;
+    for (const std::wstring& source : PendingRenameSources())
+        if (source.find(marker) != std::wstring::npos)
+            mine.push_back(source.substr(source.compare(0, 4, L"\\??\\") == 0 ? 4 : 0));
+    return mine;
 }
 
 bool CopyStandIn(const wchar_t* name, const std::wstring& target)
 {
-    std::wstring source = TestProgramDir() + L"\\..\\standins\\" + name + L".exe";
-    return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0;
+    return CopyFileW(StandinPath(std::wstring(name) + L".exe").c_str(), target.c_str(), FALSE) != 0;
 }
 
 namespace {
 
-// The text between the last two double quotes of the last line of the args file.
-std::wstring LastQuotedTarget(const std::wstring& argsFile)
+// Two fresh named manual-reset events; their names through the out texts.
+void MakeEvents(KernelHandle* ready, KernelHandle* release, std::wstring* readyName, std::wstring* releaseName)
 {
-    std::string text = ReadFileBytes(argsFile);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    size_t lineStart = text.rfind('\n');
-    std::string line = text.substr(lineStart == std::string::npos ? 0 : lineStart + 1);
-    size_t close = line.rfind('"');
-    if (close == std::string::npos || close == 0)
-        return L"";
-    size_t open = line.rfind('"', close - 1);
-    if (open == std::string::npos)
-        return L"";
-    return Widen(line.substr(open + 1, close - open - 1));
+    static int serial = 0;
+    std::wstring suffix = std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++serial);
+    *readyName = L"zqtest_ready_" + suffix;
+    *releaseName = L"zqtest_release_" + suffix;
+    ready->Reset(CreateEventW(nullptr, TRUE, FALSE, readyName->c_str()));
+    release->Reset(CreateEventW(nullptr, TRUE, FALSE, releaseName->c_str()));
 }
 
 }  // namespace
 
-ToolWatcher::ToolWatcher(const std::wstring& argsFile_, int stopAtCall_)
-    : argsFile(argsFile_), stopAtCall(stopAtCall_)
+LockedFile::LockedFile(const std::wstring& file)
 {
-    static int serial = 0;
-    ++serial;
-    std::wstring suffix = std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(serial);
-    readyName = L"zqtest_run_ready_" + suffix;
-    releaseName = L"zqtest_run_release_" + suffix;
-    // Auto-reset, created before the tool opens them: one signal per call in each direction.
-    ready = CreateEventW(nullptr, FALSE, FALSE, readyName.c_str());
-    release = CreateEventW(nullptr, FALSE, FALSE, releaseName.c_str());
-    worker = std::thread([this] {
-        int call = 0;
-        while (!done.load()) {
-            if (WaitForSingleObject(ready, 50) != WAIT_OBJECT_0)
-                continue;
-            ++call;
-            std::wstring target = LastQuotedTarget(argsFile);
-            targetPresent.push_back(target.empty() ? "none" : PathExists(target) ? "present" : "absent");
-            if (call == stopAtCall)
-                ServiceCurrentState() = SERVICE_STOP_PENDING;
-            SetEvent(release);
-        }
+    std::wstring readyName, releaseName;
+    MakeEvents(&ready, &release, &readyName, &releaseName);
+    std::wstring line = L"\"" + StandinPath(L"locker.exe") + L"\" \"" + file + L"\" " + readyName + L" " + releaseName;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return;
+    CloseHandle(pi.hThread);
+    process.Reset(pi.hProcess);
+    HANDLE waits[2] = {ready.Get(), process.Get()};
+    held = WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+}
+
+LockedFile::~LockedFile()
+{
+    SetEvent(release.Get());
+    if (process.Valid())
+        WaitForSingleObject(process.Get(), 30000);
+}
+
+StopWhileToolRuns::StopWhileToolRuns(const std::wstring& exitCodeFile, int code)
+{
+    std::wstring readyName, releaseName;
+    MakeEvents(&ready, &release, &readyName, &releaseName);
+    WriteFileBytes(exitCodeFile, std::to_string(code) + " " + Narrow(readyName) + " " + Narrow(releaseName));
+    waiter = std::thread([this] {
+        HANDLE waits[2] = {ready.Get(), release.Get()};
+        if (WaitForMultipleObjects(2, waits, FALSE, 60000) == WAIT_OBJECT_0)
+            ServiceCurrentState() = SERVICE_STOP_PENDING;
+        SetEvent(release.Get());
     });
 }
 
-ToolWatcher::~ToolWatcher()
+StopWhileToolRuns::~StopWhileToolRuns()
 {
-    Finish();
-    CloseHandle(release);
-    CloseHandle(ready);
-}
-
-void ToolWatcher::Finish()
-{
-    done = true;
-    if (worker.joinable())
-        worker.join();
-}
-
-std::string ToolWatcher::ControlLine(int code) const
-{
-    return std::to_string(code) + " " + Narrow(readyName) + " " + Narrow(releaseName) + "\n";
+    SetEvent(release.Get());  // a tool that never ran does not keep the waiter
+    waiter.join();
 }

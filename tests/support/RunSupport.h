@@ -1,21 +1,18 @@
-// Helpers of the cleaning-run tests: a controlled PATH, a run driven through the status block,
-// spans of the run log, and a watcher that answers a stand-in tool while it waits.
+// Helpers of the cleaning-run and file-system tests.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
-// Sets PATH for the test's duration and restores the previous value (or its absence) after.
-struct ScopedPath {
-    explicit ScopedPath(const wchar_t* value);  // null: no PATH at all
-    ~ScopedPath();
-    ScopedPath(const ScopedPath&) = delete;
-    ScopedPath& operator=(const ScopedPath&) = delete;
+#include "foundation/Handles.h"
 
+// Sets PATH (null: none) for the test's duration and restores what was there.
+struct ScopedPath {
+    explicit ScopedPath(const wchar_t* value);
+    ~ScopedPath();
     std::wstring saved;
     bool hadValue = false;
 };
@@ -25,9 +22,9 @@ struct RunOutcome {
     int status = 0;                  // the block's status after the run
 };
 
-// Creates the status block (script path <scriptDir>\zqclean.ini, workDir), writes the prepared
-// copy "<script>.srvc" with srvcText, points the run log at C:\zqtest\runlog\<logName>.log and
-// calls RunCleaning(). The stop state is reset to running first unless keepStopState is set.
+// Creates the status block (script <scriptDir>\zqclean.ini, workDir), writes the prepared copy
+// with srvcText, points the run log at C:\zqtest\runlog\<logName>.log and calls RunCleaning().
+// The stop state is set to running first unless keepStopState is set.
 RunOutcome RunWithScript(const std::wstring& scriptDir, const std::string& srvcText,
                          const std::wstring& workDir, const std::string& logName,
                          bool keepStopState = false);
@@ -35,36 +32,31 @@ RunOutcome RunWithScript(const std::wstring& scriptDir, const std::string& srvcT
 // Points the run log at a fresh C:\zqtest\runlog\<logName>.log; returns its path.
 std::wstring FreshRunLog(const std::string& logName);
 std::vector<std::string> RunLogLines(const std::wstring& logPath);
+// The delete-at-restart records whose path contains marker, in their order ("\??\" dropped).
+std::vector<std::wstring> PendingWith(const std::wstring& marker);
 
-// The lines from the first one that starts with firstPrefix on, at most count of them;
-// empty when there is no such line.
-std::vector<std::string> LogSpan(const std::vector<std::string>& lines, const std::string& firstPrefix,
-                                 size_t count);
+// What a run whose script has no driver, INF, registry or device entries writes before the
+// file phase and after the folder phase; scriptDir empty: no status block.
+std::vector<std::string> LogHead(const std::wstring& scriptDir);
+std::vector<std::string> LogTail();
+std::vector<std::string> Joined(std::initializer_list<std::vector<std::string>> parts);
 
-// Copies a built stand-in program (standins\<name>.exe next to the build's tests folder) to target.
+// standins\<name>.exe copied to target.
 bool CopyStandIn(const wchar_t* name, const std::wstring& target);
 
-// Answers a stand-in tool started with "<code> <ready> <release>" in its .exitcode file: for
-// each call it notes whether the file named by the last quoted text of the tool's latest
-// .args line exists while the tool runs, optionally requests a stop at call stopAtCall
-// (1-based), then lets the tool exit.
-struct ToolWatcher {
-    ToolWatcher(const std::wstring& argsFile, int stopAtCall);
-    ~ToolWatcher();  // Finish()
-    ToolWatcher(const ToolWatcher&) = delete;
-    ToolWatcher& operator=(const ToolWatcher&) = delete;
+// locker.exe holding file open without sharing until the holder ends.
+struct LockedFile {
+    explicit LockedFile(const std::wstring& file);
+    ~LockedFile();
+    bool held = false;
+    KernelHandle ready, release, process;
+};
 
-    void Finish();
-    // The control line to write to the tool's .exitcode file for exit code code.
-    std::string ControlLine(int code) const;
-
-    std::wstring argsFile;
-    int stopAtCall;
-    HANDLE ready = nullptr;
-    HANDLE release = nullptr;
-    std::wstring readyName;
-    std::wstring releaseName;
-    std::vector<std::string> targetPresent;  // "present"/"absent"/"none" per call
-    std::atomic<bool> done{false};
-    std::thread worker;
+// Writes "<code> <ready> <release>" to a stand-in tool's .exitcode file and requests a stop
+// while the tool runs its first call; later calls pass straight through.
+struct StopWhileToolRuns {
+    StopWhileToolRuns(const std::wstring& exitCodeFile, int code);
+    ~StopWhileToolRuns();
+    KernelHandle ready, release;
+    std::thread waiter;
 };

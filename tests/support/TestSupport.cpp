@@ -150,3 +150,19 @@ std::wstring Widen(const std::string& text)
         out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
     return out;
 }
+
+std::wstring StandinPath(const std::wstring& exeName)
+{
+    std::wstring dir = TestProgramDir();  // <build>\tests
+    return dir.substr(0, dir.rfind(L'\\')) + L"\\standins\\" + exeName;
+}
+
+std::string Stamped(const std::string& text)
+{
+    return "[TS]\t" + text;
+}
+
+std::string ClosingLine()
+{
+    return std::string(92, '-');
+}

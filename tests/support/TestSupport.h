@@ -22,6 +22,13 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // replaced by "[TS]". A stamp that is not well-formed stays as it is, so the comparison fails.
 std::vector<std::string> MaskedLogLines(const std::string& text);
 
+// A stand-in program of the tests, built into <build>\standins.
+std::wstring StandinPath(const std::wstring& exeName);
+
+// A stamped run-log line as MaskedLogLines shows it, and the line that closes a complete run.
+std::string Stamped(const std::string& text);
+std::string ClosingLine();
+
 // Starts a command line and waits for it; returns its exit code, or 0xFFFFFFFF.
 DWORD RunAndWait(const std::wstring& commandLine, const std::wstring& currentDir = L"",
                  DWORD timeoutMs = 120000);

@@ -1,120 +1,101 @@
 /* Stand-in for DIFxAPI.dll with the published entry points and calling conventions.
- *
  * Every call is appended as one line to difx-calls.txt next to the DLL:
  *   setcallback nonnull|null context=null|nonnull
  *   uninstall <inf path> 0x<flags> info=null|nonnull reboot=null|nonnull
- * The result of DriverPackageUninstallW comes from difx-results.txt next to the DLL: lines
- * "<result> <text>", the first whose text occurs in the INF path decides; a line with a
- * result alone applies to every path. No file or no fitting line: 0.
- * During an uninstall the registered callback gets an INFO event "Uninstalling <path>", then
- * SUCCESS (result 0) or ERROR (any other result) with the result code and no description. */
+ * DriverPackageUninstallW returns the result of the first line "<result> [<text>]" of
+ * difx-results.txt (next to the DLL) whose text occurs in the INF path (no text: any path),
+ * else 0. The registered callback then gets INFO "Uninstalling <path>", and SUCCESS (result 0)
+ * or ERROR (any other result) with no description. */
 #include <windows.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <wchar.h>
 
-typedef VOID(__cdecl* DIFXAPILOGCALLBACK_W)(int Event, DWORD Error, PCWSTR EventDescription,
-                                            PVOID CallbackContext);
+typedef VOID(__cdecl* DIFXAPILOGCALLBACK_W)(int, DWORD, PCWSTR, PVOID);
 
-static HMODULE selfModule;
 static DIFXAPILOGCALLBACK_W logCallback;
 static PVOID logContext;
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+static FILE* OpenNextToDll(const char* name, const char* mode)
 {
-    (void)reserved;
-    if (reason == DLL_PROCESS_ATTACH)
-        selfModule = instance;
-    return TRUE;
+    char path[MAX_PATH] = "";
+    char* slash;
+    HMODULE self = NULL;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       (LPCSTR)&logCallback, &self);
+    GetModuleFileNameA(self, path, MAX_PATH);
+    slash = strrchr(path, '\\');
+    if (slash == NULL || (size_t)(slash - path) + strlen(name) + 2 > MAX_PATH)
+        return NULL;
+    strcpy(slash + 1, name);
+    return fopen(path, mode);
 }
 
-static void FileNextToDll(const wchar_t* name, wchar_t* path)
+static void Record(const char* format, ...)
 {
-    wchar_t* slash;
-    path[0] = 0;
-    GetModuleFileNameW(selfModule, path, MAX_PATH);
-    slash = wcsrchr(path, L'\\');
-    if (slash != NULL)
-        slash[1] = 0;
-    wcsncat(path, name, MAX_PATH - wcslen(path) - 1);
-}
-
-static void Record(const char* line)
-{
-    wchar_t path[MAX_PATH];
-    FILE* file;
-    FileNextToDll(L"difx-calls.txt", path);
-    file = _wfopen(path, L"ab");
+    va_list args;
+    FILE* file = OpenNextToDll("difx-calls.txt", "ab");
     if (file == NULL)
         return;
-    fputs(line, file);
-    fputs("\n", file);
+    va_start(args, format);
+    vfprintf(file, format, args);
+    va_end(args);
+    fputc('\n', file);
     fclose(file);
 }
 
 #ifndef ZQ_DIFX_NO_UNINSTALL
 static DWORD ResultFor(const char* infPath)
 {
-    wchar_t path[MAX_PATH];
     char line[600];
-    FILE* file;
     DWORD result = 0;
-    FileNextToDll(L"difx-results.txt", path);
-    file = _wfopen(path, L"rb");
-    if (file == NULL)
-        return 0;
-    while (fgets(line, sizeof line, file) != NULL) {
+    FILE* file = OpenNextToDll("difx-results.txt", "rb");
+    while (file != NULL && fgets(line, sizeof line, file) != NULL) {
         char* text;
         DWORD value = strtoul(line, &text, 0);
         line[strcspn(line, "\r\n")] = 0;
-        while (*text == ' ')
-            ++text;
+        text += strspn(text, " ");
         if (*text == 0 || strstr(infPath, text) != NULL) {
             result = value;
             break;
         }
     }
-    fclose(file);
+    if (file != NULL)
+        fclose(file);
     return result;
 }
 
-__declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(PCWSTR DriverPackageInfPath, DWORD Flags,
-                                                           PVOID pInstallerInfo, BOOL* pNeedReboot)
+__declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(PCWSTR infPath, DWORD flags,
+                                                           PVOID installerInfo, BOOL* needReboot)
 {
-    char path[MAX_PATH * 2];
-    char line[MAX_PATH * 2 + 100];
+    char path[MAX_PATH * 2] = "";
     wchar_t text[MAX_PATH + 20];
     DWORD result;
-    WideCharToMultiByte(CP_ACP, 0, DriverPackageInfPath != NULL ? DriverPackageInfPath : L"(null)",
-                        -1, path, sizeof path, NULL, NULL);
-    _snprintf(line, sizeof line, "uninstall %s 0x%lx info=%s reboot=%s", path, (unsigned long)Flags,
-              pInstallerInfo != NULL ? "nonnull" : "null", pNeedReboot != NULL ? "nonnull" : "null");
-    line[sizeof line - 1] = 0;
-    Record(line);
+    WideCharToMultiByte(CP_ACP, 0, infPath, -1, path, sizeof path, NULL, NULL);
+    Record("uninstall %s 0x%lx info=%s reboot=%s", path, (unsigned long)flags,
+           installerInfo != NULL ? "nonnull" : "null", needReboot != NULL ? "nonnull" : "null");
     result = ResultFor(path);
     if (logCallback != NULL) {
-        _snwprintf(text, MAX_PATH + 20, L"Uninstalling %ls", DriverPackageInfPath);
+        _snwprintf(text, MAX_PATH + 20, L"Uninstalling %ls", infPath);
         text[MAX_PATH + 19] = 0;
         logCallback(1, 0, text, logContext);
         logCallback(result == 0 ? 0 : 3, result, NULL, logContext);
     }
-    if (pNeedReboot != NULL)
-        *pNeedReboot = FALSE;
+    if (needReboot != NULL)
+        *needReboot = FALSE;
     return result;
 }
 #endif
 
 #ifndef ZQ_DIFX_NO_LOG_CALLBACK
-__declspec(dllexport) VOID WINAPI DIFXAPISetLogCallbackW(DIFXAPILOGCALLBACK_W LogCallback,
-                                                         PVOID CallbackContext)
+__declspec(dllexport) VOID WINAPI DIFXAPISetLogCallbackW(DIFXAPILOGCALLBACK_W callback,
+                                                         PVOID context)
 {
-    char line[64];
-    _snprintf(line, sizeof line, "setcallback %s context=%s", LogCallback != NULL ? "nonnull" : "null",
-              CallbackContext != NULL ? "nonnull" : "null");
-    line[sizeof line - 1] = 0;
-    Record(line);
-    logCallback = LogCallback;
-    logContext = CallbackContext;
+    Record("setcallback %s context=%s", callback != NULL ? "nonnull" : "null",
+           context != NULL ? "nonnull" : "null");
+    logCallback = callback;
+    logContext = context;
 }
 #endif

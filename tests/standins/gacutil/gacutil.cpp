@@ -1,59 +1,54 @@
-// Test stand-in for a command-line tool, built as standins\gacutil.exe; it takes the name of
-// whatever file it is copied to. With <base> its own path without ".exe":
-//   - appends its whole command line (GetCommandLineW, UTF-8) and a line feed to <base>.args;
-//   - reads <base>.exitcode, if present: "<code> [<readyEvent> <releaseEvent>]". With the two
-//     event names it sets the manual-reset event <readyEvent> and waits (60 s at most) for
-//     <releaseEvent> before it exits, so that a test can act while the tool "runs";
-//   - exits with <code> (decimal, default 0).
+// Test stand-in for a command-line tool (copied as gacutil.exe or regsvr32.exe). With <base>
+// its own path without ".exe" it appends its command line to <base>.args; when that ends in a
+// quoted path, "present" or "absent" for that file to <base>.seen; reads <base>.exitcode if
+// present, "<code> [<readyEvent> <releaseEvent>]": with the events it sets <readyEvent> and
+// waits (60 s at most) for <releaseEvent>, so a test can act while the tool runs; exits <code>.
 #include <windows.h>
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <wchar.h>
+
+#include <string>
 
 namespace {
 
-void AppendLine(const wchar_t* file, const wchar_t* text)
+void AppendLine(const std::wstring& file, const std::wstring& text)
 {
-    HANDLE out = CreateFileW(file, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE)
+    FILE* out = _wfopen(file.c_str(), L"ab");
+    if (out == nullptr)
         return;
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    char* bytes = static_cast<char*>(malloc(static_cast<size_t>(size) + 1));
-    if (bytes != nullptr && size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, size, nullptr, nullptr);
-        bytes[size - 1] = '\n';
-        DWORD written = 0;
-        WriteFile(out, bytes, static_cast<DWORD>(size), &written, nullptr);
-    }
-    free(bytes);
-    CloseHandle(out);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? size : 1, '\n');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
+    bytes.back() = '\n';
+    fwrite(bytes.data(), 1, bytes.size(), out);
+    fclose(out);
 }
 
 }  // namespace
 
 int wmain()
 {
-    wchar_t base[MAX_PATH + 16] = {};
-    DWORD length = GetModuleFileNameW(nullptr, base, MAX_PATH);
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return 100;
-    wchar_t* dot = wcsrchr(base, L'.');
-    if (dot != nullptr && wcschr(dot, L'\\') == nullptr)
-        *dot = 0;
+    std::wstring base = path;
+    base = base.substr(0, base.rfind(L'.'));
 
-    wchar_t file[MAX_PATH + 16];
-    _snwprintf(file, MAX_PATH + 16, L"%ls.args", base);
-    AppendLine(file, GetCommandLineW());
+    std::wstring line = GetCommandLineW();
+    AppendLine(base + L".args", line);
+    size_t open = line.size() > 1 && line.back() == L'"' ? line.rfind(L'"', line.size() - 2) : std::wstring::npos;
+    if (open != std::wstring::npos) {
+        DWORD attributes = GetFileAttributesW(line.substr(open + 1, line.size() - open - 2).c_str());
+        AppendLine(base + L".seen", attributes != INVALID_FILE_ATTRIBUTES ? L"present" : L"absent");
+    }
 
     int code = 0;
-    _snwprintf(file, MAX_PATH + 16, L"%ls.exitcode", base);
-    FILE* control = _wfopen(file, L"rt");
+    FILE* control = _wfopen((base + L".exitcode").c_str(), L"rt");
     if (control == nullptr)
         return code;
-    wchar_t ready[128] = {};
-    wchar_t release[128] = {};
+    wchar_t ready[128] = {}, release[128] = {};
     int fields = fwscanf(control, L"%d %127ls %127ls", &code, ready, release);
     fclose(control);
     if (fields == 3) {
@@ -63,10 +58,8 @@ int wmain()
             SetEvent(readyEvent);
             WaitForSingleObject(releaseEvent, 60000);
         }
-        if (releaseEvent != nullptr)
-            CloseHandle(releaseEvent);
-        if (readyEvent != nullptr)
-            CloseHandle(readyEvent);
+        CloseHandle(releaseEvent);
+        CloseHandle(readyEvent);
     }
     return code;
 }
