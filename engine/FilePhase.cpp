@@ -14,21 +14,24 @@
 namespace {
 
 // Resolves name through SearchPathW (directory null: the system's default order) into a
-// malloc block of exactly the size the system asks for; null when not found.
+// malloc block; null when not found. One search into a MAX_PATH block serves nearly every
+// file; only a longer path is searched again with the size the system asks for.
 wchar_t* ResolveFile(const wchar_t* directory, const wchar_t* name)
 {
-    DWORD needed = SearchPathW(directory, name, nullptr, 0, nullptr, nullptr);
-    if (needed == 0)
-        return nullptr;
-    wchar_t* path = static_cast<wchar_t*>(malloc(static_cast<size_t>(needed) * sizeof(wchar_t)));
-    if (path == nullptr)
-        return nullptr;
-    DWORD got = SearchPathW(directory, name, nullptr, needed, path, nullptr);
-    if (got == 0 || got >= needed) {
+    DWORD size = MAX_PATH;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        wchar_t* path = static_cast<wchar_t*>(malloc(static_cast<size_t>(size) * sizeof(wchar_t)));
+        if (path == nullptr)
+            return nullptr;
+        DWORD got = SearchPathW(directory, name, nullptr, size, path, nullptr);
+        if (got != 0 && got < size)
+            return path;
         free(path);
-        return nullptr;
+        if (got == 0)
+            return nullptr;
+        size = got;  // the size needed, terminator included
     }
-    return path;
+    return nullptr;
 }
 
 // The entry as written decides, not the path found.

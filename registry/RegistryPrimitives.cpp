@@ -50,39 +50,11 @@ void CountsOf(HKEY key, DWORD* subkeys, DWORD* values, bool wide)
     }
 }
 
-
-// Empties an open key, deepest keys first and the values of a key before the key itself.
-// Children are opened and deleted through the handle in hand rather than by their full path
-// from the root: the same keys in the same order, without walking the path again for every
-// key. pathLength is the length of the key's full path, which a child's path must keep below
-// the 1024 characters the path rules allow.
-BOOL EmptyKeyW(HKEY key, size_t pathLength)
+// Deletes the values of an open key one by one.
+BOOL RemoveValuesW(HKEY key)
 {
     DWORD subkeys, values;
     CountsOf(key, &subkeys, &values, true);
-
-    // Index 0 every time: each successful round removes the first subkey.
-    for (DWORD i = 0; i < subkeys; ++i) {
-        wchar_t name[kNameChars];
-        if (RegEnumKeyW(key, 0, name, kNameChars) != ERROR_SUCCESS)
-            continue;
-        size_t childLength = pathLength + 1 + wcslen(name);
-        // A child whose path does not fit would be acted on in a cut form elsewhere: refuse it.
-        if (childLength >= kChildPathChars)
-            return FailWith(ERROR_FILENAME_EXCED_RANGE);
-        RegKey child;
-        LONG result = RegOpenKeyW(key, name, child.Put());
-        if (result != ERROR_SUCCESS)
-            return FailWith(result);
-        if (!EmptyKeyW(child.Get(), childLength))
-            return FALSE;
-        child.Close();
-        // A key that stays (a subkey that could not be enumerated, a refused deletion) is a
-        // failure, not a success.
-        result = RegDeleteKeyW(key, name);
-        if (result != ERROR_SUCCESS)
-            return FailWith(result);
-    }
     for (DWORD i = 0; i < values; ++i) {
         wchar_t name[kNameChars];
         DWORD length = kNameChars;
@@ -92,6 +64,56 @@ BOOL EmptyKeyW(HKEY key, size_t pathLength)
         LONG result = RegDeleteValueW(key, name);
         if (result != ERROR_SUCCESS)
             return FailWith(result);
+    }
+    return TRUE;
+}
+
+BOOL RemoveSubkeysW(HKEY key, size_t pathLength);
+
+// Deletes the emptied key name below parent. A key goes with its values, so they are only
+// deleted one by one when the key itself is refused (the refusal is then reported, as it
+// would have been after the values).
+BOOL DeleteEmptiedKeyW(HKEY parent, const wchar_t* name)
+{
+    LONG result = RegDeleteKeyW(parent, name);
+    if (result == ERROR_SUCCESS)
+        return TRUE;
+    RegKey key;
+    if (RegOpenKeyW(parent, name, key.Put()) == ERROR_SUCCESS && !RemoveValuesW(key.Get()))
+        return FALSE;
+    key.Close();
+    result = RegDeleteKeyW(parent, name);
+    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
+}
+
+// Removes every subkey of an open key, deepest keys first. Children are opened and deleted
+// through the handle in hand rather than by their full path from the root: the same keys in
+// the same order, without walking the path again for every key. pathLength is the length of
+// the key's full path, which a child's path must keep below the 1024 characters allowed.
+BOOL RemoveSubkeysW(HKEY key, size_t pathLength)
+{
+    DWORD subkeys, values;
+    CountsOf(key, &subkeys, &values, true);
+    // Index 0 every time: each successful round removes the first subkey.
+    for (DWORD i = 0; i < subkeys; ++i) {
+        wchar_t name[kNameChars];
+        if (RegEnumKeyW(key, 0, name, kNameChars) != ERROR_SUCCESS)
+            continue;
+        size_t childLength = pathLength + 1 + wcslen(name);
+        // A child whose path does not fit would be acted on in a cut form: refuse it.
+        if (childLength >= kChildPathChars)
+            return FailWith(ERROR_FILENAME_EXCED_RANGE);
+        RegKey child;
+        LONG result = RegOpenKeyW(key, name, child.Put());
+        if (result != ERROR_SUCCESS)
+            return FailWith(result);
+        if (!RemoveSubkeysW(child.Get(), childLength))
+            return FALSE;
+        child.Close();
+        // A key that stays (a subkey that could not be enumerated, a refused deletion) is a
+        // failure, not a success.
+        if (!DeleteEmptiedKeyW(key, name))
+            return FALSE;
     }
     return TRUE;
 }
@@ -106,24 +128,23 @@ BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
     LONG result = RegOpenKeyW(root, path, key.Put());
     if (result != ERROR_SUCCESS)
         return FailWith(result);
-    if (!EmptyKeyW(key.Get(), wcslen(path)))
+    if (!RemoveSubkeysW(key.Get(), wcslen(path)))
         return FALSE;
-    key.Close();
 
     HeapBlock copy(_wcsdup(path));
-    if (!copy.Valid())
-        return TRUE;  // emptied; the key itself stays
     wchar_t* parentPath = static_cast<wchar_t*>(copy.Get());
-    wchar_t* last = wcsrchr(parentPath, L'\\');
-    // A key directly below the root is emptied and kept.
+    wchar_t* last = copy.Valid() ? wcsrchr(parentPath, L'\\') : nullptr;
+    // A key directly below the root is emptied and kept (and so is one whose parent path
+    // cannot be formed for want of memory).
     if (last == nullptr)
-        return TRUE;
+        return RemoveValuesW(key.Get());
+    key.Close();
     *last = 0;
     RegKey parent;
     result = RegOpenKeyW(root, parentPath, parent.Put());
-    if (result == ERROR_SUCCESS)
-        result = RegDeleteKeyW(parent.Get(), last + 1);
-    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
+    if (result != ERROR_SUCCESS)
+        return FailWith(result);
+    return DeleteEmptiedKeyW(parent.Get(), last + 1);
 }
 
 BOOL DeleteKeyTreeA(HKEY root, const char* path, HKEY* key)
