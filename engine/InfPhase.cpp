@@ -20,23 +20,26 @@ namespace {
 
 enum class ReadResult { NotOpened, NoText, Text };
 
-// The whole file as one zero-terminated narrow text in a malloc block.
+// The whole file as one zero-terminated narrow text in a malloc block. Opened for reading
+// with the sharing of a plain C stream (others may read and write), read in one call.
 ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
 {
-    StdioFile file(_wfopen(path, L"rb"));
+    FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.Valid())
         return ReadResult::NotOpened;
-    if (fseek(file.Get(), 0, SEEK_END) != 0)
+    LARGE_INTEGER size;
+    // A file beyond 2 GB is not looked at.
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF)
         return ReadResult::NoText;
-    // -1 for a file beyond 2 GB: such a text is not looked at.
-    long size = ftell(file.Get());
-    if (size < 0 || fseek(file.Get(), 0, SEEK_SET) != 0)
-        return ReadResult::NoText;
-    text->Reset(malloc(static_cast<size_t>(size) + 1));
+    DWORD length = static_cast<DWORD>(size.QuadPart);
+    text->Reset(malloc(static_cast<size_t>(length) + 1));
     if (!text->Valid())
         return ReadResult::NoText;
     char* bytes = static_cast<char*>(text->Get());
-    size_t got = fread(bytes, 1, static_cast<size_t>(size), file.Get());
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), bytes, length, &got, nullptr))
+        got = 0;
     bytes[got] = 0;
     return ReadResult::Text;
 }
