@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "foundation/Handles.h"
+#include "tests/bench/PlainTree.h"
 
 namespace {
 
@@ -101,26 +102,6 @@ double Lap()
     double seconds = double(now.QuadPart - last.QuadPart) / double(frequency.QuadPart);
     last = now;
     return seconds;
-}
-
-int DeleteTree(const std::wstring& folder)
-{
-    int removed = 0;
-    WIN32_FIND_DATAW data;
-    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (find.Valid()) {
-        do {
-            if (!wcscmp(data.cFileName, L".") || !wcscmp(data.cFileName, L".."))
-                continue;
-            std::wstring child = folder + L"\\" + data.cFileName;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removed += DeleteTree(child);
-            else
-                removed += DeleteFileW(child.c_str()) ? 1 : 0;
-        } while (FindNextFileW(find.Get(), &data));
-    }
-    find.Close();
-    return removed + (RemoveDirectoryW(folder.c_str()) ? 1 : 0);
 }
 
 HKEY RootFromName(const std::string& name)
@@ -246,7 +227,7 @@ int wmain(int argc, wchar_t** argv)
 
     for (const std::wstring& folder : folderList)
         if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES)
-            folders += DeleteTree(folder) > 0;
+            folders += bench::PlainDeleteTree(folder) > 0;
 
     lapFolders = Lap();
 

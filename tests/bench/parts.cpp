@@ -14,6 +14,7 @@
 
 #include "engine/FileSystem.h"
 #include "foundation/Handles.h"
+#include "tests/bench/PlainTree.h"
 #include "launcher/RunLog.h"
 #include "registry/RegistryPrimitives.h"
 
@@ -66,25 +67,6 @@ void SeedFiles(int folders, int files)
             WriteFile(file.Get(), bytes.data(), (DWORD)bytes.size(), &written, nullptr);
         }
     }
-}
-
-void PlainDeleteTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW data;
-    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (find.Valid()) {
-        do {
-            if (!wcscmp(data.cFileName, L".") || !wcscmp(data.cFileName, L".."))
-                continue;
-            std::wstring child = folder + L"\\" + data.cFileName;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                PlainDeleteTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find.Get(), &data));
-    }
-    find.Close();
-    RemoveDirectoryW(folder.c_str());
 }
 
 // The same deletion, deepest keys first, on open handles: each child is opened below its
@@ -165,15 +147,15 @@ int wmain(int argc, wchar_t** argv)
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
 
         // 3,000 files in 10 folders.
-        PlainDeleteTree(kFolder);
+        bench::PlainDeleteTree(kFolder);
         SeedFiles(10, 300);
         t = Seconds();
         DeleteFolderTree(kFolder);
         dirOurs.push_back(Seconds() - t);
-        PlainDeleteTree(kFolder);
+        bench::PlainDeleteTree(kFolder);
         SeedFiles(10, 300);
         t = Seconds();
-        PlainDeleteTree(kFolder);
+        bench::PlainDeleteTree(kFolder);
         dirPlain.push_back(Seconds() - t);
 
         // Listing the INF folder for *.inf: with a status query per entry, and by the pattern.
@@ -219,7 +201,7 @@ int wmain(int argc, wchar_t** argv)
         DeleteFileW(L"C:\\ZqBenchParts.log");
     }
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
-    PlainDeleteTree(kFolder);
+    bench::PlainDeleteTree(kFolder);
 
     Report("registry: DeleteKeyTreeW vs RegDeleteTreeW", regOurs, regPlain);
     Report("registry: on handles, values one by one", regRelative, regPlain);

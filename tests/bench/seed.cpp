@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "foundation/Handles.h"
+#include "tests/bench/PlainTree.h"
 #include "tests/bench/BenchLayout.h"
 
 using namespace bench;
@@ -121,27 +122,6 @@ void MakeDir(const std::wstring& path)
 {
     if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         Fail("create folder", path, GetLastError());
-}
-
-void RemoveTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW data;
-    FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (find.Valid()) {
-        do {
-            if (!wcscmp(data.cFileName, L".") || !wcscmp(data.cFileName, L".."))
-                continue;
-            std::wstring child = folder + L"\\" + data.cFileName;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(find.Get(), &data));
-    }
-    find.Close();
-    RemoveDirectoryW(folder.c_str());
 }
 
 // Files and folders of a tree, the tree's own folder included; 0 when it does not exist.
@@ -398,11 +378,11 @@ void Wipe()
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSharedKey);
     for (int n = 0; n < kDrivers; ++n)
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kServicesKey) + L"\\" + DriverName(n)).c_str());
-    RemoveTree(p.mainRoot);
-    RemoveTree(p.x86Root);
-    RemoveTree(p.dataRoot);
-    RemoveTree(p.exRoot);
-    RemoveTree(p.cfgRoot);
+    bench::PlainDeleteTree(p.mainRoot, true);
+    bench::PlainDeleteTree(p.x86Root, true);
+    bench::PlainDeleteTree(p.dataRoot, true);
+    bench::PlainDeleteTree(p.exRoot, true);
+    bench::PlainDeleteTree(p.cfgRoot, true);
     for (int n = 1; n <= kNamedSystem; ++n)
         DeleteFileW((p.system32 + Fmt(L"\\zqbsys%02d.dll", n)).c_str());
     for (int i = 0; i < kInfFiles; ++i) {
