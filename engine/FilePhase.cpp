@@ -13,27 +13,6 @@
 
 namespace {
 
-// Resolves name through SearchPathW (directory null: the system's default order) into a
-// malloc block; null when not found. One search into a MAX_PATH block serves nearly every
-// file; only a longer path is searched again with the size the system asks for.
-wchar_t* ResolveFile(const wchar_t* directory, const wchar_t* name)
-{
-    DWORD size = MAX_PATH;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        wchar_t* path = static_cast<wchar_t*>(malloc(static_cast<size_t>(size) * sizeof(wchar_t)));
-        if (path == nullptr)
-            return nullptr;
-        DWORD got = SearchPathW(directory, name, nullptr, size, path, nullptr);
-        if (got != 0 && got < size)
-            return path;
-        free(path);
-        if (got == 0)
-            return nullptr;
-        size = got;  // the size needed, terminator included
-    }
-    return nullptr;
-}
-
 // The entry as written decides, not the path found.
 bool IsActiveXControl(const wchar_t* entry)
 {
@@ -77,7 +56,7 @@ bool FilePhase(zqCleanScript& script)
                 const zqWString* dir = script.searchDirs.At(pass - 1);
                 directory = dir != nullptr ? dir->Get() : L"";
             }
-            HeapBlock found(ResolveFile(directory, entry));
+            HeapBlock found(SearchPathAlloc(directory, entry));
             if (!found.Valid())
                 continue;
             const wchar_t* path = static_cast<const wchar_t*>(found.Get());

@@ -273,6 +273,26 @@ int DeleteFolderTree(const wchar_t* folder)
     return MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 1 : 0;
 }
 
+// One search into a MAX_PATH block serves nearly every path; only a longer one is searched
+// again with the size the system asks for.
+wchar_t* SearchPathAlloc(const wchar_t* directory, const wchar_t* name)
+{
+    DWORD size = MAX_PATH;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        wchar_t* path = static_cast<wchar_t*>(malloc(static_cast<size_t>(size) * sizeof(wchar_t)));
+        if (path == nullptr)
+            return nullptr;
+        DWORD got = SearchPathW(directory, name, nullptr, size, path, nullptr);
+        if (got != 0 && got < size)
+            return path;
+        free(path);
+        if (got == 0)
+            return nullptr;
+        size = got;  // the size needed, terminator included
+    }
+    return nullptr;
+}
+
 DWORD RunProcessAndWait(wchar_t* commandLine)
 {
     DWORD exitCode = 0xFFFFFFFF;

@@ -17,6 +17,10 @@ bool WildcardMatch(const wchar_t* name, const wchar_t* pattern);
 // scheduled; 0 otherwise (GetLastError tells why).
 int DeleteFolderTree(const wchar_t* folder);
 
+// The full path SearchPathW gives for name (directory null: the system's default order), in a
+// malloc block the caller frees; null when it is not found.
+wchar_t* SearchPathAlloc(const wchar_t* directory, const wchar_t* name);
+
 // Starts the command line (writable, shorter than 260 units) in the folder its program path
 // names, waits for it and returns its exit code; 0xFFFFFFFF when it did not start or the wait
 // failed.

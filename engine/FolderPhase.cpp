@@ -80,16 +80,10 @@ bool FolderPhase(zqCleanScript& script)
     for (int i = 0; i < script.folders.count; ++i) {
         const zqWString* item = script.folders.At(i);
         const wchar_t* entry = item != nullptr ? item->Get() : L"";
-        DWORD needed = SearchPathW(nullptr, entry, nullptr, 0, nullptr, nullptr);
-        if (needed == 0)
-            continue;
-        HeapBlock block(malloc(static_cast<size_t>(needed) * sizeof(wchar_t)));
+        HeapBlock block(SearchPathAlloc(nullptr, entry));
         if (!block.Valid())
             continue;
-        wchar_t* folder = static_cast<wchar_t*>(block.Get());
-        DWORD got = SearchPathW(nullptr, entry, nullptr, needed, folder, nullptr);
-        if (got == 0 || got >= needed)
-            continue;
+        const wchar_t* folder = static_cast<const wchar_t*>(block.Get());
         WriteLog(0, "%S...", folder);
         if (IsProtectedFolder(folder)) {
             // A drive root or the Windows folder is never removed, whatever the script says.
