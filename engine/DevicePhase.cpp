@@ -4,13 +4,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+
 #include "engine/DeviceKeys.h"
-#include "engine/Phases.h"
-#include "engine/StopSignal.h"
+#include "engine/PhaseSources.h"
 #include "foundation/Handles.h"
 #include "foundation/zqList.h"
 #include "foundation/zqString.h"
-#include "launcher/RunLog.h"
 #include "registry/RegistryPrimitives.h"
 #include "script/CleanScript.h"
 
@@ -68,7 +68,9 @@ void ReadInterfaceClasses(zqList<zqList<zqString>>& classes)
         SubkeyNames interfaces(classPath);
         if (interfaces.count == 0)
             continue;
-        zqList<zqString>* list = new zqList<zqString>;
+        zqList<zqString>* list = new (std::nothrow) zqList<zqString>;
+        if (list == nullptr)
+            continue;
         zqString text;
         text.Assign(classPath);
         list->Append(text);
@@ -155,30 +157,18 @@ bool FindDeviceKeys(zqCleanScript& script)
     return found;
 }
 
-void DevicePhase(zqCleanScript& script)
+void OfferDeviceKeys(RunContext& run, PhaseRun& phase)
 {
-    WriteLog(1, "Find enumerated devices to delete\n");
-    if (!FindDeviceKeys(script)) {
-        WriteLog(1, "No enumerated devices found.\n");
+    zqCleanScript& script = *run.script;
+    if (!FindDeviceKeys(script))
         return;
-    }
-    int deleted = 0;
+    zqWString keyPath;
     for (int i = 0; i < script.deviceKeys.count; ++i) {
-        const zqString* keyPath = script.deviceKeys.At(i);
-        if (keyPath == nullptr)
+        if (!keyPath.Assign(script.deviceKeys.At(i)->Get()))
             continue;
-        WriteLog(0, "%s...", keyPath->Get());
-        RegKey key;
-        LONG result = RegOpenKeyA(HKEY_LOCAL_MACHINE, keyPath->Get(), key.Put());
-        bool done = false;
-        if (result == ERROR_SUCCESS) {
-            done = DeleteKeyTreeA(HKEY_LOCAL_MACHINE, keyPath->Get(), &key.handle) != FALSE;
-            result = static_cast<LONG>(GetLastError());
-        }
-        if (WriteItemOutcome(done, static_cast<unsigned long>(result)))
-            ++deleted;
-        if (StopRequested())
-            break;
+        Target target = {TargetKind::DeviceKey, keyPath.Get(), HKEY_LOCAL_MACHINE};
+        target.shown = keyPath.Get();
+        if (!OfferTarget(phase, target))
+            return;
     }
-    WriteLog(1, "%i enumerated devices are deleted.\n", deleted);
 }

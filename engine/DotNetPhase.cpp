@@ -1,44 +1,18 @@
-#include "engine/Phases.h"
-
-#include <windows.h>
-
-#include "engine/FileSystem.h"
-#include "engine/StopSignal.h"
-#include "foundation/zqString.h"
-#include "launcher/RunLog.h"
+// .NET assemblies: each [.NET] entry is removed from the global assembly cache by the
+// launcher's gacutil.exe.
+#include "engine/PhaseSources.h"
 #include "script/CleanScript.h"
 
-bool DotNetPhase(zqCleanScript& script, const wchar_t* workDir)
+void OfferAssemblies(RunContext& run, PhaseRun& phase)
 {
-    WriteLog(1, "Delete .NET dlls from GAC(%i):\n", script.dotNet.count);
-    int removed = 0;
-    for (int i = 0; i < script.dotNet.count; ++i) {
-        const zqWString* item = script.dotNet.At(i);
-        const wchar_t* assembly = item != nullptr ? item->Get() : L"";
+    const zqList<zqWString>& assemblies = run.script->dotNet;
+    for (int i = 0; i < assemblies.count; ++i) {
+        const wchar_t* assembly = assemblies.At(i)->Get();
         if (assembly[0] == 0)
             continue;
-        WriteLog(0, "%S...", assembly);
-        // The tool's path is quoted, since the launcher's folder may hold blanks; the assembly
-        // name is passed as written.
-        wchar_t commandLine[260];
-        DWORD exitCode = 0xFFFFFFFF;
-        DWORD error = ERROR_FILENAME_EXCED_RANGE;
-        // A cut command line could name another assembly (a shorter name): it is not run.
-        if (FormatW(commandLine, 260, L"\"%s\\gacutil.exe\" /u %s /silent", workDir, assembly) >= 0) {
-            exitCode = RunProcessAndWait(commandLine);
-            error = GetLastError();
-        }
-        if (exitCode == 0) {
-            WriteLog(0, "OK\n");
-            ++removed;
-        } else {
-            WriteLog(0, "FAILED. Error: %i(%i)\n", static_cast<int>(error), static_cast<int>(exitCode));
-        }
-        if (StopRequested())
-            return false;
+        Target target = {TargetKind::Assembly, assembly};
+        target.shown = assembly;
+        if (!OfferTarget(phase, target))
+            return;
     }
-    if (StopRequested())
-        return false;
-    WriteLog(1, "%i .NET dlls are deleted.\n", removed);
-    return true;
 }

@@ -1,172 +1,109 @@
-// Driver package removal: every driver-store folder whose name starts with a [drvpackages]
-// entry is handed to the driver-install library, which uninstalls the package and reports
-// through DifxLogCallback.
+// Driver packages: every driver-store folder whose name starts with a [drvpackages] entry is
+// handed to the driver-install library with the entry's INF in it.
 #include <windows.h>
-#include <io.h>
-#include <stdlib.h>
-#include <string.h>
 #include <wchar.h>
 
-#include "engine/Phases.h"
-#include "engine/StopSignal.h"
+#include <new>
+
+#include "engine/PhaseSources.h"
 #include "foundation/Handles.h"
 #include "foundation/zqList.h"
 #include "foundation/zqString.h"
-#include "launcher/RunLog.h"
 #include "script/CleanScript.h"
 #include "script/ExpandPath.h"
+#include "shared/RunLog.h"
 
 namespace {
 
-// The library's published entry points. The log callback is __cdecl; the exports are WINAPI.
-typedef void(__cdecl* DifxLogCallbackFn)(int eventType, DWORD errorCode,
-                                         const wchar_t* description, void* context);
-typedef DWORD(WINAPI* DriverPackageUninstallFn)(const wchar_t* infPath, DWORD flags,
-                                                void* installerInfo, BOOL* needReboot);
-typedef void(WINAPI* SetLogCallbackFn)(DifxLogCallbackFn callback, void* context);
-
-const DWORD kDriverPackageForce = 0x4;
-const DWORD kDriverPackageDeleteFiles = 0x20;
-const DWORD kErrorNoSuchDevinst = 0xE000020B;
-
 // Store roots in the order they are searched, and what follows the entry in a folder name.
-const wchar_t kStoreRoots[2][256] = {
-    L"%SystemRoot%\\system32\\DRVSTORE",
-    L"%SystemRoot%\\system32\\DriverStore\\FileRepository",
-};
-const wchar_t* const kFolderSuffixes[2] = {L"_", L".inf_"};
-
-struct DifxLibrary {
-    LoadedModule module;
-    DriverPackageUninstallFn uninstall = nullptr;
-    SetLogCallbackFn setLogCallback = nullptr;
+const struct {
+    const wchar_t* root;
+    const wchar_t* folderSuffix;
+} kStores[] = {
+    {L"%SystemRoot%\\system32\\DRVSTORE", L"_"},
+    {L"%SystemRoot%\\system32\\DriverStore\\FileRepository", L".inf_"},
 };
 
-template <typename Fn>
-Fn LookUp(HMODULE module, const char* name)
+// The first entry whose folder-name prefix starts the name (case-sensitive), or -1.
+int ClaimingEntry(const zqList<zqWString>& prefixes, const wchar_t* name)
 {
-    // Through void* so that the cast between function types is explicit.
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-bool LoadDifxLibrary(const wchar_t* workDir, DifxLibrary* library)
-{
-    library->module.Reset(LoadLibraryA("DIFxAPI.dll"));
-    if (!library->module.Valid()) {
-        wchar_t path[260];
-        FormatW(path, 260, L"%s\\DIFxAPI.dll", workDir != nullptr ? workDir : L"");
-        library->module.Reset(LoadLibraryW(path));
+    for (int i = 0; i < prefixes.count; ++i) {
+        const zqWString* prefix = prefixes.At(i);
+        if (prefix != nullptr && prefix->length > 0 &&
+            wcsncmp(name, prefix->Get(), static_cast<size_t>(prefix->length)) == 0)
+            return i;
     }
-    return library->module.Valid();
+    return -1;
 }
 
-// Uninstalls the packages of one store root; false when a stop request ended the enumeration.
-bool CleanStoreRoot(int rootIndex, zqList<zqWString>& packages, const DifxLibrary& library,
-                    int* uninstalled)
+// Offers the packages of one store; false when the phase must stop.
+bool OfferStore(const zqList<zqWString>& packages, int store, PhaseRun& phase)
 {
-    wchar_t* root = nullptr;
-    if (!ExpandPathW(kStoreRoots[rootIndex], &root))
+    wchar_t* expanded = nullptr;
+    if (!ExpandPathW(kStores[store].root, &expanded))
         return true;
-    HeapBlock rootBlock(root);
+    HeapBlock root(expanded);
 
-    // The folder-name prefix of each entry, built once for the whole root.
+    // The folder-name prefix of each entry, built once for the whole store.
     zqList<zqWString> prefixes;
     for (int i = 0; i < packages.count; ++i) {
-        zqWString* prefix = new zqWString(*packages.At(i));
-        prefix->Append(kFolderSuffixes[rootIndex]);
+        zqWString* prefix = new (std::nothrow) zqWString;
+        if (prefix != nullptr && !FormatInto(*prefix, L"%s%s", packages.At(i)->Get(), kStores[store].folderSuffix))
+            prefix->Reserve(0);
         prefixes.AppendOwned(prefix);
     }
 
-    wchar_t pattern[260];
-    FormatW(pattern, 260, L"%s\\*", root);
-    _wfinddata64i32_t found;
-    CrtFindHandle find(_wfindfirst64i32(pattern, &found));
-    if (!find.Valid())
-        return !StopRequested();
-
+    zqWString pattern, infPath;
+    if (!FormatInto(pattern, L"%s\\*", expanded))
+        return true;
+    WIN32_FIND_DATAW found;
+    FindHandle listing(FindFirstFileW(pattern.Get(), &found));
+    if (!listing.Valid())
+        return PassOver(phase);
     do {
-        if (!(found.attrib & _A_SUBDIR))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
-        int taken = -1;
-        for (int i = 0; i < prefixes.count; ++i) {
-            const zqWString* prefix = prefixes.At(i);
-            if (prefix != nullptr &&
-                wcsncmp(found.name, prefix->Get(), static_cast<size_t>(prefix->length)) == 0) {
-                taken = i;
-                break;
-            }
-            if (StopRequested())
-                return false;
+        int entry = ClaimingEntry(prefixes, found.cFileName);
+        bool goOn;
+        if (entry >= 0 && FormatInto(infPath, L"%s\\%s\\%s.inf", expanded, found.cFileName, packages.At(entry)->Get())) {
+            Target target = {TargetKind::DriverPackage, infPath.Get()};
+            target.shown = infPath.Get();
+            goOn = OfferTarget(phase, target);
+        } else {
+            goOn = PassOver(phase);
         }
-        if (taken >= 0) {
-            wchar_t infPath[260];
-            FormatW(infPath, 260, L"%s\\%s\\%s.inf", root, found.name, packages.At(taken)->Get());
-            WriteLog(0, "%S...", infPath);
-            BOOL needReboot = FALSE;
-            DWORD result = library.uninstall(infPath, kDriverPackageForce | kDriverPackageDeleteFiles,
-                                             nullptr, &needReboot);
-            // The library's result code, printed signed (0xE0000xxx codes come out negative).
-            if (WriteItemOutcome(result == 0 || result == kErrorNoSuchDevinst, result))
-                ++*uninstalled;
-        }
-        if (StopRequested())
+        if (!goOn)
             return false;
-    } while (_wfindnext64i32(find.Get(), &found) == 0);
-
-    return !StopRequested();
+    } while (FindNextFileW(listing.Get(), &found));
+    return PassOver(phase);
 }
 
 }  // namespace
 
-void __cdecl DifxLogCallback(int eventType, unsigned long, const wchar_t* description, void*)
+PhaseStart StartDriverPackages(RunContext& run)
 {
-    const wchar_t* text = description != nullptr ? description : L"-";
-    switch (eventType) {
-    case 0:  // DIFXAPI_SUCCESS
-        WriteLog(0, "S: %S\n", text);
+    switch (LoadDriverLibrary(run.workDir, &run.driverLibrary)) {
+    case LibraryLoad::Ready:
+        return PhaseStart::Go;
+    case LibraryLoad::NotFound:
+        WriteLog(1, "Cannot uninstall driver packages (DIFxAPI.dll not found.)\n");
         break;
-    case 1:  // DIFXAPI_INFO
-        WriteLog(0, "I: %S\n", text);
+    case LibraryLoad::Invalid:
+        WriteLog(1, "Cannot uninstall driver packages (DIFxAPI.dll version is invalid.)\n");
         break;
-    case 2:  // DIFXAPI_WARNING
-        WriteLog(0, "W: %S\n", text);
-        break;
-    case 3:  // DIFXAPI_ERROR
-        WriteLog(0, "E: %S\n", text);
-        break;
-    default:
-        WriteLog(0, "D: %S\n", text);
-        break;
+    }
+    return PhaseStart::Skip;
+}
+
+void OfferDriverPackages(RunContext& run, PhaseRun& phase)
+{
+    for (int store = 0; store < 2; ++store) {
+        if (!OfferStore(run.script->drvPackages, store, phase))
+            return;
     }
 }
 
-bool DriverPackagePhase(zqCleanScript& script, const wchar_t* workDir)
+void FinishDriverPackages(RunContext& run)
 {
-    DifxLibrary library;
-    if (!LoadDifxLibrary(workDir, &library)) {
-        WriteLog(1, "Cannot uninstall driver packages (DIFxAPI.dll not found.)\n");
-        return true;
-    }
-    library.uninstall = LookUp<DriverPackageUninstallFn>(library.module.Get(), "DriverPackageUninstallW");
-    library.setLogCallback = LookUp<SetLogCallbackFn>(library.module.Get(), "DIFXAPISetLogCallbackW");
-    if (library.uninstall == nullptr) {
-        WriteLog(1, "Cannot uninstall driver packages (DIFxAPI.dll version is invalid.)\n");
-        return true;  // the holder releases the library
-    }
-
-    if (library.setLogCallback != nullptr)
-        library.setLogCallback(DifxLogCallback, nullptr);
-    WriteLog(1, "Delete driver packages(%i) from DriverStore:\n", script.drvPackages.count);
-
-    int uninstalled = 0;
-    bool stopped = false;
-    for (int rootIndex = 0; rootIndex < 2 && !stopped; ++rootIndex)
-        stopped = !CleanStoreRoot(rootIndex, script.drvPackages, library, &uninstalled);
-
-    WriteLog(1, "%i driver packages are deleted from the DriverStore.\n", uninstalled);
-    // Also on a stop: the library is released here, so no callback may stay registered in it.
-    if (library.setLogCallback != nullptr)
-        library.setLogCallback(nullptr, nullptr);
-    library.module.Close();
-    return !stopped && !StopRequested();
+    ReleaseDriverLibrary(&run.driverLibrary);
 }

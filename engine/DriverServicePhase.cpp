@@ -1,52 +1,30 @@
-// Driver service removal: the service key of every [drivers] entry, with all below it.
+// Driver services: the service key of every [drivers] entry, with everything below it.
 #include <windows.h>
 #include <wchar.h>
 
-#include "engine/Phases.h"
-#include "engine/StopSignal.h"
+#include "engine/PhaseSources.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
-#include "launcher/RunLog.h"
-#include "registry/RegistryPrimitives.h"
 #include "script/CleanScript.h"
 
-namespace {
-
-// A name that is empty or made of separators alone would address the services key itself.
-bool IsServiceName(const wchar_t* name)
+void OfferServiceKeys(RunContext& run, PhaseRun& phase)
 {
-    return name[wcsspn(name, L"\\")] != 0;
-}
-
-}  // namespace
-
-bool DriverServicePhase(zqCleanScript& script)
-{
-    WriteLog(1, "Delete driver services(%i):\n", script.drivers.count);
-
-    int deleted = 0;
+    const zqList<zqWString>& drivers = run.script->drivers;
     zqWString keyPath;
-    for (int i = 0; i < script.drivers.count; ++i) {
-        const wchar_t* name = script.drivers.At(i)->Get();
-        if (!IsServiceName(name))
+    for (int i = 0; i < drivers.count; ++i) {
+        const wchar_t* name = drivers.At(i)->Get();
+        // A name that is empty or made of separators alone would address the Services key.
+        if (name[wcsspn(name, L"\\")] == 0)
             continue;
-        // Without the name (no memory left) the path would be the whole Services key.
-        if (!keyPath.Assign(L"SYSTEM\\CurrentControlSet\\Services\\") || !keyPath.Append(name))
+        if (!FormatInto(keyPath, L"SYSTEM\\CurrentControlSet\\Services\\%s", name))
             continue;
-        {
-            RegKey key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.Get(), 0, KEY_READ, key.Put()) !=
-                ERROR_SUCCESS)
-                continue;
-        }
-        WriteLog(0, "%S...", keyPath.Get());
-        bool done = DeleteKeyTreeW(HKEY_LOCAL_MACHINE, keyPath.Get()) != FALSE;
-        if (WriteItemOutcome(done, GetLastError()))
-            ++deleted;
+        RegKey probe;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.Get(), 0, KEY_READ, probe.Put()) != ERROR_SUCCESS)
+            continue;  // not there: no line
+        probe.Close();
+        Target target = {TargetKind::ServiceKey, keyPath.Get(), HKEY_LOCAL_MACHINE};
+        target.shown = keyPath.Get();
+        if (!OfferTarget(phase, target))
+            return;
     }
-
-    if (StopRequested())
-        return false;
-    WriteLog(1, "%i driver services are deleted.\n", deleted);
-    return true;
 }

@@ -8,7 +8,6 @@
 #include <wchar.h>
 
 #include "foundation/Handles.h"
-#include "foundation/PathSplit.h"
 #include "foundation/zqString.h"
 
 namespace {
@@ -220,57 +219,69 @@ bool RemoveLink(const wchar_t* path, DWORD attributes)
     return DeleteFileW(path) != 0;
 }
 
-// A subfolder removes or schedules itself, so it is registered once and only when it stays.
-void RemoveChild(const wchar_t* child, DWORD attributes)
+// What could not be removed now goes at the next start; what is already gone is removed.
+FileRemoval ScheduleUnlessGone(const wchar_t* path)
 {
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        DeleteFolderTree(child);
+    DWORD error = GetLastError();
+    if (IsGone(error))
+        return FileRemoval::Removed;
+    if (MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return FileRemoval::Scheduled;
+    return FileRemoval::Failed;
+}
+
+// Removes what the folder holds; a subfolder removes or schedules itself.
+void EmptyFolder(const wchar_t* folder)
+{
+    zqWString pattern, child;
+    if (!FormatInto(pattern, L"%s\\*", folder))
         return;
-    }
-    bool removed = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? RemoveLink(child, attributes)
-                                                               : DeleteFileW(child) != 0;
-    if (!removed && !IsGone(GetLastError()))
-        MoveFileExW(child, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    WIN32_FIND_DATAW entry;
+    FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
+    if (!listing.Valid())
+        return;
+    do {
+        if (IsDotEntry(entry.cFileName) || !FormatInto(child, L"%s\\%s", folder, entry.cFileName))
+            continue;
+        DWORD attributes = entry.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            DeleteFolderTree(child.Get());
+            continue;
+        }
+        bool removed = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? RemoveLink(child.Get(), attributes)
+                                                                   : DeleteFileW(child.Get()) != 0;
+        if (!removed)
+            ScheduleUnlessGone(child.Get());
+    } while (FindNextFileW(listing.Get(), &entry));
 }
 
 }  // namespace
 
-int DeleteFolderTree(const wchar_t* folder)
+FileRemoval RemoveNowOrAtRestart(const wchar_t* path)
+{
+    if (DeleteFileW(path))
+        return FileRemoval::Removed;
+    return ScheduleUnlessGone(path);
+}
+
+FileRemoval DeleteFolderTree(const wchar_t* folder)
 {
     DWORD attributes = GetFileAttributesW(folder);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return FileRemoval::Failed;  // a folder that is not there is not reported as removed
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // The folder itself is a link: the link goes, whatever it points to stays.
         if (RemoveLink(folder, attributes))
-            return 1;
+            return FileRemoval::Removed;
     } else {
-        // A cut pattern or child path names something else (a 259-character folder would list
-        // itself, endlessly): what does not fit is left to the removal at the next start.
-        wchar_t pattern[260];
-        WIN32_FIND_DATAW entry;
-        FindHandle listing;
-        if (FormatW(pattern, 260, L"%s\\*.*", folder) >= 0)
-            listing.Reset(FindFirstFileW(pattern, &entry));
-        if (listing.Valid()) {
-            do {
-                if (IsDotEntry(entry.cFileName))
-                    continue;
-                wchar_t child[520];
-                if (FormatW(child, 520, L"%s\\%s", folder, entry.cFileName) < 0)
-                    continue;
-                RemoveChild(child, entry.dwFileAttributes);
-            } while (FindNextFileW(listing.Get(), &entry));
-        }
-        listing.Close();
+        EmptyFolder(folder);
         if (RemoveDirectoryW(folder))
-            return 1;
+            return FileRemoval::Removed;
     }
-    DWORD error = GetLastError();
-    if (IsGone(error)) {
-        // Nothing there to remove or schedule.
-        SetLastError(error);
-        return 0;
-    }
-    return MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 1 : 0;
+    if (IsGone(GetLastError()))
+        return FileRemoval::Failed;
+    return MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? FileRemoval::Scheduled
+                                                                      : FileRemoval::Failed;
 }
 
 // One search into a MAX_PATH block serves nearly every path; only a longer one is searched
@@ -293,38 +304,25 @@ wchar_t* SearchPathAlloc(const wchar_t* directory, const wchar_t* name)
     return nullptr;
 }
 
-DWORD RunProcessAndWait(wchar_t* commandLine)
+DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir)
 {
-    DWORD exitCode = 0xFFFFFFFF;
     STARTUPINFOW startup;
     GetStartupInfoW(&startup);
-
-    wchar_t runDir[260] = {};
-    wchar_t program[260] = {};
-    if (wcslen(commandLine) < 260)  // the split buffers hold no more
-        SplitPath(commandLine, runDir, program);
-    wchar_t previousDir[260] = {};
-    GetCurrentDirectoryW(260, previousDir);
-    if (runDir[0] != 0)
-        SetCurrentDirectoryW(runDir);  // not a folder (a quoted argument's path): stay here
-
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE,
-                                  CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr,
-                                  nullptr, &startup, &process);
-    DWORD error = GetLastError();
-    KernelHandle processHandle(started ? process.hProcess : nullptr);
-    KernelHandle threadHandle(started ? process.hThread : nullptr);
-    if (processHandle.Valid() && processHandle.Get() != INVALID_HANDLE_VALUE) {
-        if (WaitForSingleObject(processHandle.Get(), INFINITE) != WAIT_OBJECT_0 ||
-            !GetExitCodeProcess(processHandle.Get(), &exitCode)) {
-            exitCode = 0xFFFFFFFF;
-            error = GetLastError();
-        }
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE,
+                        CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, runDir, &startup,
+                        &process))
+        return kNoExitCode;
+    KernelHandle processHandle(process.hProcess);
+    KernelHandle threadHandle(process.hThread);
+    DWORD exitCode = kNoExitCode;
+    if (WaitForSingleObject(processHandle.Get(), INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(processHandle.Get(), &exitCode)) {
+        DWORD error = GetLastError();
+        exitCode = kNoExitCode;
+        threadHandle.Close();
+        processHandle.Close();
+        SetLastError(error);
     }
-    threadHandle.Close();
-    processHandle.Close();
-    SetCurrentDirectoryW(previousDir);
-    SetLastError(error);
     return exitCode;
 }

@@ -1,7 +1,19 @@
-// File-system and process primitives shared by the phases. They write nothing to the run log.
+// File-system and process primitives shared by the phases and the action point. They write
+// nothing to the run log.
 #pragma once
 
 #include <windows.h>
+
+enum class FileRemoval { Removed, Scheduled, Failed };
+
+// Deletes path now, or else schedules it for deletion at the next system start. A path that is
+// already gone counts as removed and is not scheduled. Failed: GetLastError tells why.
+FileRemoval RemoveNowOrAtRestart(const wchar_t* path);
+
+// Removes folder with everything below it; what cannot go now is scheduled for the next
+// restart. Never follows a reparse point out of the tree. Removed or Scheduled tell what became
+// of the folder itself; Failed: GetLastError tells why.
+FileRemoval DeleteFolderTree(const wchar_t* folder);
 
 // Lists directory (and depth levels below it) for files whose lower-cased names match the
 // lower-cased mask. Returns the count with a malloc'd array of malloc'd full paths in *paths
@@ -12,16 +24,11 @@ int FindFilesByMask(const wchar_t* directory, const wchar_t* mask, wchar_t*** pa
 // True when name matches pattern ('*', '?', '[a-c]' classes); code units compared exactly.
 bool WildcardMatch(const wchar_t* name, const wchar_t* pattern);
 
-// Removes folder with everything below it; what cannot go now is scheduled for the next
-// restart. Never follows a reparse point out of the tree. Non-zero when the folder is gone or
-// scheduled; 0 otherwise (GetLastError tells why).
-int DeleteFolderTree(const wchar_t* folder);
-
 // The full path SearchPathW gives for name (directory null: the system's default order), in a
 // malloc block the caller frees; null when it is not found.
 wchar_t* SearchPathAlloc(const wchar_t* directory, const wchar_t* name);
 
-// Starts the command line (writable, shorter than 260 units) in the folder its program path
-// names, waits for it and returns its exit code; 0xFFFFFFFF when it did not start or the wait
-// failed.
-DWORD RunProcessAndWait(wchar_t* commandLine);
+// Starts the writable command line in runDir (null: the current directory), waits for it and
+// returns its exit code; 0xFFFFFFFF when it did not start or the wait failed (GetLastError).
+DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir);
+const DWORD kNoExitCode = 0xFFFFFFFF;

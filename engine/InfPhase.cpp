@@ -1,18 +1,16 @@
-// INF removal: every INF file of the system INF folder whose text names one of the [infs]
-// or [drivers] entries is deleted, with its precompiled .pnf companion.
+// INF files: every INF file of the system INF folder whose text names one of the [infs] or
+// [drivers] entries, with its precompiled .pnf companion.
 #include <windows.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+
 #include "engine/FileSystem.h"
-#include "engine/Phases.h"
-#include "engine/StopSignal.h"
+#include "engine/PhaseSources.h"
 #include "foundation/Handles.h"
-#include "foundation/PathSplit.h"
 #include "foundation/zqList.h"
 #include "foundation/zqString.h"
-#include "launcher/RunLog.h"
 #include "script/CleanScript.h"
 #include "script/ExpandPath.h"
 
@@ -20,8 +18,11 @@ namespace {
 
 enum class ReadResult { NotOpened, NoText, Text };
 
-// The whole file as one zero-terminated narrow text in a malloc block. Opened for reading
-// with the sharing of a plain C stream (others may read and write), read in one call.
+// A file beyond this is no INF file of any product and is not read.
+const LONGLONG kLargestInf = 0x7FFFFFFF;
+
+// The whole file as one zero-terminated narrow text in a malloc block, read in one call.
+// Opened with the sharing of a plain C stream (others may read and write).
 ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
 {
     FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -29,8 +30,7 @@ ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
     if (!file.Valid())
         return ReadResult::NotOpened;
     LARGE_INTEGER size;
-    // A file beyond 2 GB is not looked at.
-    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF)
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > kLargestInf)
         return ReadResult::NoText;
     DWORD length = static_cast<DWORD>(size.QuadPart);
     text->Reset(malloc(static_cast<size_t>(length) + 1));
@@ -44,21 +44,15 @@ ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
     return ReadResult::Text;
 }
 
-// Deleted now or scheduled for the next restart.
-bool RemoveOrSchedule(const wchar_t* path)
-{
-    return DeleteFileW(path) || MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
-
 // The texts looked for, narrowed once: the [infs] entries, then the [drivers] entries. A text
 // that is empty (an entry that cannot be narrowed) would match every file and is left out.
-void CollectNeedles(zqCleanScript& script, zqList<zqString>* needles)
+void CollectNeedles(const zqCleanScript& script, zqList<zqString>* needles)
 {
-    zqList<zqWString>* sources[2] = {&script.infs, &script.drivers};
-    for (zqList<zqWString>* source : sources) {
+    const zqList<zqWString>* sources[2] = {&script.infs, &script.drivers};
+    for (const zqList<zqWString>* source : sources) {
         for (int i = 0; i < source->count; ++i) {
-            zqString* needle = new zqString();
-            if (!needle->Assign(source->At(i)->Get()) || needle->length == 0) {
+            zqString* needle = new (std::nothrow) zqString;
+            if (needle != nullptr && (!needle->Assign(source->At(i)->Get()) || needle->length == 0)) {
                 delete needle;
                 continue;
             }
@@ -75,52 +69,45 @@ bool IsSelected(const char* text, const zqList<zqString>& needles)
     return false;
 }
 
-}  // namespace
-
-bool InfPhase(zqCleanScript& script)
-{
-    WriteLog(1, "Delete infs:\n");
-
+// The paths of one FindFilesByMask listing, freed with it.
+struct FoundPaths {
     wchar_t** paths = nullptr;
     int count = 0;
+    ~FoundPaths()
+    {
+        for (int i = 0; i < count; ++i)
+            free(paths[i]);
+        free(paths);
+    }
+};
+
+}  // namespace
+
+void OfferInfFiles(RunContext& run, PhaseRun& phase)
+{
+    FoundPaths found;
     wchar_t* folder = nullptr;
     if (ExpandPathW(L"%SystemRoot%\\inf", &folder)) {
-        count = FindFilesByMask(folder, L"*.inf", &paths, 0);
+        found.count = FindFilesByMask(folder, L"*.inf", &found.paths, 0);
         free(folder);
     }
-
     zqList<zqString> needles;
-    CollectNeedles(script, &needles);
+    CollectNeedles(*run.script, &needles);
 
-    int deleted = 0;
-    int next = 0;
-    for (; next < count; ++next) {
-        HeapBlock path(paths[next]);
+    for (int i = 0; i < found.count; ++i) {
         HeapBlock text;
-        ReadResult read = ReadWholeFile(paths[next], &text);
+        ReadResult read = ReadWholeFile(found.paths[i], &text);
         if (read == ReadResult::NotOpened)
-            continue;
+            continue;  // not a candidate: no poll either
+        bool goOn;
         if (read == ReadResult::Text && IsSelected(static_cast<const char*>(text.Get()), needles)) {
-            const wchar_t* infPath = paths[next];
-            WriteLog(0, "%S...", infPath);
-            bool removed = RemoveOrSchedule(infPath);
-            wchar_t companion[260];
-            if (wcslen(infPath) < 260 && ReplaceExtension(companion, infPath, L"pnf"))
-                RemoveOrSchedule(companion);
-            if (WriteItemOutcome(removed, GetLastError()))
-                ++deleted;
+            Target target = {TargetKind::InfFile, found.paths[i]};
+            target.shown = found.paths[i];
+            goOn = OfferTarget(phase, target);
+        } else {
+            goOn = PassOver(phase);
         }
-        text.Close();
-        path.Close();
-        if (StopRequested()) {
-            ++next;
-            break;
-        }
+        if (!goOn)
+            return;
     }
-    for (; next < count; ++next)  // the paths a stop request left unvisited
-        free(paths[next]);
-    free(paths);
-
-    WriteLog(1, "%i inf files are deleted\n", deleted);
-    return !StopRequested();
 }

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+
 #include "foundation/Handles.h"
 #include "script/CleanScript.h"
 #include "script/ExpandPath.h"
@@ -58,16 +59,6 @@ bool ContainsIgnoringCase(const zqList<zqWString>& list, const wchar_t* text)
     return false;
 }
 
-void AppendCopy(zqList<zqWString>& list, const wchar_t* text)
-{
-    zqWString* entry = new zqWString();
-    if (!entry->Assign(text)) {
-        delete entry;  // the entry is lost; the seed goes on
-        return;
-    }
-    list.AppendOwned(entry);
-}
-
 // PATH directories in PATH order (first spelling wins), then the drivers entry.
 void SeedSearchDirs(zqList<zqWString>& searchDirs)
 {
@@ -92,14 +83,14 @@ void SeedSearchDirs(zqList<zqWString>& searchDirs)
             continue;
         HeapBlock owned(expanded);
         if (expanded[0] != 0 && !ContainsIgnoringCase(searchDirs, expanded))
-            AppendCopy(searchDirs, expanded);
+            AppendEntry(searchDirs, expanded);
     }
 
     // Kept with its separators: as a SearchPathW path list it names the drivers folder.
     wchar_t* drivers = ExpandFixedPath(L";%SystemRoot%\\system32\\drivers\\;");
     HeapBlock ownedDrivers(drivers);
     if (drivers != nullptr && drivers[0] != 0 && !ContainsIgnoringCase(searchDirs, drivers))
-        AppendCopy(searchDirs, drivers);
+        AppendEntry(searchDirs, drivers);
 }
 
 }  // namespace

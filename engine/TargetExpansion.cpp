@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+
 #include "engine/FileSystem.h"
 #include "engine/StopSignal.h"
 #include "foundation/Handles.h"
@@ -15,17 +16,6 @@ const wchar_t* TextOf(const zqList<zqWString>& list, int index)
 {
     const zqWString* entry = list.At(index);
     return entry != nullptr ? entry->Get() : L"";
-}
-
-// A copy that cannot be made loses the entry; the expansion goes on.
-void AppendCopy(zqList<zqWString>& list, const wchar_t* text)
-{
-    zqWString* entry = new zqWString();
-    if (!entry->Assign(text)) {
-        delete entry;
-        return;
-    }
-    list.AppendOwned(entry);
 }
 
 #ifdef _WIN64
@@ -45,7 +35,7 @@ void CollectTwins(const SystemPaths& paths, const zqList<zqWString>& source,
     for (int i = 0; i < source.count; ++i) {
         const wchar_t* text = TextOf(source, i);
         if (text[0] != 0 && TwinPath(paths, text, twin))
-            AppendCopy(twins, twin);
+            AppendEntry(twins, twin);
     }
 }
 
@@ -105,7 +95,7 @@ void AppendUnique(zqList<zqWString>& list, const wchar_t* text)
     for (int i = 0; i < list.count; ++i)
         if (wcscmp(TextOf(list, i), text) == 0)
             return;
-    AppendCopy(list, text);
+    AppendEntry(list, text);
 }
 
 void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths)
@@ -139,7 +129,7 @@ bool ExpandMaskedFiles(zqCleanScript& script)
             free(expanded);
             if (count > 0 && found != nullptr) {
                 for (int i = 0; i < count; ++i) {
-                    AppendCopy(script.files, found[i]);
+                    AppendEntry(script.files, found[i]);
                     free(found[i]);
                 }
             }
@@ -148,5 +138,6 @@ bool ExpandMaskedFiles(zqCleanScript& script)
                 return false;
         }
     }
-    return true;
+    // Once more before the files header, also when there was nothing to expand.
+    return !StopRequested();
 }

@@ -1,6 +1,8 @@
 // Growable arrays of pointers, grown in steps of 32 slots; zqList owns its elements.
 #pragma once
 
+#include <new>
+
 class zqPtrArray {
 public:
     zqPtrArray() = default;
@@ -32,7 +34,9 @@ public:
     // Stores a heap copy of value at index; false when no slot or no copy could be had.
     bool InsertAt(int index, const T& value)
     {
-        T* copy = new T(value);
+        T* copy = new (std::nothrow) T(value);
+        if (copy == nullptr)
+            return false;
         void** slot = zqPtrArray::InsertAt(index);
         if (slot == nullptr) {
             delete copy;
@@ -43,9 +47,12 @@ public:
     }
     bool Append(const T& value) { return InsertAt(count, value); }
 
-    // Takes over an element made with new; deletes it when no slot can be opened.
+    // Takes over an element made with new; deletes it when no slot can be opened. A null
+    // element (its allocation failed) is not stored.
     bool AppendOwned(T* element)
     {
+        if (element == nullptr)
+            return false;
         void** slot = zqPtrArray::InsertAt(count);
         if (slot == nullptr) {
             delete element;

@@ -232,3 +232,23 @@ int FormatA(char* target, size_t count, const char* format, ...)
     va_end(args);
     return written;
 }
+
+bool FormatInto(zqWString& target, const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int length = _vscwprintf(format, args);
+    va_end(args);
+    if (length < 0 || !target.Reserve(length)) {
+        target.Reserve(0);
+        return false;
+    }
+    if (length == 0)
+        return true;
+    va_start(args, format);
+    _vsnwprintf(target.buffer, static_cast<size_t>(length) + 1, format, args);
+    va_end(args);
+    target.buffer[length] = 0;
+    target.length = length;
+    return true;
+}

@@ -69,3 +69,7 @@ public:
 int FormatW(wchar_t* target, size_t count, const wchar_t* format, ...);
 int FormatA(char* target, size_t count, const char* format, ...)
     __attribute__((format(ms_printf, 3, 4)));
+
+// printf-style formatting into an owned wide string sized to fit, so nothing is ever cut.
+// False, with the string emptied, when no memory can be had.
+bool FormatInto(zqWString& target, const wchar_t* format, ...);

@@ -5,20 +5,20 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "engine/FileSystem.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
-#include "launcher/RunLog.h"
 #include "launcher/ServiceControl.h"
 #include "launcher/ServiceHost.h"
-#include "launcher/StatusBlock.h"
 #include "script/PrepareScript.h"
+#include "shared/RunLog.h"
+#include "shared/StatusBlock.h"
 
 namespace {
 
 enum RunMode { ModeLauncher, ModeSilent, ModeRemove, ModeService };
 
 // Place codes of the error lines in the run log.
-const int kErrorSecurityAttributes = 719;
 const int kErrorDispatcher = 725;
 const int kErrorScriptPathTooLong = 730;
 const int kErrorLeftOverService = 780;
@@ -27,55 +27,14 @@ const int kErrorStartNoSystemError = 795;
 const int kErrorStart = 798;
 
 const wchar_t kScriptName[] = L"zqclean.ini";
-const wchar_t kCopySuffix[] = L".srvc";
-const int kPathUnits = 260;
-// The prepared copy's name is the script path with ".srvc" appended in the same 260-unit
-// buffer, so a script path may have at most 254 units.
-const size_t kMaxScriptPathUnits = kPathUnits - 1 - (sizeof kCopySuffix / sizeof(wchar_t) - 1);
 
+// How often the launcher looks at the service while it waits for it.
+const DWORD kServicePollMs = 100;
 // How long the service process waits, after the dispatcher returned, for a cleaning run that
 // a stop request cut short to reach its next check. Generous: one item may run a tool.
 const DWORD kRunEndWaitMs = 5 * 60 * 1000;
 // How long the launcher waits for its deleted service to disappear once its process ends.
 const DWORD kServiceVanishWaitMs = 30 * 1000;
-
-// Null DACL attributes of the service role (everyone has full access). Kept for the life of
-// the process; nothing is created with them.
-struct OpenAttributes {
-    SECURITY_ATTRIBUTES attributes;
-    PSECURITY_DESCRIPTOR descriptor;
-    SECURITY_ATTRIBUTES* pointer;
-};
-OpenAttributes openSecurityAttributes = {};
-
-bool BuildOpenSecurityAttributes()
-{
-    PSECURITY_DESCRIPTOR descriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-    if (descriptor == nullptr)
-        return false;
-    if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(descriptor, TRUE, nullptr, FALSE)) {
-        DWORD error = GetLastError();
-        LocalFree(descriptor);
-        SetLastError(error);
-        return false;
-    }
-    openSecurityAttributes.descriptor = descriptor;
-    openSecurityAttributes.attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
-    openSecurityAttributes.attributes.lpSecurityDescriptor = descriptor;
-    openSecurityAttributes.attributes.bInheritHandle = TRUE;
-    openSecurityAttributes.pointer = &openSecurityAttributes.attributes;
-    return true;
-}
-
-void FreeOpenSecurityAttributes()
-{
-    if (openSecurityAttributes.descriptor != nullptr)
-        LocalFree(openSecurityAttributes.descriptor);
-    openSecurityAttributes.descriptor = nullptr;
-    openSecurityAttributes.attributes.lpSecurityDescriptor = nullptr;
-    openSecurityAttributes.pointer = nullptr;
-}
 
 // Only a single argument is examined, case-insensitively; anything else is the launcher.
 RunMode ModeFromCommandLine()
@@ -102,103 +61,78 @@ int RunServiceHost(ServiceState state)
     // A second copy does not enter the dispatcher.
     if (state == Running)
         return 1;
-    if (!BuildOpenSecurityAttributes()) {
-        WriteLog(1, "zqclean error(%i): %i\n", kErrorSecurityAttributes, (int)GetLastError());
-        return 0;
-    }
-    char serviceName[32];
-    FormatA(serviceName, sizeof serviceName, "%s", kServiceName);
-    SERVICE_TABLE_ENTRYA table[] = {{serviceName, CleanServiceMain}, {nullptr, nullptr}};
-    if (!StartServiceCtrlDispatcherA(table)) {
+    // The dispatcher table takes a writable name.
+    wchar_t serviceName[32];
+    FormatW(serviceName, 32, L"%s", kServiceName);
+    SERVICE_TABLE_ENTRYW table[] = {{serviceName, CleanServiceMain}, {nullptr, nullptr}};
+    if (!StartServiceCtrlDispatcherW(table)) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorDispatcher, (int)GetLastError());
-        FreeOpenSecurityAttributes();
         return 1;
     }
     // The dispatcher returns once the service reported itself stopped, which a stop request
     // does before the run has ended: let the run finish its current item first.
     WaitForCleanServiceEnd(kRunEndWaitMs);
-    FreeOpenSecurityAttributes();
     return 1;
 }
 
 int RemoveService()
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager != nullptr)
         StopCleanService(manager);
     DeleteCleanService();
     return 1;
 }
 
+// The program's own path, asked once, in full whatever its length.
+bool ReadModulePath(zqWString* path)
+{
+    for (DWORD size = MAX_PATH;; size *= 2) {
+        if (!path->Reserve(static_cast<int>(size)))
+            return false;
+        DWORD length = GetModuleFileNameW(nullptr, path->buffer, size);
+        if (length == 0)
+            return false;
+        if (length < size) {
+            path->length = static_cast<int>(length);
+            return true;
+        }
+    }
+}
+
 // The script path from the current directory, or, when no memory can be had for it, from
 // the program's own folder (then there is no directory copy for the status block). False
-// when the path, with room for ".srvc", does not fit: a cut path would name another file.
-bool BuildScriptPath(wchar_t scriptPath[kPathUnits], HeapBlock* currentDir)
+// when the path does not fit: a cut path would name another file.
+bool BuildScriptPath(const zqWString& module, wchar_t scriptPath[kBlockPathUnits], HeapBlock* currentDir)
 {
     DWORD units = GetCurrentDirectoryW(0, nullptr);
     currentDir->Reset(units != 0 ? malloc(units * sizeof(wchar_t)) : nullptr);
     wchar_t* dir = static_cast<wchar_t*>(currentDir->Get());
+    zqWString path;
     if (dir != nullptr) {
         DWORD got = GetCurrentDirectoryW(units, dir);
-        if (got == 0 || got >= units)
+        if (got == 0 || got >= units || !FormatInto(path, L"%s\\%s", dir, kScriptName))
             return false;
-        if (got + 1 + wcslen(kScriptName) > kMaxScriptPathUnits) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    } else {
+        const wchar_t* slash = wcsrchr(module.Get(), L'\\');
+        int folder = slash != nullptr ? static_cast<int>(slash - module.Get()) + 1 : 0;
+        if (!FormatInto(path, L"%.*s%s", folder, module.Get(), kScriptName))
             return false;
-        }
-        FormatW(scriptPath, kPathUnits, L"%s\\%s", dir, kScriptName);
-        return true;
     }
-    wchar_t module[kPathUnits] = {};
-    DWORD length = GetModuleFileNameW(nullptr, module, kPathUnits);
-    if (length == 0 || length >= static_cast<DWORD>(kPathUnits)) {
-        SetLastError(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    wchar_t* cut = nullptr;
-    for (wchar_t* c = module; *c != 0; ++c) {
-        if (*c == L'/')
-            *c = L'\\';
-        if (*c == L'\\')
-            cut = c;
-    }
-    if (cut != nullptr)
-        cut[1] = 0;
-    else
-        module[0] = 0;
-    if (wcslen(module) + wcslen(kScriptName) > kMaxScriptPathUnits) {
+    if (path.length > kMaxScriptPathUnits) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    FormatW(scriptPath, kPathUnits, L"%s%s", module, kScriptName);
+    wcscpy(scriptPath, path.Get());
     return true;
 }
 
-// The service's command line: the quoted module path (it may hold blanks) and the switch.
-bool BuildServiceCommandLine(char* commandLine, size_t size)
-{
-    char module[324] = {};
-    DWORD length = GetModuleFileNameA(nullptr, module, sizeof module);
-    if (length == 0 || length >= sizeof module) {
-        if (length != 0)
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    FormatA(commandLine, size, "\"%s\" -srvcrun", module);
-    return true;
-}
-
+// The prepared copy goes now, or at the next restart while the service still holds it.
 void RemovePreparedCopy(const wchar_t* scriptPath)
 {
-    wchar_t copyPath[kPathUnits];
-    FormatW(copyPath, kPathUnits, L"%s%s", scriptPath, kCopySuffix);
-    if (DeleteFileW(copyPath))
-        return;
-    DWORD error = GetLastError();
-    // Nothing to schedule for a copy that was never written.
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-        return;
-    MoveFileExW(copyPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    zqWString copyPath;
+    if (PreparedCopyPath(scriptPath, &copyPath))
+        RemoveNowOrAtRestart(copyPath.Get());
 }
 
 // A deleted service stays registered, marked for deletion, until its process has ended.
@@ -206,19 +140,19 @@ void RemovePreparedCopy(const wchar_t* scriptPath)
 // launch does not find this one's.
 bool WaitForServiceToVanish()
 {
-    for (DWORD waited = 0;; waited += 100) {
+    for (DWORD waited = 0;; waited += kServicePollMs) {
         ServiceState state = NotRunning;
         if (!QueryServiceState(&state) || state == Absent)
             return true;
         if (waited >= kServiceVanishWaitMs)
             return false;
-        Sleep(100);
+        Sleep(kServicePollMs);
     }
 }
 
 void RemoveInstalledService()
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager != nullptr)
         StopCleanService(manager);
     if (DeleteCleanService() || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE)
@@ -229,7 +163,7 @@ void RemoveInstalledService()
 // only has to finish going away.
 bool RemoveLeftOverService()
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager != nullptr)
         StopCleanService(manager);
     if (DeleteCleanService())
@@ -251,7 +185,7 @@ void WaitForServiceToStop()
         ServiceState state = Absent;
         if (!QueryServiceState(&state) || state == NotRunning || state == Absent)
             return;
-        Sleep(100);
+        Sleep(kServicePollMs);
     }
 }
 
@@ -259,9 +193,12 @@ int RunLauncher(ServiceState state, bool silent)
 {
     TruncateRunLog();
 
-    wchar_t scriptPath[kPathUnits] = {};
+    zqWString module;
+    bool haveModule = ReadModulePath(&module);
+    DWORD moduleError = GetLastError();
+    wchar_t scriptPath[kBlockPathUnits] = {};
     HeapBlock currentDir;
-    if (!BuildScriptPath(scriptPath, &currentDir)) {
+    if (!BuildScriptPath(module, scriptPath, &currentDir)) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorScriptPathTooLong, (int)GetLastError());
         return 0;
     }
@@ -273,9 +210,12 @@ int RunLauncher(ServiceState state, bool silent)
 
     PrepareScript(scriptPath);
 
-    char commandLine[324 + 16] = {};
-    bool haveCommandLine = BuildServiceCommandLine(commandLine, sizeof commandLine);
-    DWORD commandLineError = GetLastError();
+    // The program path is quoted: its folder may hold blanks.
+    zqWString commandLine;
+    if (haveModule && !FormatInto(commandLine, L"\"%s\" -srvcrun", module.Get())) {
+        haveModule = false;
+        moduleError = ERROR_NOT_ENOUGH_MEMORY;
+    }
 
     if (state != Absent) {
         if (!RemoveLeftOverService()) {
@@ -285,13 +225,13 @@ int RunLauncher(ServiceState state, bool silent)
     }
 
     bool installed = false;
-    if (!haveCommandLine) {
-        WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)commandLineError);
-    } else if (!InstallCleanService(commandLine)) {
+    if (!haveModule) {
+        WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)moduleError);
+    } else if (!InstallCleanService(commandLine.Get())) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)GetLastError());
     } else {
         installed = true;
-        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         if (manager != nullptr && StartCleanService(manager)) {
             WaitForServiceToStop();
         } else {
@@ -308,7 +248,7 @@ int RunLauncher(ServiceState state, bool silent)
     if (installed)
         RemoveInstalledService();
 
-    int result = -1;
+    int result = kStatusNoResult;
     if (block.Valid()) {
         result = ReadBlockStatus(block.Get());
         block.Close();
@@ -317,7 +257,7 @@ int RunLauncher(ServiceState state, bool silent)
     RemovePreparedCopy(scriptPath);
 
     if (!silent)
-        MessageBoxA(nullptr, "ZU Rovid is finished.", "ZU Rovid", MB_OK);
+        MessageBoxW(nullptr, L"ZU Rovid is finished.", L"ZU Rovid", MB_OK);
     return result;
 }
 

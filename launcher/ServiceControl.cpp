@@ -4,10 +4,12 @@
 
 #include "foundation/Handles.h"
 
-const char kServiceName[] = "zqcleansrvc";
-const char kServiceDisplayName[] = "ZU Rovid Service";
+const wchar_t kServiceName[] = L"zqcleansrvc";
+const wchar_t kServiceDisplayName[] = L"ZU Rovid Service";
 
 namespace {
+
+const time_t kStartLimitSeconds = 5;
 
 // Closes the given holders and leaves the error of the failing call for the caller to log:
 // closing a handle may overwrite the thread's last error.
@@ -24,10 +26,10 @@ bool FailKeepingError(Holders&... holders)
 
 bool QueryServiceState(ServiceState* state)
 {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, GENERIC_READ));
     if (!manager.Valid())
         return FailKeepingError(manager);
-    ServiceHandle service(OpenServiceA(manager.Get(), kServiceName, GENERIC_READ));
+    ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, GENERIC_READ));
     if (!service.Valid()) {
         *state = Absent;
         return true;
@@ -39,14 +41,14 @@ bool QueryServiceState(ServiceState* state)
     return true;
 }
 
-bool InstallCleanService(const char* commandLine)
+bool InstallCleanService(const wchar_t* commandLine)
 {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager.Valid())
         return FailKeepingError(manager);
-    // Shared-process type with the interactive flag, started automatically, under the local
-    // system account (no account given).
-    ServiceHandle service(CreateServiceA(manager.Get(), kServiceName, kServiceDisplayName,
+    // Shared-process type with the interactive flag, under the local system account (no
+    // account given).
+    ServiceHandle service(CreateServiceW(manager.Get(), kServiceName, kServiceDisplayName,
                                          SERVICE_ALL_ACCESS,
                                          SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS,
                                          SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine,
@@ -59,20 +61,20 @@ bool InstallCleanService(const char* commandLine)
 bool StartCleanService(SC_HANDLE managerHandle)
 {
     ServiceHandle manager(managerHandle);
-    ServiceHandle service(OpenServiceA(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
+    ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
     if (!service.Valid())
         return FailKeepingError(manager);
     SERVICE_STATUS status = {};
-    if (!StartServiceA(service.Get(), 0, nullptr) || !QueryServiceStatus(service.Get(), &status))
+    if (!StartServiceW(service.Get(), 0, nullptr) || !QueryServiceStatus(service.Get(), &status))
         return FailKeepingError(service, manager);
 
-    // Wait out the start, for at most about 5 seconds of calendar time.
+    // Wait out the start, for a few seconds of calendar time at most.
     time_t started = time(nullptr);
     while (status.dwCurrentState == SERVICE_START_PENDING) {
         Sleep(status.dwWaitHint);
         if (!QueryServiceStatus(service.Get(), &status))
             break;
-        if (time(nullptr) - started > 5)
+        if (time(nullptr) - started > kStartLimitSeconds)
             break;
     }
     if (status.dwCurrentState == SERVICE_RUNNING)
@@ -92,7 +94,7 @@ bool StartCleanService(SC_HANDLE managerHandle)
 bool StopCleanService(SC_HANDLE managerHandle)
 {
     ServiceHandle manager(managerHandle);
-    ServiceHandle service(OpenServiceA(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
+    ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
     if (!service.Valid())
         return FailKeepingError(manager);
     SERVICE_STATUS status = {};
@@ -112,10 +114,10 @@ bool StopCleanService(SC_HANDLE managerHandle)
 
 bool DeleteCleanService()
 {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager.Valid())
         return FailKeepingError(manager);
-    ServiceHandle service(OpenServiceA(manager.Get(), kServiceName, DELETE));
+    ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, DELETE));
     if (!service.Valid())
         return FailKeepingError(manager);
     if (!DeleteService(service.Get()))

@@ -5,11 +5,11 @@
 
 enum ServiceState { Absent = 1, Running = 2, NotRunning = 3 };
 
-extern const char kServiceName[];         // "zqcleansrvc"
-extern const char kServiceDisplayName[];  // "ZU Rovid Service"
+extern const wchar_t kServiceName[];         // "zqcleansrvc"
+extern const wchar_t kServiceDisplayName[];  // "ZU Rovid Service"
 
 bool QueryServiceState(ServiceState* state);
-bool InstallCleanService(const char* commandLine);
+bool InstallCleanService(const wchar_t* commandLine);
 // Both take over the manager handle and close it on every path.
 bool StartCleanService(SC_HANDLE manager);
 bool StopCleanService(SC_HANDLE manager);

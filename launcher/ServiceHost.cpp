@@ -35,11 +35,11 @@ void Report(DWORD state, DWORD checkPoint, DWORD waitHint)
 
 }  // namespace
 
-void WINAPI CleanServiceMain(DWORD, LPSTR*)
+void WINAPI CleanServiceMain(DWORD, LPWSTR*)
 {
     mainPhase.store(MainRunning);
     InitializeCriticalSection(&statusLock);
-    statusHandle = RegisterServiceCtrlHandlerA(kServiceName, CleanServiceHandler);
+    statusHandle = RegisterServiceCtrlHandlerW(kServiceName, CleanServiceHandler);
     if (statusHandle == nullptr) {
         mainPhase.store(MainReturned);
         return;
@@ -67,12 +67,11 @@ void WINAPI CleanServiceHandler(DWORD control)
 
 bool WaitForCleanServiceEnd(DWORD timeoutMs)
 {
-    DWORD waited = 0;
-    while (mainPhase.load() == MainRunning) {
+    const DWORD pollMs = 50;
+    for (DWORD waited = 0; mainPhase.load() == MainRunning; waited += pollMs) {
         if (waited >= timeoutMs)
             return false;
-        Sleep(50);
-        waited += 50;
+        Sleep(pollMs);
     }
     return true;
 }

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-void WINAPI CleanServiceMain(DWORD argc, LPSTR* argv);
+void WINAPI CleanServiceMain(DWORD argc, LPWSTR* argv);
 void WINAPI CleanServiceHandler(DWORD control);
 
 // A stop request reports the stopped state at once, so the dispatcher can return while the

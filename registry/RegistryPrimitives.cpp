@@ -14,20 +14,6 @@ const DWORD kNameChars = 256;
 // A child's full path: "%s\\%s" of the key's path and the subkey name.
 const size_t kChildPathChars = 1024;
 
-// A path that is empty or made of backslashes only names the root itself, which is never
-// emptied: the callers would otherwise wipe a whole hive.
-template <typename T>
-bool NamesRoot(const T* path)
-{
-    if (path == nullptr)
-        return true;
-    for (; *path != 0; ++path) {
-        if (*path != '\\')
-            return false;
-    }
-    return true;
-}
-
 // The registry functions return their error instead of setting it; the callers log the
 // thread's last error, so it is stored there.
 BOOL FailWith(LONG error)
@@ -36,14 +22,12 @@ BOOL FailWith(LONG error)
     return FALSE;
 }
 
-void CountsOf(HKEY key, DWORD* subkeys, DWORD* values, bool wide)
+void CountsOf(HKEY key, DWORD* subkeys, DWORD* values)
 {
     *subkeys = 0;
     *values = 0;
-    LONG result = wide ? RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subkeys, nullptr,
-                                          nullptr, values, nullptr, nullptr, nullptr, nullptr)
-                       : RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, subkeys, nullptr,
-                                          nullptr, values, nullptr, nullptr, nullptr, nullptr);
+    LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subkeys, nullptr, nullptr,
+                                   values, nullptr, nullptr, nullptr, nullptr);
     if (result != ERROR_SUCCESS) {
         *subkeys = 0;
         *values = 0;
@@ -54,7 +38,7 @@ void CountsOf(HKEY key, DWORD* subkeys, DWORD* values, bool wide)
 BOOL RemoveValuesW(HKEY key)
 {
     DWORD subkeys, values;
-    CountsOf(key, &subkeys, &values, true);
+    CountsOf(key, &subkeys, &values);
     for (DWORD i = 0; i < values; ++i) {
         wchar_t name[kNameChars];
         DWORD length = kNameChars;
@@ -93,7 +77,7 @@ BOOL DeleteEmptiedKeyW(HKEY parent, const wchar_t* name)
 BOOL RemoveSubkeysW(HKEY key, size_t pathLength)
 {
     DWORD subkeys, values;
-    CountsOf(key, &subkeys, &values, true);
+    CountsOf(key, &subkeys, &values);
     // Index 0 every time: each successful round removes the first subkey.
     for (DWORD i = 0; i < subkeys; ++i) {
         wchar_t name[kNameChars];
@@ -120,9 +104,15 @@ BOOL RemoveSubkeysW(HKEY key, size_t pathLength)
 
 }  // namespace
 
+bool IsRootKeyPath(const wchar_t* path)
+{
+    // Empty, or backslashes only: the root itself.
+    return path == nullptr || path[wcsspn(path, L"\\")] == 0;
+}
+
 BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
 {
-    if (NamesRoot(path))
+    if (IsRootKeyPath(path))
         return FailWith(ERROR_ACCESS_DENIED);
     RegKey key;
     LONG result = RegOpenKeyW(root, path, key.Put());
@@ -145,59 +135,6 @@ BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
     if (result != ERROR_SUCCESS)
         return FailWith(result);
     return DeleteEmptiedKeyW(parent.Get(), last + 1);
-}
-
-BOOL DeleteKeyTreeA(HKEY root, const char* path, HKEY* key)
-{
-    if (NamesRoot(path))
-        return FailWith(ERROR_ACCESS_DENIED);
-
-    DWORD subkeys, values;
-    CountsOf(*key, &subkeys, &values, false);
-
-    for (DWORD i = 0; i < subkeys; ++i) {
-        char name[kNameChars];
-        if (RegEnumKeyA(*key, 0, name, kNameChars) != ERROR_SUCCESS)
-            continue;
-        char childPath[kChildPathChars];
-        if (FormatA(childPath, kChildPathChars, "%s\\%s", path, name) < 0)
-            return FailWith(ERROR_FILENAME_EXCED_RANGE);
-        RegKey child;
-        LONG result = RegOpenKeyA(root, childPath, child.Put());
-        if (result != ERROR_SUCCESS)
-            return FailWith(result);
-        if (!DeleteKeyTreeA(root, childPath, &child.handle))
-            return FALSE;
-    }
-    for (DWORD i = 0; i < values; ++i) {
-        char name[kNameChars];
-        DWORD length = kNameChars;
-        if (RegEnumValueA(*key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            continue;
-        LONG result = RegDeleteValueA(*key, name);
-        if (result != ERROR_SUCCESS)
-            return FailWith(result);
-    }
-    RegCloseKey(*key);
-    *key = nullptr;
-
-    HeapBlock copy(_strdup(path));
-    if (!copy.Valid())
-        return TRUE;
-    char* parentPath = static_cast<char*>(copy.Get());
-    char* last = strrchr(parentPath, '\\');
-    if (last == nullptr)
-        return TRUE;
-    *last = 0;
-    // The caller's variable carries the parent for the deletion and is left closed.
-    LONG result = RegOpenKeyA(root, parentPath, key);
-    if (result == ERROR_SUCCESS) {
-        result = RegDeleteKeyA(*key, last + 1);
-        RegCloseKey(*key);
-    }
-    *key = nullptr;
-    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
 }
 
 int ListSubkeyNamesA(const char* path, char*** names)

@@ -12,19 +12,27 @@
 
 namespace {
 
+template <typename C>
+void AppendAny(zqList<zqWString>& list, const C* text)
+{
+    zqWString* entry = new (std::nothrow) zqWString;
+    if (entry != nullptr && !entry->Assign(text)) {
+        delete entry;
+        return;
+    }
+    list.AppendOwned(entry);
+}
+
+}  // namespace
+
+void AppendEntry(zqList<zqWString>& list, const char* text) { AppendAny(list, text); }
+void AppendEntry(zqList<zqWString>& list, const wchar_t* text) { AppendAny(list, text); }
+
+namespace {
+
 const char kExcludeFoldersKey[] = "excludefolders";
 const int kExcludeFoldersKeyLength = 14;
 const int kExcludeFoldersDigit = 15;  // the key, one separator, then the digit
-
-// A new entry string that cannot be had is dropped like an entry the list cannot take.
-void AppendEntry(zqList<zqWString>& list, const char* text)
-{
-    zqWString* entry = new (std::nothrow) zqWString;
-    if (entry == nullptr)
-        return;
-    entry->Assign(text);
-    list.AppendOwned(entry);
-}
 
 }  // namespace
 

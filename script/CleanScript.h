@@ -35,3 +35,8 @@ public:
     zqList<zqWString> drvPackages;
     zqList<zqWString> dotNet;
 };
+
+// Appends a heap copy of text to a list of the model; an entry whose string cannot be had (no
+// memory, or text that cannot be converted) is dropped, and the caller goes on.
+void AppendEntry(zqList<zqWString>& list, const char* text);
+void AppendEntry(zqList<zqWString>& list, const wchar_t* text);

@@ -12,8 +12,6 @@
 
 namespace {
 
-const wchar_t kCopySuffix[] = L".srvc";
-const int kCopyPathSize = 260;
 
 // Writes one [folders] or [exfolders] line with its environment references expanded, as the
 // launcher's environment has them; the service's environment is not the user's.
@@ -35,26 +33,28 @@ void WriteExpandedLine(FILE* copy, const char* line)
 
 }  // namespace
 
-bool PrepareScript(const wchar_t* scriptPath)
+bool PreparedCopyPath(const wchar_t* scriptPath, zqWString* copyPath)
 {
-    if (scriptPath == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    // A cut path would name some other file and the service would read a copy nobody wrote,
-    // so a path with no room left for the suffix is refused and nothing is written.
-    if (wcslen(scriptPath) + wcslen(kCopySuffix) >= static_cast<size_t>(kCopyPathSize)) {
+    if (scriptPath == nullptr || wcslen(scriptPath) > static_cast<size_t>(kMaxScriptPathUnits)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    wchar_t copyPath[kCopyPathSize];
-    FormatW(copyPath, kCopyPathSize, L"%s%s", scriptPath, kCopySuffix);
+    return FormatInto(*copyPath, L"%s.srvc", scriptPath);
+}
+
+bool PrepareScript(const wchar_t* scriptPath)
+{
+    // A cut path would name some other file and the service would read a copy nobody wrote,
+    // so a path with no room left for the suffix is refused and nothing is written.
+    zqWString copyPath;
+    if (!PreparedCopyPath(scriptPath, &copyPath))
+        return false;
 
     StdioFile script(_wfopen(scriptPath, L"rt"));
     DWORD scriptError = script.Valid() ? ERROR_SUCCESS : GetLastError();
     // The copy is created (or emptied) even when the script is missing, so that no stale copy
     // of an earlier launch is left for the service to read.
-    StdioFile copy(_wfopen(copyPath, L"wt"));
+    StdioFile copy(_wfopen(copyPath.Get(), L"wt"));
     DWORD copyError = copy.Valid() ? ERROR_SUCCESS : GetLastError();
     if (!script.Valid()) {
         copy.Close();

@@ -10,8 +10,8 @@
 #include "engine/CleaningRun.h"
 #include "engine/StopSignal.h"
 #include "foundation/zqString.h"
-#include "launcher/RunLog.h"
-#include "launcher/StatusBlock.h"
+#include "shared/RunLog.h"
+#include "shared/StatusBlock.h"
 #include "script/PrepareScript.h"
 
 int wmain(int argc, wchar_t** argv)

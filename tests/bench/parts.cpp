@@ -15,7 +15,7 @@
 #include "engine/FileSystem.h"
 #include "foundation/Handles.h"
 #include "tests/bench/PlainTree.h"
-#include "launcher/RunLog.h"
+#include "shared/RunLog.h"
 #include "registry/RegistryPrimitives.h"
 
 namespace {

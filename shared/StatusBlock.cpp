@@ -1,4 +1,4 @@
-#include "launcher/StatusBlock.h"
+#include "shared/StatusBlock.h"
 
 #include <string.h>
 #include <wchar.h>
@@ -20,10 +20,10 @@ StatusBlock* Fields(const MappedView& view)
     return static_cast<StatusBlock*>(view.Get());
 }
 
-void CopyTerminated(wchar_t target[260], const wchar_t* source)
+void CopyTerminated(wchar_t target[kBlockPathUnits], const wchar_t* source)
 {
-    wcsncpy(target, source, 259);
-    target[259] = 0;
+    wcsncpy(target, source, kBlockPathUnits - 1);
+    target[kBlockPathUnits - 1] = 0;
 }
 
 }  // namespace
@@ -43,13 +43,13 @@ void FillStatusBlock(HANDLE block, const wchar_t* scriptPath, const wchar_t* wor
     if (!view.Valid())
         return;
     StatusBlock* fields = Fields(view);
-    fields->status = -1;
+    fields->status = kStatusNoResult;
     CopyTerminated(fields->scriptPath, scriptPath != nullptr ? scriptPath : L"");
     // The working directory is zero-padded; at 260 units or more it keeps no terminator.
     // Without one, a section that already existed must not keep the directory of an earlier
     // launch, or the run would compare its folders with a directory nobody started from.
     if (workDir != nullptr)
-        wcsncpy(fields->workDir, workDir, 260);
+        wcsncpy(fields->workDir, workDir, kBlockPathUnits);
     else
         memset(fields->workDir, 0, sizeof fields->workDir);
 }
@@ -62,7 +62,7 @@ HANDLE OpenStatusBlock()
 int ReadBlockStatus(HANDLE block)
 {
     MappedView view = MapBlock(block);
-    return view.Valid() ? Fields(view)->status : -1;
+    return view.Valid() ? Fields(view)->status : kStatusNoResult;
 }
 
 void WriteBlockStatus(HANDLE block, int status)
@@ -72,7 +72,7 @@ void WriteBlockStatus(HANDLE block, int status)
         Fields(view)->status = status;
 }
 
-void ReadBlockScriptPath(HANDLE block, wchar_t path[260])
+void ReadBlockScriptPath(HANDLE block, wchar_t path[kBlockPathUnits])
 {
     path[0] = 0;
     MappedView view = MapBlock(block);
@@ -80,18 +80,18 @@ void ReadBlockScriptPath(HANDLE block, wchar_t path[260])
         CopyTerminated(path, Fields(view)->scriptPath);
 }
 
-void ReadBlockWorkDir(HANDLE block, wchar_t dir[260])
+void ReadBlockWorkDir(HANDLE block, wchar_t dir[kBlockPathUnits])
 {
     dir[0] = 0;
     MappedView view = MapBlock(block);
     if (!view.Valid())
         return;
     // The stored text may lack a terminator; never read past the field.
-    wchar_t stored[260];
+    wchar_t stored[kBlockPathUnits];
     memcpy(stored, Fields(view)->workDir, sizeof stored);
-    size_t length = wcsnlen(stored, 260);
-    if (length > 259)
-        length = 259;
+    size_t length = wcsnlen(stored, kBlockPathUnits);
+    if (length > kBlockPathUnits - 1)
+        length = kBlockPathUnits - 1;
     memcpy(dir, stored, length * sizeof(wchar_t));
     dir[length] = 0;
 }

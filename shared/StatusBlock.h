@@ -6,12 +6,19 @@
 
 #include "foundation/Handles.h"
 
+const int kBlockPathUnits = 260;
+
 struct StatusBlock {
-    int32_t status;           // -1 no result, 1 refused (started from a folder to delete)
-    wchar_t scriptPath[260];  // full path of zqclean.ini, terminated
-    wchar_t workDir[260];     // launcher's current directory, zero-padded, maybe unterminated
+    int32_t status;                       // see the values below
+    wchar_t scriptPath[kBlockPathUnits];  // full path of zqclean.ini, terminated
+    wchar_t workDir[kBlockPathUnits];     // launcher's current directory, zero-padded, maybe
+                                          // unterminated
 };
 static_assert(sizeof(StatusBlock) == 1044, "the block layout is shared between processes");
+
+// No step writes a value for success: a completed run leaves the launcher's -1.
+const int32_t kStatusNoResult = -1;
+const int32_t kStatusRefused = 1;  // the launcher was started from a folder the script deletes
 
 extern const char kStatusBlockName[];  // "Global\\DIRezizUro"
 
@@ -27,5 +34,5 @@ HANDLE OpenStatusBlock();
 // status -1 and empty paths; writes to it are skipped.
 int ReadBlockStatus(HANDLE block);
 void WriteBlockStatus(HANDLE block, int status);
-void ReadBlockScriptPath(HANDLE block, wchar_t path[260]);  // at most 259 units
-void ReadBlockWorkDir(HANDLE block, wchar_t dir[260]);      // at most 259 units
+void ReadBlockScriptPath(HANDLE block, wchar_t path[kBlockPathUnits]);  // at most 259 units
+void ReadBlockWorkDir(HANDLE block, wchar_t dir[kBlockPathUnits]);      // at most 259 units

@@ -1,4 +1,4 @@
-#include "launcher/RunLog.h"
+#include "shared/RunLog.h"
 
 #include <windows.h>
 #include <stdarg.h>
@@ -10,7 +10,7 @@
 
 namespace {
 
-char runLogPath[260];
+char runLogPath[MAX_PATH];
 
 void WriteStamp(FILE* file, const SYSTEMTIME& now)
 {
@@ -22,7 +22,7 @@ void WriteStamp(FILE* file, const SYSTEMTIME& now)
 
 void InitRunLogPath()
 {
-    char root[260] = {};
+    char root[MAX_PATH] = {};
     UINT length = GetSystemDirectoryA(root, sizeof root);
     if (length == 0 || length >= sizeof root)
         root[0] = 0;

@@ -1,0 +1,111 @@
+#include "engine/ActionPoint.h"
+
+#include "engine/FileSystem.h"
+#include "engine/Guard.h"
+#include "foundation/Handles.h"
+#include "foundation/zqString.h"
+#include "registry/RegistryPrimitives.h"
+
+namespace {
+
+Outcome Removed() { return {OutcomeKind::Removed}; }
+Outcome Failed(DWORD error, DWORD exitCode = 0) { return {OutcomeKind::Failed, error, exitCode}; }
+Outcome Succeeded(bool done) { return done ? Removed() : Failed(GetLastError()); }
+Outcome FromRegistry(LONG result)
+{
+    return result == ERROR_SUCCESS ? Removed() : Failed(static_cast<DWORD>(result));
+}
+
+Outcome FromFileRemoval(FileRemoval removal)
+{
+    switch (removal) {
+    case FileRemoval::Removed: return Removed();
+    case FileRemoval::Scheduled: return {OutcomeKind::RemovedAtRestart};
+    case FileRemoval::Failed: break;
+    }
+    return Failed(GetLastError());
+}
+
+// An ActiveX control is unregistered while it is still there; the tool's verdict is its own.
+void UnregisterControl(const wchar_t* path)
+{
+    zqWString commandLine;
+    if (FormatInto(commandLine, L"regsvr32.exe /S /U \"%s\"", path))
+        RunProcessAndWait(commandLine.buffer, nullptr);
+}
+
+// The INF counts; its precompiled companion goes the same way, unreported. A failure reports
+// the error left after the companion's removal.
+Outcome RemoveInf(const wchar_t* path)
+{
+    FileRemoval inf = RemoveNowOrAtRestart(path);
+    const wchar_t* dot = wcsrchr(path, L'.');
+    zqWString companion;
+    if (dot != nullptr && FormatInto(companion, L"%.*spnf", static_cast<int>(dot - path + 1), path))
+        RemoveNowOrAtRestart(companion.Get());
+    if (inf == FileRemoval::Failed)
+        return Failed(GetLastError());
+    return FromFileRemoval(inf);
+}
+
+Outcome RemoveValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
+{
+    RegKey key;
+    LONG result = RegOpenKeyW(root, keyPath, key.Put());
+    if (result == ERROR_SUCCESS)
+        result = RegDeleteValueW(key.Get(), valueName);
+    return FromRegistry(result);
+}
+
+Outcome UninstallPackage(const DriverLibrary& library, const wchar_t* infPath)
+{
+    DWORD result = UninstallDriverPackage(library, infPath);
+    if (result == kDifxSuccess || result == kDifxNoSuchDevinst)
+        return Removed();
+    return Failed(result);
+}
+
+// The tool's path is quoted, since the launcher's folder may hold blanks; the assembly name is
+// passed as written. It runs in its own folder.
+Outcome RemoveAssembly(const wchar_t* workDir, const wchar_t* assembly)
+{
+    zqWString commandLine;
+    if (!FormatInto(commandLine, L"\"%s\\gacutil.exe\" /u %s /silent", workDir, assembly))
+        return Failed(ERROR_NOT_ENOUGH_MEMORY, kNoExitCode);
+    DWORD exitCode = RunProcessAndWait(commandLine.buffer, workDir[0] != 0 ? workDir : nullptr);
+    DWORD error = GetLastError();
+    return exitCode == 0 ? Removed() : Failed(error, exitCode);
+}
+
+}  // namespace
+
+Outcome Act(RunContext& run, const Target& target)
+{
+    DWORD refusal = 0;
+    if (IsRefused(target, &refusal))
+        return {OutcomeKind::Refused, refusal};
+    switch (target.kind) {
+    case TargetKind::DriverPackage:
+        return UninstallPackage(run.driverLibrary, target.path);
+    case TargetKind::InfFile:
+        return RemoveInf(target.path);
+    case TargetKind::File:
+        if (target.unregisterFirst)
+            UnregisterControl(target.path);
+        return FromFileRemoval(RemoveNowOrAtRestart(target.path));
+    case TargetKind::Assembly:
+        return RemoveAssembly(run.workDir, target.path);
+    case TargetKind::Folder:
+        return FromFileRemoval(DeleteFolderTree(target.path));
+    case TargetKind::RegistryKey:
+        if (target.keyOnly)
+            return FromRegistry(RegDeleteKeyW(target.root, target.path));
+        return Succeeded(DeleteKeyTreeW(target.root, target.path) != FALSE);
+    case TargetKind::ServiceKey:
+    case TargetKind::DeviceKey:
+        return Succeeded(DeleteKeyTreeW(target.root, target.path) != FALSE);
+    case TargetKind::RegistryValue:
+        return RemoveValue(target.root, target.path, target.valueName);
+    }
+    return Failed(ERROR_INVALID_PARAMETER);
+}

@@ -1,0 +1,69 @@
+#include "engine/DriverLibrary.h"
+
+#include "foundation/zqString.h"
+#include "shared/RunLog.h"
+
+namespace {
+
+const DWORD kDriverPackageForce = 0x4;
+const DWORD kDriverPackageDeleteFiles = 0x20;
+
+// The library's log event types.
+enum DifxEvent { DifxSuccess = 0, DifxInfo = 1, DifxWarning = 2, DifxError = 3 };
+
+template <typename Fn>
+Fn LookUp(HMODULE module, const char* name)
+{
+    // Through void* so that the cast between function types is explicit.
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+LibraryLoad LoadDriverLibrary(const wchar_t* workDir, DriverLibrary* library)
+{
+    library->module.Reset(LoadLibraryW(L"DIFxAPI.dll"));
+    zqWString path;
+    if (!library->module.Valid() && FormatInto(path, L"%s\\DIFxAPI.dll", workDir))
+        library->module.Reset(LoadLibraryW(path.Get()));
+    if (!library->module.Valid())
+        return LibraryLoad::NotFound;
+    library->uninstall = LookUp<DriverPackageUninstallFn>(library->module.Get(), "DriverPackageUninstallW");
+    library->setLogCallback = LookUp<SetLogCallbackFn>(library->module.Get(), "DIFXAPISetLogCallbackW");
+    if (library->uninstall == nullptr) {
+        library->module.Close();
+        return LibraryLoad::Invalid;
+    }
+    if (library->setLogCallback != nullptr)
+        library->setLogCallback(DifxLogCallback, nullptr);
+    return LibraryLoad::Ready;
+}
+
+void ReleaseDriverLibrary(DriverLibrary* library)
+{
+    // The callback is withdrawn first, so that it never fires once the phase is over.
+    if (library->module.Valid() && library->setLogCallback != nullptr)
+        library->setLogCallback(nullptr, nullptr);
+    library->module.Close();
+    library->uninstall = nullptr;
+    library->setLogCallback = nullptr;
+}
+
+DWORD UninstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath)
+{
+    BOOL needReboot = FALSE;
+    return library.uninstall(infPath, kDriverPackageForce | kDriverPackageDeleteFiles, nullptr,
+                             &needReboot);
+}
+
+void __cdecl DifxLogCallback(int eventType, unsigned long, const wchar_t* description, void*)
+{
+    const wchar_t* text = description != nullptr ? description : L"-";
+    switch (eventType) {
+    case DifxSuccess: WriteLog(0, "S: %S\n", text); break;
+    case DifxInfo: WriteLog(0, "I: %S\n", text); break;
+    case DifxWarning: WriteLog(0, "W: %S\n", text); break;
+    case DifxError: WriteLog(0, "E: %S\n", text); break;
+    default: WriteLog(0, "D: %S\n", text); break;
+    }
+}

@@ -1,0 +1,93 @@
+#include "engine/PhaseDriver.h"
+
+#include "engine/ActionPoint.h"
+#include "engine/StopSignal.h"
+#include "engine/SystemPaths.h"
+#include "shared/RunLog.h"
+
+namespace {
+
+const char* ItemPrefix(TargetKind kind)
+{
+    switch (kind) {
+    case TargetKind::RegistryKey: return "K: ";
+    case TargetKind::RegistryValue: return "V: ";
+    default: return "";
+    }
+}
+
+void WriteOutcome(const PhaseSpec& spec, const Outcome& outcome)
+{
+    switch (outcome.kind) {
+    case OutcomeKind::Removed:
+        WriteLog(0, "OK\n");
+        break;
+    case OutcomeKind::RemovedAtRestart:
+        WriteLog(0, "%s", spec.afterBoot);
+        break;
+    case OutcomeKind::Failed:
+    case OutcomeKind::Refused:
+        WriteLog(0, spec.failed, static_cast<int>(outcome.error), static_cast<int>(outcome.exitCode));
+        break;
+    }
+}
+
+bool PollAfterCandidate(PhaseRun& phase)
+{
+    if (phase.spec->stop.afterEachCandidate && StopRequested()) {
+        phase.stopped = true;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool OfferTarget(PhaseRun& phase, const Target& target)
+{
+    ++phase.offered;
+    if (target.shown != nullptr)
+        WriteLog(0, "%s%S...", ItemPrefix(target.kind), target.shown);
+    Outcome outcome = Act(*phase.run, target);
+    if (target.shown != nullptr)
+        WriteOutcome(*phase.spec, outcome);
+    if (Counts(outcome))
+        ++phase.removed;
+    return PollAfterCandidate(phase);
+}
+
+bool PassOver(PhaseRun& phase)
+{
+    return PollAfterCandidate(phase);
+}
+
+bool RunPhase(RunContext& run, const PhaseSpec& spec)
+{
+    if (!spec.runsUnderWow64 && run.paths->isWow64)
+        return true;
+    if (spec.Start != nullptr) {
+        PhaseStart start = spec.Start(run);
+        if (start != PhaseStart::Go)
+            return start == PhaseStart::Skip;
+    }
+    if (spec.HeaderCount != nullptr)
+        WriteLog(1, spec.header, spec.HeaderCount(*run.script));
+    else
+        WriteLog(1, "%s", spec.header);
+
+    PhaseRun phase = {&spec, &run, 0, 0, false};
+    spec.OfferCandidates(run, phase);
+
+    bool goOn = true;
+    if (spec.stop.endPoll == EndPoll::BeforeSummary && StopRequested())
+        goOn = false;
+    else if (phase.offered == 0 && spec.summaryWhenNone != nullptr)
+        WriteLog(1, "%s", spec.summaryWhenNone);
+    else
+        WriteLog(spec.summaryStamped ? 1 : 0, spec.summary, phase.removed);
+    if (spec.Finish != nullptr)
+        spec.Finish(run);
+    if (goOn && spec.stop.endPoll == EndPoll::AfterSummary && StopRequested())
+        goOn = false;
+    return goOn;
+}

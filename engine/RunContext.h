@@ -1,0 +1,16 @@
+// What one cleaning run hands to its phases, the phase driver and the action point.
+#pragma once
+
+#include <windows.h>
+
+#include "engine/DriverLibrary.h"
+
+class zqCleanScript;
+struct SystemPaths;
+
+struct RunContext {
+    zqCleanScript* script = nullptr;
+    const SystemPaths* paths = nullptr;
+    const wchar_t* workDir = L"";  // the launcher's working directory (gacutil.exe, DIFxAPI.dll)
+    DriverLibrary driverLibrary;   // bound while the driver-package phase runs
+};

@@ -1,4 +1,0 @@
-// The fixed removal of the setup file types, the uninstall entries and the module value.
-#pragma once
-
-void RemoveSetupRegistration();

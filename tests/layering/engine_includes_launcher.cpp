@@ -1,0 +1,1 @@
+#include "launcher/ServiceHost.h"  // the engine may not know who runs it

@@ -1,0 +1,1 @@
+#include "engine/PhaseDriver.h"  // a registry primitive may not know the phases

@@ -1,0 +1,1 @@
+#include "registry/RegistryPrimitives.h"  // the script model knows no registry

@@ -1,0 +1,410 @@
+// Every phase through the phase driver, against real store folders, INF files, files, keys and
+// stand-in tools of the scratch prefix: whole logs compared, then what is left on the machine.
+// One table holds every phase's stop rule.
+#include <windows.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "engine/PhaseDriver.h"
+#include "engine/StopSignal.h"
+#include "engine/SystemPaths.h"
+#include "script/CleanScript.h"
+#include "tests/support/Support.h"
+
+namespace {
+
+const HKEY LM = HKEY_LOCAL_MACHINE, CU = HKEY_CURRENT_USER, CR = HKEY_CLASSES_ROOT;
+const std::wstring kRoot = SystemRootDir();
+const std::wstring kDrvStore = kRoot + L"\\system32\\DRVSTORE";
+const std::wstring kRepository = kRoot + L"\\system32\\DriverStore\\FileRepository";
+const std::wstring kEnum = L"SYSTEM\\CurrentControlSet\\Enum\\";
+const std::wstring kServices = L"SYSTEM\\CurrentControlSet\\Services\\";
+const std::wstring kGuid = L"{5a5a0001-7a71-4e57-9d00-000000000001}";
+const std::wstring kClassKey = L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\" + kGuid;
+std::wstring Interface(const std::wstring& device) { return kClassKey + L"\\##?#" + device + L"#0000#" + kGuid; }
+std::wstring Inf(int n) { return kRoot + L"\\inf\\oemzqtest" + std::to_wstring(n) + L".inf"; }
+const char kInfHead[] = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
+
+// Lines of the difx stand-in's call record.
+Lines StandinCalls(const wchar_t* variant) { return LogLines(StandinPath(variant) + L"\\difx-calls.txt"); }
+
+class Phases : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ServiceCurrentState() = SERVICE_RUNNING;
+        log = FreshRunLog("phases");
+        dir = MakeScratchDir(L"phases");
+        work = dir + L"\\work";
+        CreateDirectoryW(work.c_str(), nullptr);
+        CreateDirectoryW(kDrvStore.c_str(), nullptr);
+        CreateDirectoryW((kRoot + L"\\system32\\DriverStore").c_str(), nullptr);
+        CreateDirectoryW(kRepository.c_str(), nullptr);
+        for (const wchar_t* variant : {L"difx", L"difx-invalid", L"difx-nolog"})
+            for (const wchar_t* file : {L"\\difx-calls.txt", L"\\difx-results.txt"})
+                DeleteFileW((StandinPath(variant) + file).c_str());
+        run.script = &script;
+        run.paths = &paths;  // not under WOW64: the 32-bit build tests the driver phases too
+        run.workDir = work.c_str();
+        Clean();
+    }
+    void TearDown() override
+    {
+        ServiceCurrentState() = SERVICE_RUNNING;
+        Clean();
+        RemoveTree(dir);
+    }
+    void Clean()
+    {
+        for (const std::wstring& folder : owned)
+            RemoveTree(folder);
+        for (int n = 0; n < 6; ++n) {
+            DeleteFileW(Inf(n).c_str());
+            DeleteFileW((Inf(n).substr(0, Inf(n).size() - 3) + L"pnf").c_str());
+        }
+        for (const std::wstring& key : {kServices + L"zqtestsvc1", kServices + L"zqtestsvc2",
+                                        kEnum + L"ZQTESTENUM", kClassKey, std::wstring(L"SOFTWARE\\zqtestreg")})
+            RemoveScratchKey(LM, key);
+        RemoveScratchKey(CU, L"Software\\zqtestreg");
+        RemoveScratchKey(CU, L"zqtestdirect");
+        for (const wchar_t* file : {L"difx\\gacutil.exe", L"difx\\gacutil.args"})
+            DeleteFileW(StandinPath(file).c_str());
+        DropPendingRenames(L"\\zqtest\\phases\\");
+        DropPendingRenames(L"oemzqtest");
+    }
+    void StoreFolder(const std::wstring& root, const wchar_t* name)
+    {
+        owned.push_back(root + L"\\" + name);
+        RemoveTree(owned.back());
+        CreateDirectoryW(owned.back().c_str(), nullptr);
+    }
+    // Runs the named phase; its log lines, and whether the run goes on after it.
+    Lines Run(const char* name, bool* goesOn = nullptr)
+    {
+        log = FreshRunLog("phases");
+        for (int i = 0; i < kPhaseCount; ++i) {
+            if (strcmp(kPhases[i].name, name) == 0) {
+                bool goOn = RunPhase(run, kPhases[i]);
+                if (goesOn != nullptr)
+                    *goesOn = goOn;
+            }
+        }
+        return LogLines(log);
+    }
+
+    std::wstring log, dir, work;
+    std::vector<std::wstring> owned;
+    zqCleanScript script;
+    SystemPaths paths;
+    RunContext run;
+};
+
+// The store folders of a package record: path, the stand-in's INFO and SUCCESS/ERROR lines.
+Lines Package(const std::wstring& folder, const std::wstring& entry, const char* event, const char* outcome)
+{
+    std::string inf = Narrow(folder + L"\\" + entry + L".inf");
+    return {inf + "...I: Uninstalling " + inf, event, outcome};
+}
+
+}  // namespace
+
+TEST_F(Phases, DriverPackagesClaimedByTheFirstMatchingEntry)
+{
+    ScopedDllOverride native(L"difxapi", L"native");  // Wine's own stub must not load by name
+    StoreFolder(kDrvStore, L"ZQTESTPKG_A_1");
+    StoreFolder(kDrvStore, L"zqtestpkg_c_2");    // another letter case: no match
+    StoreFolder(kDrvStore, L"ZQTESTPKG_Aside");  // no "_" after the entry
+    StoreFolder(kDrvStore, L"ZQTESTPKG_C_1");
+    StoreFolder(kRepository, L"zqtestpkg_a.inf_amd64_1");
+    WriteFileBytes(StandinPath(L"difx") + L"\\difx-results.txt", "0xE000020B ZQTESTPKG_A_1\n0xE0000203 C_1\n");
+    AddEntries(&script.drvPackages, {L"ZQTESTPKG_A", L"ZQTESTPKG_C", L"zqtestpkg_a"});
+
+    run.workDir = L"C:\\zqtest\\nowhere";
+    EXPECT_EQ(Run("driver packages"), Lines{S("Cannot uninstall driver packages (DIFxAPI.dll not found.)")});
+    std::wstring invalid = StandinPath(L"difx-invalid");
+    run.workDir = invalid.c_str();
+    EXPECT_EQ(Run("driver packages"), Lines{S("Cannot uninstall driver packages (DIFxAPI.dll version is invalid.)")});
+
+    std::wstring difx = StandinPath(L"difx");
+    run.workDir = difx.c_str();
+    bool goesOn = false;
+    Lines lines = Run("driver packages", &goesOn);
+    EXPECT_TRUE(goesOn);
+    Lines expected = Joined({{S("Delete driver packages(3) from DriverStore:")},
+                             Package(kDrvStore + L"\\ZQTESTPKG_A_1", L"ZQTESTPKG_A", "E: -", "OK"),
+                             Package(kDrvStore + L"\\ZQTESTPKG_C_1", L"ZQTESTPKG_C", "E: -", "FAILED(Err:-536870397)"),
+                             Package(kRepository + L"\\zqtestpkg_a.inf_amd64_1", L"zqtestpkg_a", "S: -", "OK"),
+                             {S("2 driver packages are deleted from the DriverStore.")}});
+    if (lines.size() == expected.size() && lines[1] != expected[1])  // the store's listing order
+        std::rotate(lines.begin() + 1, lines.begin() + 4, lines.begin() + 7);
+    EXPECT_EQ(lines, expected);
+    Lines calls = StandinCalls(L"difx");
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls.front() + "|" + calls.back(), "setcallback nonnull context=null|setcallback null context=null");
+    EXPECT_EQ(calls[3], "uninstall " + Narrow(kRepository) + "\\zqtestpkg_a.inf_amd64_1\\zqtestpkg_a.inf 0x24 "
+                        "info=null reboot=nonnull");
+    EXPECT_EQ(GetModuleHandleW(L"DIFxAPI.dll"), nullptr);  // released with the phase
+
+    std::wstring noLog = StandinPath(L"difx-nolog");
+    run.workDir = noLog.c_str();
+    lines = Run("driver packages");
+    EXPECT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[3], Narrow(kRepository) + "\\zqtestpkg_a.inf_amd64_1\\zqtestpkg_a.inf...OK");
+}
+
+TEST_F(Phases, InfFilesSelectedByTheirTextCaseSensitively)
+{
+    WriteFileBytes(Inf(1), std::string(kInfHead) + "; built for ZQTEST_TEXT_1 boards\r\n");
+    WriteFileBytes(Inf(1).substr(0, Inf(1).size() - 3) + L"pnf", "precompiled");
+    WriteFileBytes(Inf(2), std::string(kInfHead) + "; zqtest_text_1 in other letters\r\n");
+    const std::wstring utf16 = L"\xFEFF; ZQTEST_TEXT_1\r\n";
+    WriteFileBytes(Inf(3), std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2));
+    WriteFileBytes(Inf(4), std::string(kInfHead) + "ServiceName=zqtestdrv\r\n");
+    WriteFileBytes(Inf(5), std::string(kInfHead) + "; ZQTEST_TEXT_1\r\n");
+    HANDLE held = CreateFileW(Inf(5).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // The second text cannot be narrowed; as an empty text it would match every file.
+    AddEntries(&script.infs, {L"ZQTEST_TEXT_1", L"\x4e2d\x6587"});
+    AddEntries(&script.drivers, {L"zqtestdrv"});
+
+    Lines lines = Run("inf files");
+    CloseHandle(held);
+    std::sort(lines.begin() + 1, lines.end() - 1);
+    EXPECT_EQ(lines, Lines({S("Delete infs:"), Narrow(Inf(1)) + "...OK", Narrow(Inf(4)) + "...OK",
+                            Narrow(Inf(5)) + "...OK",  // in use: at the next restart
+                            S("3 inf files are deleted")}));
+    EXPECT_FALSE(PathExists(Inf(1)) || PathExists(Inf(1).substr(0, Inf(1).size() - 3) + L"pnf"));
+    EXPECT_TRUE(PathExists(Inf(2)) && PathExists(Inf(3)));
+    EXPECT_EQ(PendingWith(L"oemzqtest"), std::vector<std::wstring>{Inf(5)});
+}
+
+TEST_F(Phases, ServiceKeysThatArePresent)
+{
+    MakeKey(LM, kServices + L"zqtestsvc1\\Enum", {{L"0", L"x"}});
+    // An empty name or one of backslashes would address the Services key itself.
+    AddEntries(&script.drivers, {L"zqtestsvc1", L"", L"zqtestmissing", L"\\\\"});
+    EXPECT_EQ(Run("driver services"), Lines({S("Delete driver services(4):"), Narrow(kServices) + "zqtestsvc1...OK",
+                                             S("1 driver services are deleted.")}));
+    EXPECT_FALSE(KeyExists(LM, kServices + L"zqtestsvc1"));
+    EXPECT_TRUE(KeyExists(LM, kServices + L"PlugPlay"));
+}
+
+TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
+{
+    std::wstring p1 = dir + L"\\p1", p2 = dir + L"\\p2", p1Other = dir + L"\\P1";
+    CreateDirectoryW(p1.c_str(), nullptr);
+    CreateDirectoryW(p2.c_str(), nullptr);
+    ScopedEnv path(L"PATH", (p1 + L";" + p2).c_str());
+    for (const std::wstring& file : {p1 + L"\\zq_locked.txt", p2 + L"\\zq_locked.txt", p1 + L"\\zq_ctl.ocx"})
+        WriteFileBytes(file, "x");
+    // Search order: the system's (p1 first through PATH), p1, p2, then p1 spelled another way.
+    AddEntries(&script.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str()});
+    AddEntries(&script.files, {L"zq_locked.txt", L"zq_missing.txt", L"ZQ_CTL.OCX"});
+    std::wstring regsvr32 = TestProgramDir() + L"\\regsvr32";  // found before the system's
+    ASSERT_TRUE(CopyStandIn(L"gacutil.exe", regsvr32 + L".exe"));
+    DeleteFileW((regsvr32 + L".args").c_str());
+    LockedFile holder(p1 + L"\\zq_locked.txt");
+    ASSERT_TRUE(holder.held);
+
+    Lines lines = Run("files");
+    std::string n1 = Narrow(p1), n2 = Narrow(p2);
+    EXPECT_EQ(lines, Lines({S("Delete files(3):"), n1 + "\\zq_locked.txt...AFTER BOOT", n2 + "\\zq_locked.txt...OK",
+                            Narrow(p1Other) + "\\zq_locked.txt...AFTER BOOT",  // after another copy
+                            n1 + "\\ZQ_CTL.OCX...OK",  // the entry's spelling, as the search gives it
+                            S("4 files are deleted.")}));
+    EXPECT_EQ(LogLines(regsvr32 + L".args"), Lines{"regsvr32.exe /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
+    EXPECT_EQ(LogLines(regsvr32 + L".seen"), Lines{"present"});  // unregistered while still there
+    EXPECT_EQ(PendingWith(L"\\zqtest\\phases\\").size(), 2u);
+    for (const wchar_t* ext : {L".exe", L".args", L".seen"})
+        DeleteFileW((regsvr32 + ext).c_str());
+}
+
+TEST_F(Phases, AssembliesThroughTheLaunchersTool)
+{
+    ASSERT_TRUE(CopyStandIn(L"gacutil.exe", work + L"\\gacutil.exe"));
+    AddEntries(&script.dotNet, {L"Zq.One", L"", L"Zq.Two, Version=1.0"});
+    EXPECT_EQ(Run(".NET assemblies"), Lines({S("Delete .NET dlls from GAC(3):"), "Zq.One...OK",
+                                             "Zq.Two, Version=1.0...OK", S("2 .NET dlls are deleted.")}));
+    std::string tool = "\"" + Narrow(work) + "\\gacutil.exe\"";
+    EXPECT_EQ(LogLines(work + L"\\gacutil.args"),
+              Lines({tool + " /u Zq.One /silent", tool + " /u Zq.Two, Version=1.0 /silent"}));
+
+    WriteFileBytes(work + L"\\gacutil.exitcode", "3\n");
+    script.dotNet.RemoveAll();
+    AddEntries(&script.dotNet, {L"Zq.Fails"});
+    Lines lines = Run(".NET assemblies");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].substr(0, 26) + lines[1].substr(lines[1].size() - 3), "Zq.Fails...FAILED. Error: (3)");
+    DeleteFileW((work + L"\\gacutil.exe").c_str());
+    EXPECT_EQ(Run(".NET assemblies")[1], "Zq.Fails...FAILED. Error: 2(-1)");  // no tool: the start's error
+}
+
+TEST_F(Phases, FoldersButNeverARootOrTheWindowsFolder)
+{
+    std::wstring gone = dir + L"\\gone";
+    CreateDirectoryW(gone.c_str(), nullptr);
+    CreateDirectoryW((gone + L"\\deeper").c_str(), nullptr);
+    WriteFileBytes(gone + L"\\deeper\\f.bin", "x");
+    AddEntries(&script.folders, {L"C:\\", gone.c_str(), (dir + L"\\nothere").c_str(), kRoot.c_str()});
+    EXPECT_EQ(Run("folders"), Lines({S("Delete folders(4):"), "C:\\...FAILED(Err:5)", Narrow(gone) + "...OK",
+                                     Narrow(kRoot) + "...FAILED(Err:5)", S("1 folders are deleted.")}));
+    EXPECT_FALSE(PathExists(gone));
+    EXPECT_TRUE(PathExists(kRoot + L"\\system32"));
+}
+
+TEST_F(Phases, RegistryKeysAndValuesThatArePresent)
+{
+    const std::wstring vals = L"Software\\zqtestreg\\vals";
+    MakeKey(LM, L"SOFTWARE\\zqtestreg\\deep\\one\\two", {{L"v", L"1"}});
+    MakeKey(CU, vals, {{L"gone", L"1"}, {L"", L"default"}, {L"a:b", L"2"}, {L"keep", L"3"}});
+    MakeKey(CU, L"zqtestdirect\\sub", {{L"v", L"1"}});
+    AddEntries(&script.registry, {
+        L"hkey_local_machine\\SOFTWARE\\zqtestreg\\deep", L"HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:gone",
+        L"HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:", L"HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:a:b",
+        L"HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:nosuch", L"HKLM\\SOFTWARE\\zqtestreg",
+        L" HKEY_CURRENT_USER\\Software\\zqtestreg", L"HKEY_CURRENT_USER\\Software\\zqtestreg\\missing",
+        L"HKEY_CURRENT_USER", L"HKEY_CURRENT_USER\\zqtestdirect", L"HKEY_CURRENT_USER\\"});
+    EXPECT_EQ(Run("registry"), Lines({S("Delete registry keys(11):"),
+                                      "K: hkey_local_machine\\SOFTWARE\\zqtestreg\\deep...OK",
+                                      "V: HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:gone...OK",
+                                      "V: HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:...OK",
+                                      "V: HKEY_CURRENT_USER\\Software\\zqtestreg\\vals:a:b...OK",
+                                      "K: HKEY_CURRENT_USER\\zqtestdirect...OK",  // emptied, kept
+                                      "K: HKEY_CURRENT_USER\\...FAILED(Err:5)",  // a whole hive: refused
+                                      S("5 registry keys are deleted")}));
+    EXPECT_FALSE(KeyExists(LM, L"SOFTWARE\\zqtestreg\\deep"));
+    EXPECT_TRUE(ValueExists(CU, vals, L"keep") && !ValueExists(CU, vals, L"") && !ValueExists(CU, vals, L"a:b"));
+    EXPECT_TRUE(KeyExists(CU, L"zqtestdirect") && !KeyExists(CU, L"zqtestdirect\\sub"));
+}
+
+TEST_F(Phases, SetupRegistrationKeepsAKeyWithAnExtraVerb)
+{
+    const std::wstring uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    for (const wchar_t* key : {L"KDSetup\\shell\\open\\command", L"KDSetup\\shell\\print\\command", L".kds",
+                               L"DERerurI32\\shell\\install\\command", L".zqz32"})
+        MakeKey(CR, key, {{L"", L"x"}});
+    MakeKey(LM, uninstall + L"ZQ", {{L"DisplayName", L"zq"}});
+    MakeKey(LM, uninstall + L"zqtestkeep");
+    MakeKey(LM, L"SOFTWARE\\Wow6432Node\\ZQ", {{L"Modules.x64", L"1"}, {L"Modules", L"2"}});
+    for (int pass = 1; pass <= 2; ++pass) {  // the second finds nothing left and says the same
+        EXPECT_EQ(Run("setup registration"), Lines{S("Undelete setup...OK.")});
+        EXPECT_FALSE(KeyExists(CR, L".kds") || KeyExists(CR, L"KDSetup\\shell\\open") || KeyExists(CR, L"DERerurI32"));
+        EXPECT_TRUE(KeyExists(CR, L"KDSetup\\shell\\print\\command"));  // and so its parents
+        EXPECT_FALSE(KeyExists(LM, uninstall + L"ZQ"));
+        EXPECT_TRUE(KeyExists(LM, uninstall + L"zqtestkeep"));
+        EXPECT_TRUE(ValueExists(LM, L"SOFTWARE\\Wow6432Node\\ZQ", L"Modules") &&
+                    !ValueExists(LM, L"SOFTWARE\\Wow6432Node\\ZQ", L"Modules.x64"));
+    }
+    RemoveScratchKey(CR, L"KDSetup");
+    RemoveScratchKey(LM, uninstall + L"zqtestkeep");
+    RemoveScratchKey(LM, L"SOFTWARE\\Wow6432Node\\ZQ");
+}
+
+TEST_F(Phases, DeviceKeysByPrefixWithTheirInterfaces)
+{
+    for (const wchar_t* device : {L"ZQTESTENUM\\OTHER", L"ZQTESTENUM\\ZQDEV_A1", L"ZQTESTENUM\\zqdev_a2"})
+        MakeKey(LM, kEnum + device + L"\\0000", {{L"Service", L"x"}});
+    for (const wchar_t* device : {L"ZQTESTENUM#OTHER", L"ZQTESTENUM#ZQDEV_A1"})
+        MakeKey(LM, Interface(device) + L"\\#", {{L"SymbolicLink", L"x"}});
+    EXPECT_EQ(Run("devices"), Lines({S("Find enumerated devices to delete"), S("No enumerated devices found.")}));
+
+    // Prefixes in any case; entries without an enumerator or a backslash find nothing.
+    AddEntries(&script.devices, {L"zqtestenum\\zqdev_a", L"\\ZQTESTENUM", L"ZQTESTENUM", L"\\"});
+    std::string e = Narrow(kEnum);
+    EXPECT_EQ(Run("devices"), Lines({S("Find enumerated devices to delete"), e + "zqtestenum\\ZQDEV_A1...OK",
+                                     e + "zqtestenum\\zqdev_a2...OK",
+                                     Narrow(Interface(L"ZQTESTENUM#ZQDEV_A1")) + "...OK",
+                                     S("3 enumerated devices are deleted.")}));
+    EXPECT_TRUE(KeyExists(LM, kEnum + L"ZQTESTENUM\\OTHER\\0000"));
+    EXPECT_TRUE(KeyExists(LM, Interface(L"ZQTESTENUM#OTHER")));
+}
+
+// The phase's own start, then a stop request: the phase's first poll sees it.
+PhaseStart (*realStart)(RunContext&) = nullptr;
+PhaseStart StartThenStop(RunContext& run)
+{
+    PhaseStart start = realStart != nullptr ? realStart(run) : PhaseStart::Go;
+    ServiceCurrentState() = SERVICE_STOP_PENDING;
+    return start;
+}
+
+// Every phase with two targets and a stop requested as it starts. The system folders are the
+// test's own, so that no other INF file or store folder comes first.
+TEST_F(Phases, StopRules)
+{
+    ScopedDllOverride native(L"difxapi", L"native");
+    std::wstring sysroot = dir + L"\\sysroot", store = sysroot + L"\\system32\\DRVSTORE";
+    for (const std::wstring& folder : {sysroot, sysroot + L"\\inf", sysroot + L"\\system32", store,
+                                       store + L"\\ZQTESTPKG_A_1", store + L"\\ZQTESTPKG_A_2"})
+        CreateDirectoryW(folder.c_str(), nullptr);
+    for (const wchar_t* n : {L"0", L"1"})
+        WriteFileBytes(sysroot + L"\\inf\\oem" + n + L".inf", std::string(kInfHead) + "; zqtest_stop\r\n");
+    ScopedEnv systemRoot(L"SystemRoot", sysroot.c_str());
+    std::wstring difx = StandinPath(L"difx");
+    run.workDir = difx.c_str();
+    ASSERT_TRUE(CopyStandIn(L"gacutil.exe", difx + L"\\gacutil.exe"));
+    for (const wchar_t* name : {L"\\f1", L"\\f2"}) {
+        CreateDirectoryW((dir + name).c_str(), nullptr);
+        WriteFileBytes(dir + name + L".txt", "x");
+    }
+    for (const wchar_t* key : {L"zqtestsvc1", L"zqtestsvc2"})
+        MakeKey(LM, kServices + key);
+    for (const wchar_t* key : {L"SOFTWARE\\zqtestreg\\r1", L"SOFTWARE\\zqtestreg\\r2"})
+        MakeKey(LM, key);
+    for (const wchar_t* key : {L"ZQTESTENUM\\D1", L"ZQTESTENUM\\D2"})
+        MakeKey(LM, kEnum + key);
+    AddEntries(&script.drvPackages, {L"ZQTESTPKG_A"});
+    AddEntries(&script.infs, {L"zqtest_stop"});
+    AddEntries(&script.drivers, {L"zqtestsvc1", L"zqtestsvc2"});
+    AddEntries(&script.files, {(dir + L"\\f1.txt").c_str(), (dir + L"\\f2.txt").c_str()});
+    AddEntries(&script.dotNet, {L"Zq.One", L"Zq.Two"});
+    AddEntries(&script.folders, {(dir + L"\\f1").c_str(), (dir + L"\\f2").c_str()});
+    AddEntries(&script.registry, {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\zqtestreg\\r1", L"HKEY_LOCAL_MACHINE\\SOFTWARE\\zqtestreg\\r2"});
+    AddEntries(&script.devices, {L"ZQTESTENUM\\D"});
+
+    const struct {
+        const char* phase;
+        int items;            // item lines
+        const char* summary;  // null: none
+        bool goesOn;
+    } rules[] = {
+        {"driver packages", 0, "0 driver packages are deleted from the DriverStore.", false},  // "." is first
+        {"inf files", 1, "1 inf files are deleted", false},
+        {"driver services", 2, nullptr, false},  // polled only after its loop
+        {"files", 1, "1 files are deleted.", false},
+        {".NET assemblies", 1, nullptr, false},
+        {"folders", 1, nullptr, false},
+        {"registry", 1, "1 registry keys are deleted", false},
+        {"setup registration", 0, "Undelete setup...OK.", true},  // never polled
+        {"devices", 1, "1 enumerated devices are deleted.", true},  // the closing line follows
+    };
+    for (const auto& rule : rules) {
+        ServiceCurrentState() = SERVICE_RUNNING;
+        const PhaseSpec* spec = std::find_if(kPhases, kPhases + kPhaseCount, [&](const PhaseSpec& phase) {
+            return strcmp(phase.name, rule.phase) == 0;
+        });
+        ASSERT_NE(spec, kPhases + kPhaseCount) << rule.phase;
+        PhaseSpec stopping = *spec;
+        realStart = spec->Start;
+        stopping.Start = StartThenStop;
+        log = FreshRunLog("phases");
+        EXPECT_EQ(RunPhase(run, stopping), rule.goesOn) << rule.phase;
+        Lines lines = LogLines(log);
+        ASSERT_FALSE(lines.empty()) << rule.phase;
+        int items = 0, stamped = 0;
+        for (const std::string& line : lines) {
+            bool isStamped = line.compare(0, 4, "[TS]") == 0;
+            stamped += isStamped ? 1 : 0;
+            items += !isStamped && line.find("...") != std::string::npos ? 1 : 0;
+            EXPECT_EQ(line.find("FAILED"), std::string::npos) << rule.phase << ": " << line;
+        }
+        EXPECT_EQ(items, rule.items) << rule.phase;
+        bool setup = strcmp(rule.phase, "setup registration") == 0;  // header and summary: one line
+        EXPECT_EQ(stamped, (setup ? 0 : 1) + (rule.summary != nullptr ? 1 : 0)) << rule.phase;
+        if (rule.summary != nullptr) {
+            EXPECT_EQ(lines.back(), S(rule.summary)) << rule.phase;
+        }
+    }
+}

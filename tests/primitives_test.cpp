@@ -1,0 +1,230 @@
+// The file-system, process and registry primitives on real files and keys of the scratch prefix.
+#include <windows.h>
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "engine/FileSystem.h"
+#include "registry/RegistryPrimitives.h"
+#include "tests/support/Support.h"
+
+namespace {
+
+using Paths = std::vector<std::wstring>;
+
+// FindFilesByMask's result, sorted; the count is returned.
+int Find(const std::wstring& dir, const wchar_t* mask, int depth, Paths* out)
+{
+    wchar_t** paths = nullptr;
+    int count = FindFilesByMask(dir.c_str(), mask, &paths, depth);
+    out->clear();
+    EXPECT_EQ(paths == nullptr, count <= 0) << "a list exactly when something was found";
+    for (int i = 0; i < count; ++i) {
+        out->push_back(paths[i]);
+        free(paths[i]);
+    }
+    free(paths);
+    std::sort(out->begin(), out->end());
+    return count;
+}
+
+class Primitives : public ::testing::Test {
+protected:
+    void SetUp() override { dir = MakeScratchDir(L"fs"); }
+    void TearDown() override
+    {
+        DropPendingRenames(L"\\zqtest\\fs\\");
+        RemoveTree(dir);
+        RemoveScratchKey(HKEY_CURRENT_USER, kKey);
+    }
+    void Touch(std::initializer_list<const wchar_t*> names)
+    {
+        for (const wchar_t* name : names)
+            WriteFileBytes(dir + L"\\" + name, "x");
+    }
+    Paths Full(std::initializer_list<const wchar_t*> names)
+    {
+        Paths paths;
+        for (const wchar_t* name : names)
+            paths.push_back(dir + L"\\" + name);
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+    std::wstring dir;
+    const std::wstring kKey = L"Software\\zqtestreg";
+};
+
+}  // namespace
+
+TEST(WildcardMatch, Rules)
+{
+    const struct {
+        const wchar_t* name;
+        const wchar_t* pattern;
+        bool match;
+    } cases[] = {
+        // '?' takes exactly one character, never an empty stretch.
+        {L"ab", L"a?", true}, {L"a", L"a?", false}, {L"abc", L"a?", false}, {L"", L"?", false},
+        {L"a", L"*??", false}, {L"a.", L"*??", true},
+        // '*' may be empty and backtracks; code units are compared exactly.
+        {L"", L"*", true}, {L"", L"***", true}, {L"setup.inf.inf", L"*.inf", true},
+        {L"a.b.c", L"*.b", false}, {L"abcabd", L"*abd", true}, {L"xaaab", L"x*a*b", true},
+        {L"xaaac", L"x*a*b", false}, {L"readme.", L"*.", true}, {L"readme.txt", L"*.", false},
+        {L"abxyz", L"*[x]?z", true}, {L"X.INF", L"*.inf", false}, {L"abc", L"ab", false},
+        // Classes: members and inclusive ranges, one character each.
+        {L"b.sys", L"[a-c]*", true}, {L"c", L"[a-c]", true}, {L"d.sys", L"[a-c]*", false},
+        {L"q", L"[a-cq]", true}, {L"ab", L"[a-c]", false},
+        // A '-' right after '[' or right before ']' fails unless the character already belongs;
+        // no ']' before the end fails even for a member.
+        {L"a", L"[-a]*", false}, {L"-x", L"[-a]*", true}, {L"a", L"[a-]", true},
+        {L"b", L"[a-]", false}, {L"a", L"[abc", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WildcardMatch(c.name, c.pattern), c.match) << Narrow(c.name) << " ~ " << Narrow(c.pattern);
+}
+
+TEST_F(Primitives, FindFilesByMaskLowerCasesAndKeepsToItsDepth)
+{
+    Touch({L"readme", L"drv.inf", L"UPPER.INF", L"b.sys", L"x.inf.bak"});
+    CreateDirectoryW((dir + L"\\sub.inf").c_str(), nullptr);
+    Touch({L"sub.inf\\inner.inf"});
+    const std::pair<const wchar_t*, Paths> cases[] = {
+        {L"*.*", Full({L"readme", L"drv.inf", L"UPPER.INF", L"b.sys", L"x.inf.bak"})},
+        {L"*.", Full({L"readme"})},  // a name without extension gets a dot
+        {L"*.INF", Full({L"drv.inf", L"UPPER.INF"})}, {L"README.", Full({L"readme"})}, {L"readme", {}}};
+    Paths found;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Find(dir, c.first, 0, &found), static_cast<int>(c.second.size())) << Narrow(c.first);
+        EXPECT_EQ(found, c.second) << Narrow(c.first);
+    }
+    EXPECT_EQ(Find(dir, L"*.inf", 1, &found), 3);
+    EXPECT_EQ(found, Full({L"drv.inf", L"UPPER.INF", L"sub.inf\\inner.inf"}));
+    EXPECT_EQ(Find(dir + L"\\absent", L"*.*", 0, &found), -1);
+    EXPECT_EQ(Find(dir + L"\\readme", L"*.*", 0, &found), -1);
+}
+
+TEST_F(Primitives, RemovalsScheduleOnlyWhatIsInUse)
+{
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(DeleteFolderTree((dir + L"\\absent").c_str()), FileRemoval::Failed);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(RemoveNowOrAtRestart((dir + L"\\absent").c_str()), FileRemoval::Removed);  // already gone
+
+    std::wstring root = dir + L"\\locked";
+    for (const wchar_t* sub : {L"", L"\\sub", L"\\sub\\deeper", L"\\other"})
+        CreateDirectoryW((root + sub).c_str(), nullptr);
+    Touch({L"locked\\sub\\held.txt", L"locked\\sub\\deeper\\x.txt", L"locked\\other\\y.txt", L"locked\\top.txt"});
+    SetFileAttributesW((root + L"\\top.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    {
+        LockedFile holder(root + L"\\sub\\held.txt");
+        ASSERT_TRUE(holder.held);
+        EXPECT_EQ(RemoveNowOrAtRestart((root + L"\\sub\\held.txt").c_str()), FileRemoval::Scheduled);
+        DropPendingRenames(L"\\zqtest\\fs\\");
+        EXPECT_EQ(DeleteFolderTree(root.c_str()), FileRemoval::Scheduled);
+    }
+    EXPECT_FALSE(PathExists(root + L"\\other") || PathExists(root + L"\\top.txt"));
+    // Deepest first, each once, and only what stays.
+    EXPECT_EQ(PendingWith(L"\\zqtest\\fs\\"), Paths({root + L"\\sub\\held.txt", root + L"\\sub", root}));
+
+    // No fixed buffer: a tree nested beyond 260 characters is removed whole.
+    std::wstring deep = dir + L"\\deep";
+    CreateDirectoryW(deep.c_str(), nullptr);
+    std::wstring level = deep + L"\\" + std::wstring(120, L'a');
+    ASSERT_TRUE(CreateDirectoryW(level.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((level + L"\\" + std::wstring(120, L'b')).c_str(), nullptr));
+    EXPECT_EQ(DeleteFolderTree(deep.c_str()), FileRemoval::Removed);
+    EXPECT_FALSE(PathExists(deep));
+}
+
+// Wine cannot make a junction from a Windows program but shows a Unix link to a folder as a
+// directory reparse point: the CTest step primitives_links_setup plants C:\zqtest\fslinks with
+// target\keep.txt, tree\dirlink and toplink (links to target).
+TEST(FolderLinks, LinksAreNeverFollowed)
+{
+    const std::wstring base = L"C:\\zqtest\\fslinks";
+    DWORD link = GetFileAttributesW((base + L"\\tree\\dirlink").c_str());
+    if (link == INVALID_FILE_ATTRIBUTES || !(link & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "link fixture missing (made by the CTest step primitives_links_setup)";
+    EXPECT_NE(DeleteFolderTree((base + L"\\tree").c_str()), FileRemoval::Failed);
+    EXPECT_NE(DeleteFolderTree((base + L"\\toplink").c_str()), FileRemoval::Failed);
+    EXPECT_TRUE(PathExists(base + L"\\target\\keep.txt"));
+    EXPECT_TRUE(PathExists(base + L"\\target\\inner\\deep.txt"));
+    EXPECT_FALSE(PathExists(base + L"\\tree\\plain.txt"));
+    DropPendingRenames(base);
+}
+
+TEST_F(Primitives, RunProcessAndWaitGivesTheExitCode)
+{
+    const std::pair<std::wstring, DWORD> runs[] = {
+        {L"\"" + StandinPath(L"locker.exe") + L"\" --exit 3", 3},
+        {StandinPath(L"locker.exe") + L" --exit 0xC0000135", 0xC0000135},
+        {L"\"" + dir + L"\\missing.exe\" /u x", kNoExitCode}};
+    for (const auto& run : runs) {
+        std::wstring line = run.first;
+        EXPECT_EQ(RunProcessAndWait(&line[0], nullptr), run.second) << Narrow(run.first);
+    }
+    // The child runs in the folder it is given.
+    std::wstring line = L"\"" + StandinPath(L"locker.exe") + L"\" --write-cwd cwd.bin";
+    EXPECT_EQ(RunProcessAndWait(&line[0], dir.c_str()), 0u);
+    std::string bytes = ReadFileBytes(dir + L"\\cwd.bin");
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2), dir);
+}
+
+TEST_F(Primitives, KeyTreesAndNames)
+{
+    const HKEY CU = HKEY_CURRENT_USER;
+    for (const wchar_t* level : {L"\\tree", L"\\tree\\one\\two\\three", L"\\tree\\side", L"\\list\\Beta\\x",
+                                 L"\\list\\alpha"})
+        MakeKey(CU, kKey + level, {{L"", L"default"}, {L"Named", L"x"}});
+    MakeKey(CU, kKey + L"\\list\\" + std::wstring(255, L'g'));  // the longest name allowed
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(DeleteKeyTreeW(CU, (kKey + L"\\tree").c_str()));
+    EXPECT_FALSE(KeyExists(CU, kKey + L"\\tree"));
+
+    char** names = nullptr;
+    ASSERT_EQ(ListSubkeyNamesA("SOFTWARE\\zqtestreg\\missing", &names), 0);
+    EXPECT_EQ(names, nullptr);
+    RemoveScratchKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zqtestreg");
+    MakeKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zqtestreg\\b");
+    MakeKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zqtestreg\\A");
+    ASSERT_EQ(ListSubkeyNamesA("SOFTWARE\\zqtestreg", &names), 2);
+    EXPECT_EQ(std::string(names[0]) + "," + names[1], "A,b");
+    free(names[0]);
+    free(names[1]);
+    free(names);
+    RemoveScratchKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zqtestreg");
+
+    // A child whose path no longer fits 1024 characters is never acted on in a cut form.
+    std::wstring chain = kKey + L"\\long";
+    for (int level = 1; level <= 5; ++level)
+        chain += L"\\" + std::wstring(249, static_cast<wchar_t>(L'a' + level));
+    MakeKey(CU, chain, {{L"level", L"x"}});
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteKeyTreeW(CU, (kKey + L"\\long").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_TRUE(ValueExists(CU, chain, L"level"));
+    EXPECT_TRUE(DeleteKeyTreeW(CU, (kKey + L"\\list").c_str()));  // the 255-character name too
+
+    // The root is never emptied; a key directly below it is emptied and kept.
+    MakeKey(CU, L"zqtestdirect\\sub", {{L"v", L"1"}});
+    for (const wchar_t* path : {L"", L"\\\\"}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(DeleteKeyTreeW(CU, path));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_TRUE(DeleteKeyTreeW(CU, L"zqtestdirect"));
+    EXPECT_TRUE(KeyExists(CU, L"zqtestdirect"));
+    EXPECT_FALSE(KeyExists(CU, L"zqtestdirect\\sub"));
+    RemoveScratchKey(CU, L"zqtestdirect");
+
+    const std::pair<const wchar_t*, HKEY> roots[] = {
+        {L"hkey_local_machine", HKEY_LOCAL_MACHINE}, {L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+        {L"hklm", nullptr}, {L"HKEY_PERFORMANCE_DATA", nullptr}, {L" HKEY_USERS", nullptr},
+        {L"hkey_local_mach\x0131ne", nullptr}};  // only ASCII letters are upper-cased
+    for (const auto& c : roots) {
+        std::wstring text = c.first;
+        EXPECT_EQ(RootKeyFromName(&text[0]), c.second) << Narrow(c.first);
+    }
+}

@@ -1,0 +1,100 @@
+// Helpers of every test program: scratch files and keys made and checked with plain Win32 calls
+// (not the program's own code), the run log, stand-ins, processes.
+#pragma once
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/Handles.h"
+#include "foundation/zqList.h"
+#include "foundation/zqString.h"
+
+using Lines = std::vector<std::string>;
+
+std::string Narrow(const std::wstring& text);  // code units above 0xFF become '?'
+std::wstring Widen(const std::string& text);   // byte for byte
+
+// C:\zqtest\<name>, made empty; RemoveTree removes a folder tree.
+std::wstring MakeScratchDir(const std::wstring& name);
+void RemoveTree(const std::wstring& folder);
+bool PathExists(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::wstring SystemRootDir();   // e.g. C:\windows
+std::wstring TestProgramDir();  // <build>\tests
+std::wstring StandinPath(const std::wstring& name);  // <build>\standins\<name>
+bool CopyStandIn(const wchar_t* exeName, const std::wstring& target);
+
+// Text split into lines, every "[yyyy/mm/dd hh:mm:ss,mmm]" stamp made "[TS]".
+Lines MaskedLogLines(const std::string& text);
+std::string S(const std::string& text);  // a stamped line as MaskedLogLines shows it
+std::string ClosingLine();
+// Points the run log at a fresh C:\zqtest\runlog\<name>.log and returns its path.
+std::wstring FreshRunLog(const std::string& name);
+Lines LogLines(const std::wstring& path);
+
+void RemoveScratchKey(HKEY root, const std::wstring& path);
+// Creates the key with string values (name "" is the default value).
+void MakeKey(HKEY root, const std::wstring& path,
+             const std::vector<std::pair<std::wstring, std::wstring>>& values = {});
+bool KeyExists(HKEY root, const std::wstring& path);
+bool ValueExists(HKEY root, const std::wstring& path, const std::wstring& name);
+
+// The sources of PendingFileRenameOperations that contain marker (without "\??\"), and their
+// removal.
+std::vector<std::wstring> PendingWith(const std::wstring& marker);
+void DropPendingRenames(const std::wstring& marker);
+
+// HKCU\Software\Wine\DllOverrides\<dll> set to value while the holder lives (read by every
+// process of the prefix, the service included).
+struct ScopedDllOverride {
+    ScopedDllOverride(const wchar_t* dll, const wchar_t* value);
+    ~ScopedDllOverride();
+    std::wstring dll, old;
+    bool existed = false;
+};
+
+void AddEntries(zqList<zqWString>* list, std::initializer_list<const wchar_t*> entries);
+
+// Sets an environment variable of this process (null: none) while the holder lives.
+struct ScopedEnv {
+    ScopedEnv(const wchar_t* name, const wchar_t* value);
+    ~ScopedEnv();
+    std::wstring name, saved;
+    bool hadValue = false;
+};
+
+// locker.exe holding the file open without sharing while the holder lives.
+struct LockedFile {
+    explicit LockedFile(const std::wstring& file);
+    ~LockedFile();
+    bool held = false;
+    KernelHandle ready, release, process;
+};
+
+// Makes a stand-in tool (gacutil.exe, regsvr32.exe) wait in its first call, through its
+// ".exitcode" file, and requests a stop of the run meanwhile.
+struct StopWhileToolRuns {
+    StopWhileToolRuns(const std::wstring& exitCodeFile, int code);
+    ~StopWhileToolRuns();
+    KernelHandle ready, release;
+    std::thread waiter;
+};
+
+// The run in-process: a status block naming <scriptDir>\zqclean.ini and workDir, the prepared
+// copy written with srvcText, the run log at C:\zqtest\runlog\<logName>.log.
+struct RunOutcome {
+    Lines lines;
+    int status = 0;
+};
+RunOutcome RunWithScript(const std::wstring& scriptDir, const std::string& srvcText,
+                         const std::wstring& workDir, const std::string& logName);
+
+// The log of a completed run whose script lists only files, assemblies and folders, each
+// phase with the item lines given and all of them counted (scriptDir empty: no status block).
+Lines RunLog(const std::wstring& scriptDir, const Lines& files, const Lines& assemblies, const Lines& folders);
+Lines Joined(std::initializer_list<Lines> parts);
