@@ -5,7 +5,6 @@
 #include <wctype.h>
 
 #include "engine/CleaningRun.h"
-#include "engine/StopSignal.h"
 #include "script/CleanScript.h"
 #include "shared/RunLog.h"
 #include "shared/StatusBlock.h"
@@ -105,8 +104,9 @@ bool CopyStandIn(const wchar_t* exeName, const std::wstring& target)
     return CopyFileW(StandinPath(exeName).c_str(), target.c_str(), FALSE) != 0;
 }
 
-Lines MaskedLogLines(const std::string& text)
+Lines LogLines(const std::wstring& path)
 {
+    std::string text = ReadFileBytes(path);
     const char shape[] = "[dddd/dd/dd dd:dd:dd,ddd]";
     Lines lines;
     for (size_t start = 0; start < text.size();) {
@@ -143,7 +143,6 @@ std::wstring FreshRunLog(const std::string& name)
     return log;
 }
 
-Lines LogLines(const std::wstring& path) { return MaskedLogLines(ReadFileBytes(path)); }
 
 void RemoveScratchKey(HKEY root, const std::wstring& path)
 {
@@ -331,25 +330,6 @@ LockedFile::~LockedFile()
     SetEvent(release.Get());
     if (process.Valid())
         WaitForSingleObject(process.Get(), 30000);
-}
-
-StopWhileToolRuns::StopWhileToolRuns(const std::wstring& exitCodeFile, int code)
-{
-    std::wstring readyName, releaseName;
-    MakeEvents(&ready, &release, &readyName, &releaseName);
-    WriteFileBytes(exitCodeFile, std::to_string(code) + " " + Narrow(readyName) + " " + Narrow(releaseName));
-    waiter = std::thread([this] {
-        HANDLE waits[2] = {ready.Get(), release.Get()};
-        if (WaitForMultipleObjects(2, waits, FALSE, 60000) == WAIT_OBJECT_0)
-            ServiceCurrentState() = SERVICE_STOP_PENDING;
-        SetEvent(release.Get());
-    });
-}
-
-StopWhileToolRuns::~StopWhileToolRuns()
-{
-    SetEvent(release.Get());  // a tool that never ran does not keep the waiter
-    waiter.join();
 }
 
 RunOutcome RunWithScript(const std::wstring& scriptDir, const std::string& srvcText,

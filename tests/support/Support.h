@@ -6,7 +6,6 @@
 
 #include <initializer_list>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "foundation/Handles.h"
@@ -29,12 +28,11 @@ std::wstring TestProgramDir();  // <build>\tests
 std::wstring StandinPath(const std::wstring& name);  // <build>\standins\<name>
 bool CopyStandIn(const wchar_t* exeName, const std::wstring& target);
 
-// Text split into lines, every "[yyyy/mm/dd hh:mm:ss,mmm]" stamp made "[TS]".
-Lines MaskedLogLines(const std::string& text);
 std::string S(const std::string& text);  // a stamped line as MaskedLogLines shows it
 std::string ClosingLine();
 // Points the run log at a fresh C:\zqtest\runlog\<name>.log and returns its path.
 std::wstring FreshRunLog(const std::string& name);
+// The file's lines, every "[yyyy/mm/dd hh:mm:ss,mmm]" stamp made "[TS]".
 Lines LogLines(const std::wstring& path);
 
 void RemoveScratchKey(HKEY root, const std::wstring& path);
@@ -74,15 +72,6 @@ struct LockedFile {
     ~LockedFile();
     bool held = false;
     KernelHandle ready, release, process;
-};
-
-// Makes a stand-in tool (gacutil.exe, regsvr32.exe) wait in its first call, through its
-// ".exitcode" file, and requests a stop of the run meanwhile.
-struct StopWhileToolRuns {
-    StopWhileToolRuns(const std::wstring& exitCodeFile, int code);
-    ~StopWhileToolRuns();
-    KernelHandle ready, release;
-    std::thread waiter;
 };
 
 // The run in-process: a status block naming <scriptDir>\zqclean.ini and workDir, the prepared

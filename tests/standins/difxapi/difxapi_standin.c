@@ -1,13 +1,10 @@
-/* Stand-in for DIFxAPI.dll with the published entry points and calling conventions.
- * Every call is appended as one line to difx-calls.txt next to the DLL:
- *   setcallback nonnull|null context=null|nonnull
- *   uninstall <inf path> 0x<flags> info=null|nonnull reboot=null|nonnull
- * DriverPackageUninstallW returns the result of the first line "<result> [<text>]" of
- * difx-results.txt (next to the DLL) whose text occurs in the INF path (no text: any path),
- * else 0. The registered callback then gets INFO "Uninstalling <path>", and SUCCESS (result 0)
- * or ERROR (any other result) with no description. */
+/* Stand-in for DIFxAPI.dll with the published entry points and calling conventions. Each call
+ * is appended to difx-calls.txt beside the DLL ("setcallback nonnull|null context=null|nonnull",
+ * "uninstall <inf> 0x<flags> info=null|nonnull reboot=null|nonnull"). DriverPackageUninstallW
+ * returns the first "<result> [<text>]" line of difx-results.txt whose text occurs in the INF
+ * path (no text: any path), else 0; the callback then gets INFO "Uninstalling <path>" and
+ * SUCCESS (0) or ERROR (otherwise) without a description. */
 #include <windows.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,30 +17,21 @@ static PVOID logContext;
 static FILE* OpenNextToDll(const char* name, const char* mode)
 {
     char path[MAX_PATH] = "";
-    char* slash;
     HMODULE self = NULL;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        (LPCSTR)&logCallback, &self);
-    GetModuleFileNameA(self, path, MAX_PATH);
-    slash = strrchr(path, '\\');
-    if (slash == NULL || (size_t)(slash - path) + strlen(name) + 2 > MAX_PATH)
-        return NULL;
-    strcpy(slash + 1, name);
+    GetModuleFileNameA(self, path, MAX_PATH - 20);
+    strcpy(strrchr(path, '\\') + 1, name);
     return fopen(path, mode);
 }
 
-static void Record(const char* format, ...)
+static void Record(const char* line)
 {
-    va_list args;
     FILE* file = OpenNextToDll("difx-calls.txt", "ab");
-    if (file == NULL)
-        return;
-    va_start(args, format);
-    vfprintf(file, format, args);
-    va_end(args);
-    fputc('\n', file);
-    fclose(file);
+    if (file != NULL) {
+        fprintf(file, "%s\n", line);
+        fclose(file);
+    }
 }
 
 #ifndef ZQ_DIFX_NO_UNINSTALL
@@ -67,18 +55,19 @@ static DWORD ResultFor(const char* infPath)
     return result;
 }
 
-__declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(PCWSTR infPath, DWORD flags,
-                                                           PVOID installerInfo, BOOL* needReboot)
+__declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(PCWSTR infPath, DWORD flags, PVOID installerInfo,
+                                                           BOOL* needReboot)
 {
-    char path[MAX_PATH * 2] = "";
+    char path[MAX_PATH * 2] = "", line[MAX_PATH * 2 + 80];
     wchar_t text[MAX_PATH + 20];
     DWORD result;
     WideCharToMultiByte(CP_ACP, 0, infPath, -1, path, sizeof path, NULL, NULL);
-    Record("uninstall %s 0x%lx info=%s reboot=%s", path, (unsigned long)flags,
-           installerInfo != NULL ? "nonnull" : "null", needReboot != NULL ? "nonnull" : "null");
+    snprintf(line, sizeof line, "uninstall %s 0x%lx info=%s reboot=%s", path, (unsigned long)flags,
+             installerInfo != NULL ? "nonnull" : "null", needReboot != NULL ? "nonnull" : "null");
+    Record(line);
     result = ResultFor(path);
     if (logCallback != NULL) {
-        _snwprintf(text, MAX_PATH + 20, L"Uninstalling %ls", infPath);
+        _snwprintf(text, MAX_PATH + 19, L"Uninstalling %ls", infPath);
         text[MAX_PATH + 19] = 0;
         logCallback(1, 0, text, logContext);
         logCallback(result == 0 ? 0 : 3, result, NULL, logContext);
@@ -90,11 +79,10 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(PCWSTR infPath, DWORD
 #endif
 
 #ifndef ZQ_DIFX_NO_LOG_CALLBACK
-__declspec(dllexport) VOID WINAPI DIFXAPISetLogCallbackW(DIFXAPILOGCALLBACK_W callback,
-                                                         PVOID context)
+__declspec(dllexport) VOID WINAPI DIFXAPISetLogCallbackW(DIFXAPILOGCALLBACK_W callback, PVOID context)
 {
-    Record("setcallback %s context=%s", callback != NULL ? "nonnull" : "null",
-           context != NULL ? "nonnull" : "null");
+    Record(callback != NULL ? (context != NULL ? "setcallback nonnull context=nonnull" : "setcallback nonnull context=null")
+                            : (context != NULL ? "setcallback null context=nonnull" : "setcallback null context=null"));
     logCallback = callback;
     logContext = context;
 }
