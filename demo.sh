@@ -23,9 +23,22 @@ trap 'bash "$root/tests/wineprefix.sh" stop "$WINEPREFIX" >/dev/null' EXIT
 bash examples/seed-demo.sh "$WINEPREFIX" "$build" || exit 1
 . examples/seed-demo.sh --checks
 
+# Prints "a|b|c" lines as aligned columns, long items shortened in the middle (plain awk: no
+# column(1), which a minimal Debian lacks).
+table() {
+    awk -F '|' '{ for (i = 1; i <= NF; ++i) {
+                      cell[NR, i] = $i
+                      if (i == 1 && length($i) > 80) cell[NR, i] = substr($i, 1, 52) "..." substr($i, length($i) - 24)
+                      if (length(cell[NR, i]) > width[i]) width[i] = length(cell[NR, i]) }
+                  fields[NR] = NF }
+         END { for (r = 1; r <= NR; ++r) { line = ""
+                   for (i = 1; i <= fields[r]; ++i) line = line sprintf("%-" width[i] "s  ", cell[r, i])
+                   sub(/ +$/, "", line); print line } }'
+}
+
 echo "=== before the run"
 before=$(demo_checks)
-echo "$before" | awk -F '|' '{ item = $1; if (length(item) > 80) item = substr(item, 1, 52) "..." substr(item, length(item) - 24); print item "|" $2 }' | column -t -s '|'
+echo "$before" | table
 
 echo
 echo "=== zqclean64.exe -s in C:\\zqdemo (script: examples/zqclean.ini)"
@@ -39,10 +52,7 @@ tr -d '\r' < "$WINEPREFIX/drive_c/zqclean.log"
 echo
 echo "=== what the run removed"
 after=$(demo_checks)
-paste -d '|' <(echo "$before") <(echo "$after" | cut -d '|' -f 2) |
-    awk -F '|' 'BEGIN { print "item|before|after" }
-        { item = $1; if (length(item) > 80) item = substr(item, 1, 52) "..." substr(item, length(item) - 24)
-          print item "|" $2 "|" $3 }' | column -t -s '|'
+{ echo "item|before|after"; paste -d '|' <(echo "$before") <(echo "$after" | cut -d '|' -f 2); } | table
 pending=$(/usr/lib/wine/wine64 reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
     /v PendingFileRenameOperations </dev/null 2>/dev/null | tr -d '\r' | grep -i pending)
 echo

@@ -17,6 +17,9 @@
 namespace {
 
 const char kDeviceClasses[] = "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses";
+// The path buffers of the device search; a path that does not fit is not used.
+const size_t kClassPathBytes = 256, kEnumeratorPathBytes = 256, kPatternBytes = 256;
+const size_t kDeviceKeyBytes = 512, kInterfaceKeyBytes = 1024;
 
 struct SubkeyNames {
     char** names = nullptr;
@@ -60,7 +63,7 @@ void ReadInterfaceClasses(zqList<zqList<zqString>>& classes)
 {
     SubkeyNames classNames(kDeviceClasses);
     for (int i = 0; i < classNames.count; ++i) {
-        char classPath[256];
+        char classPath[kClassPathBytes];
         // A cut path would name another class key.
         if (FormatA(classPath, sizeof classPath, "%s\\%s", kDeviceClasses,
                     classNames.names[i]) < 0)
@@ -116,7 +119,7 @@ bool FindDeviceKeys(zqCleanScript& script)
         size_t restLength = strlen(rest);
 
         // Cut paths and patterns would name other keys; such an entry finds nothing there.
-        char enumeratorPath[256];
+        char enumeratorPath[kEnumeratorPathBytes];
         if (FormatA(enumeratorPath, sizeof enumeratorPath, "SYSTEM\\CurrentControlSet\\Enum\\%s",
                     enumerator) >= 0) {
             SubkeyNames deviceNames(enumeratorPath);
@@ -124,7 +127,7 @@ bool FindDeviceKeys(zqCleanScript& script)
                 const char* name = deviceNames.names[k];
                 if (!BeginsWith(name, rest, restLength))
                     continue;
-                char keyPath[512];
+                char keyPath[kDeviceKeyBytes];
                 if (FormatA(keyPath, sizeof keyPath, "%s\\%s", enumeratorPath, name) < 0)
                     continue;
                 AppendKey(script, keyPath);
@@ -134,7 +137,7 @@ bool FindDeviceKeys(zqCleanScript& script)
 
         if (classes.count == 0)
             continue;
-        char pattern[256];
+        char pattern[kPatternBytes];
         if (FormatA(pattern, sizeof pattern, "##?#%s#%s", enumerator, rest) < 0)
             continue;
         UpperCase(pattern);
@@ -146,7 +149,7 @@ bool FindDeviceKeys(zqCleanScript& script)
                 const char* name = list->At(k)->Get();
                 if (!BeginsWith(name, pattern, patternLength))
                     continue;
-                char keyPath[1024];
+                char keyPath[kInterfaceKeyBytes];
                 if (FormatA(keyPath, sizeof keyPath, "%s\\%s", classPath, name) < 0)
                     continue;
                 AppendKey(script, keyPath);

@@ -1,10 +1,8 @@
 #include "engine/FileSystem.h"
 
 #include <errno.h>
-#include <io.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <wchar.h>
 
 #include "foundation/Handles.h"
@@ -50,8 +48,8 @@ bool AddPath(PathArray* found, wchar_t* path)
 
 bool IsDirectory(const wchar_t* path)
 {
-    struct _stat64i32 status;
-    return _wstat64i32(path, &status) == 0 && (status.st_mode & _S_IFDIR) != 0;
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IsDotEntry(const wchar_t* name)
@@ -62,54 +60,36 @@ bool IsDotEntry(const wchar_t* name)
 // Appends the matches below directory to found, in listing order, a subdirectory's matches
 // where the subdirectory came. A directory that cannot be listed adds nothing. False only
 // when the array cannot grow.
-bool CollectMatches(const wchar_t* directory, const wchar_t* loweredMask, PathArray* found,
-                   int depth)
+bool CollectMatches(const wchar_t* directory, const wchar_t* loweredMask, PathArray* found, int depth)
 {
-    // A directory longer than the listing pattern allows would be listed cut, as some other
-    // folder: it is not listed at all.
     size_t length = wcslen(directory);
-    if (length > 249)
+    const wchar_t* separator = (length > 0 && directory[length - 1] == L'\\') ? L"" : L"\\";
+    zqWString pattern, fullPath, name;
+    if (!FormatInto(pattern, L"%s%s*", directory, separator))
         return true;
-    wchar_t pattern[254];
-    FormatW(pattern, 254, L"%s\\*.*", directory);
-    const wchar_t* pathFormat =
-        (length > 0 && directory[length - 1] == L'\\') ? L"%s%s" : L"%s\\%s";
-
-    struct _wfinddata64i32_t entry;
-    CrtFindHandle listing(_wfindfirst64i32(pattern, &entry));
+    WIN32_FIND_DATAW entry;
+    FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
     if (!listing.Valid())
         return true;
     do {
-        if (IsDotEntry(entry.name))
+        if (IsDotEntry(entry.cFileName) || !FormatInto(fullPath, L"%s%s%s", directory, separator, entry.cFileName))
             continue;
-        wchar_t fullPath[256];
-        if (FormatW(fullPath, 256, pathFormat, directory, entry.name) < 0)
-            continue;  // cut, it would name another file
-
         // The listing already tells a folder from a file; asking the file system again for
         // every entry would triple the cost of a large folder such as the INF folder.
-        if ((entry.attrib & _A_SUBDIR) != 0) {
-            if (depth > 0 && !CollectMatches(fullPath, loweredMask, found, depth - 1))
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (depth > 0 && !CollectMatches(fullPath.Get(), loweredMask, found, depth - 1))
                 return false;
             continue;
         }
-
         // Names without an extension get a trailing dot, so "*.*" takes them too and "*."
         // takes only them.
-        wchar_t name[261];
-        wcsncpy(name, entry.name, 259);
-        name[259] = 0;
-        size_t nameLength = wcslen(name);
-        if (wcschr(name, L'.') == nullptr && nameLength < 259) {
-            name[nameLength] = L'.';
-            name[nameLength + 1] = 0;
-        }
-        _wcslwr_s(name, 261);
-        if (wcscmp(name, loweredMask) == 0 || WildcardMatch(name, loweredMask)) {
-            if (!AddPath(found, _wcsdup(fullPath)))
-                return false;
-        }
-    } while (_wfindnext64i32(listing.Get(), &entry) == 0);
+        if (!FormatInto(name, wcschr(entry.cFileName, L'.') != nullptr ? L"%s" : L"%s.", entry.cFileName))
+            continue;
+        _wcslwr(name.buffer);
+        if ((wcscmp(name.Get(), loweredMask) == 0 || WildcardMatch(name.Get(), loweredMask)) &&
+            !AddPath(found, _wcsdup(fullPath.Get())))
+            return false;
+    } while (FindNextFileW(listing.Get(), &entry));
     return true;
 }
 

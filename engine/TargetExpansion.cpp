@@ -31,7 +31,7 @@ bool StartsWithIgnoringCase(const wchar_t* path, const wchar_t* prefix)
 void CollectTwins(const SystemPaths& paths, const zqList<zqWString>& source,
                   zqList<zqWString>& twins)
 {
-    wchar_t twin[260];
+    wchar_t twin[kTwinPathUnits];
     for (int i = 0; i < source.count; ++i) {
         const wchar_t* text = TextOf(source, i);
         if (text[0] != 0 && TwinPath(paths, text, twin))
@@ -64,7 +64,7 @@ void AppendAllUnique(const zqList<zqWString>& source, zqList<zqWString>& target)
 }  // namespace
 
 #ifdef _WIN64
-bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[260])
+bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinPathUnits])
 {
     twin[0] = 0;
     if (path == nullptr)
@@ -82,7 +82,7 @@ bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[260])
         return false;
     const wchar_t* rest = path + wcslen(from);
     // A twin that does not fit is left out: a cut path would name some other folder.
-    if (wcslen(to) + wcslen(rest) > 259)
+    if (wcslen(to) + wcslen(rest) >= kTwinPathUnits)
         return false;
     wcscpy(twin, to);
     wcscat(twin, rest);

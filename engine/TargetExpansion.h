@@ -9,9 +9,10 @@
 class zqCleanScript;
 
 #ifdef _WIN64
+const size_t kTwinPathUnits = 260;
 // The 32-bit twin of path (system32 -> SysWOW64, Program Files -> Program Files (x86)),
 // built into twin; false when there is none (or it does not fit).
-bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[260]);
+bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinPathUnits]);
 #endif
 
 // Appends a copy of text unless an entry exactly equal to it (case-sensitive) is present.

@@ -55,11 +55,6 @@ struct FindHandleTraits {  // FindFirstFile
     static Type Invalid() { return INVALID_HANDLE_VALUE; }
     static void CloseIt(Type h) { FindClose(h); }
 };
-struct CrtFindHandleTraits {  // _wfindfirst: -1 when invalid
-    using Type = intptr_t;
-    static Type Invalid() { return -1; }
-    static void CloseIt(Type h);
-};
 struct RegKeyTraits {
     using Type = HKEY;
     static Type Invalid() { return nullptr; }
@@ -94,7 +89,6 @@ struct HeapBlockTraits {  // blocks from malloc
 using KernelHandle = HandleHolder<KernelHandleTraits>;
 using FileHandle = HandleHolder<FileHandleTraits>;
 using FindHandle = HandleHolder<FindHandleTraits>;
-using CrtFindHandle = HandleHolder<CrtFindHandleTraits>;
 using RegKey = HandleHolder<RegKeyTraits>;
 using ServiceHandle = HandleHolder<ServiceHandleTraits>;
 using MappedView = HandleHolder<MappedViewTraits>;

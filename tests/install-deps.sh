@@ -1,7 +1,7 @@
 #!/bin/bash
-# Installs what building and testing zqclean needs on Debian 12, when it is missing:
+# Installs what building, testing and the demo of zqclean need on Debian 12, when it is missing:
 # the mingw-w64 C++ compilers (posix threads) for both targets, Wine for 64- and 32-bit
-# programs, CMake and the GoogleTest sources.
+# programs, CMake, the GoogleTest sources.
 set -euo pipefail
 packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 googletest)
 missing=()
@@ -11,10 +11,22 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "installing: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+        echo "zqclean: these packages are missing: ${missing[*]}" >&2
+        echo "zqclean: installing them needs root: run this command as root, or install sudo" >&2
+        exit 1
+    fi
+    sudo=sudo
+fi
+echo "=== installing ${missing[*]} (a fresh machine takes 2 to 3 minutes)"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+$sudo apt-get update -q
+# apt's own lines (downloads, unpacking, set-up) are the progress.
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q -o Dpkg::Use-Pty=0 "${missing[@]}" |
+    { grep --line-buffered -E '^(Get:|Unpacking|Setting up|E:)' | sed -u 's/^/  /'; true; }
+status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] || { echo "zqclean: apt-get install failed ($status)" >&2; exit 1; }
+echo "=== installed"

@@ -2,6 +2,8 @@
 // the seeder (which creates it and writes the matching cleaning script) and its verifier.
 #pragma once
 
+#include <stdlib.h>
+
 namespace bench {
 
 // Registry trees removed by [registry] key entries: groups x keys, two values per key.
@@ -38,5 +40,17 @@ constexpr int kInfSelectedEvery = 10;
 constexpr int kInfByDriver = 150;
 
 constexpr const char* kMakerText = "ZqBench Devices Inc.";
+
+// ZQBENCH_SCALE=N (default 1) multiplies the registry groups, the modules and the INF files:
+// the product at N times its size.
+inline int Scale()
+{
+    const char* value = getenv("ZQBENCH_SCALE");
+    int scale = value != nullptr ? atoi(value) : 1;
+    return scale > 0 ? scale : 1;
+}
+inline int MainGroups() { return kMainGroups * Scale(); }
+inline int MainModules() { return kMainModules * Scale(); }
+inline int InfFiles() { return kInfFiles * Scale(); }
 
 }  // namespace bench

@@ -15,6 +15,7 @@
 #   PARTS=1           afterwards, on the seeded product, time the engine's primitives against
 #                     their plain equivalents (bench_parts, A and B alternating)
 #   KEEP_PREFIX=0     1 keeps BUILD_DIR/benchprefix (1.3 GB) afterwards
+#   SCALE=1           the product at SCALE times its size (registry groups, modules, INF files)
 #   CPU_ACCT=1        also report the CPU time of everything the prefix runs (wineserver,
 #                     services, the contender), from a cpuacct cgroup of its own when the
 #                     machine has one: on a shared machine this varies less than wall time
@@ -33,6 +34,7 @@ contenders=${CONTENDERS:-zqclean inproc baseline cmd}
 prefix=$build/benchprefix
 results=$build/bench-results
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export ZQBENCH_SCALE=${SCALE:-1}
 wine64=/usr/lib/wine/wine64
 [ -x "$wine64" ] || wine64=$(command -v wine64 || echo wine)
 

@@ -307,21 +307,20 @@ struct Tally {
     long Targets() const { return keys + values + files + infs; }
 };
 
-constexpr long kTreeMain =
-    1 + kTopFiles + kMainModules * (1 + kPartsPerModule * (1 + kFilesPerPart));
+long TreeMain() { return 1 + kTopFiles + MainModules() * (1 + kPartsPerModule * (1 + kFilesPerPart)); }
 constexpr long kTreeX86 = 1 + kX86Parts * (1 + kFilesPerPart);
 constexpr long kTreeData = 1 + kDataParts * (1 + kFilesPerPart);
 
 Tally Expected()
 {
     Tally t;
-    t.keys = 1 + kMainGroups * (1 + kKeysPerGroup) + 2 + kWowKeys + 2 + kUserKeys +
+    t.keys = 1 + MainGroups() * (1 + kKeysPerGroup) + 2 + kWowKeys + 2 + kUserKeys +
              kDrivers * 3;
     t.values = kSharedValues;
-    t.files = kTreeMain + kTreeX86 + kTreeData + kMaskedModules + kMaskedResources +
+    t.files = TreeMain() + kTreeX86 + kTreeData + kMaskedModules + kMaskedResources +
               kNamedTools + kNamedSystem + kNamedConfigs;
-    t.infs = 2 * (kInfFiles / kInfSelectedEvery);
-    t.kept = kKeepFiles + 2 + 1 + 2 * (kInfFiles - kInfFiles / kInfSelectedEvery) + 2;
+    t.infs = 2 * (InfFiles() / kInfSelectedEvery);
+    t.kept = kKeepFiles + 2 + 1 + 2 * (InfFiles() - InfFiles() / kInfSelectedEvery) + 2;
     return t;
 }
 
@@ -349,7 +348,7 @@ Tally Count()
     for (int n = 1; n <= kNamedConfigs; ++n)
         t.files += FileExists(p.cfgRoot + Fmt(L"\\cfg%02d.ini", n));
 
-    for (int i = 0; i < kInfFiles; ++i) {
+    for (int i = 0; i < InfFiles(); ++i) {
         long present = FileExists(p.infDir + L"\\" + InfName(i) + L".inf") +
                        FileExists(p.infDir + L"\\" + InfName(i) + L".pnf");
         if (InfSelected(i))
@@ -385,7 +384,7 @@ void Wipe()
     bench::PlainDeleteTree(p.cfgRoot, true);
     for (int n = 1; n <= kNamedSystem; ++n)
         DeleteFileW((p.system32 + Fmt(L"\\zqbsys%02d.dll", n)).c_str());
-    for (int i = 0; i < kInfFiles; ++i) {
+    for (int i = 0; i < InfFiles(); ++i) {
         DeleteFileW((p.infDir + L"\\" + InfName(i) + L".inf").c_str());
         DeleteFileW((p.infDir + L"\\" + InfName(i) + L".pnf").c_str());
     }
@@ -416,7 +415,7 @@ void SeedKeyTree(HKEY root, const std::wstring& path, int groups, int keysPerGro
 
 void SeedRegistry()
 {
-    SeedKeyTree(HKEY_LOCAL_MACHINE, kMainKey, kMainGroups, kKeysPerGroup, L"Group%02d", L"Key%03d");
+    SeedKeyTree(HKEY_LOCAL_MACHINE, kMainKey, MainGroups(), kKeysPerGroup, L"Group%02d", L"Key%03d");
     SeedKeyTree(HKEY_LOCAL_MACHINE, kWowKey, 1, kWowKeys, L"Group%02d", L"Key%03d");
     SeedKeyTree(HKEY_CURRENT_USER, kUserKey, 1, kUserKeys, L"Settings", L"Key%03d");
 
@@ -453,7 +452,7 @@ void SeedFiles()
     MakeDir(p.mainRoot);
     for (int n = 0; n < kTopFiles; ++n)
         WriteBytes(p.mainRoot + Fmt(L"\\zqbench%02d.%s", n, kExtensions[n % 5]), FileContent(seed++));
-    for (int m = 0; m < kMainModules; ++m) {
+    for (int m = 0; m < MainModules(); ++m) {
         std::wstring module = p.mainRoot + Fmt(L"\\Module%02d", m);
         MakeDir(module);
         for (int part = 0; part < kPartsPerModule; ++part) {
@@ -493,7 +492,7 @@ void SeedFiles()
         WriteBytes(p.cfgRoot + Fmt(L"\\cfg%02d.ini", n), FileContent(seed++));
     WriteBytes(p.cfgRoot + L"\\keep.txt", FileContent(seed++));
 
-    for (int i = 0; i < kInfFiles; ++i) {
+    for (int i = 0; i < InfFiles(); ++i) {
         WriteBytes(p.infDir + L"\\" + InfName(i) + L".inf", InfText(i));
         std::string pnf = FileContent(0x50000 + i);
         pnf[0] = 1;  // not text: the compiled companion

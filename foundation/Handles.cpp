@@ -1,8 +1,0 @@
-#include "foundation/Handles.h"
-
-#include <io.h>
-
-void CrtFindHandleTraits::CloseIt(intptr_t h)
-{
-    _findclose(h);
-}
