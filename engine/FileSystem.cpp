@@ -118,62 +118,74 @@ int FindFilesByMask(const wchar_t* directory, const wchar_t* mask, wchar_t*** pa
     return found.count;
 }
 
+namespace {
+
+// Whether the pattern element at p takes the name character c; *length receives the element's
+// length in the pattern. A character equal to the pattern's own is taken as it stands, '['
+// included; otherwise '[' opens a class of listed characters and ranges "x-y". A '-' right
+// after '[' or right before ']' takes nothing unless c already belongs; a class without ']'
+// takes nothing.
+bool ElementTakes(const wchar_t* p, wchar_t c, size_t* length)
+{
+    *length = 1;
+    if (*p == c || *p == L'?')
+        return true;
+    if (*p != L'[')
+        return false;
+    bool belongs = false;
+    const wchar_t* q = p + 1;
+    for (; *q != L']'; ++q) {
+        if (*q == 0)
+            return false;
+        if (belongs)
+            continue;
+        if (q[1] == L'-' && q[2] != 0 && q[2] != L']') {
+            belongs = c >= q[0] && c <= q[2];
+            q += 2;
+            continue;
+        }
+        belongs = *q == c;
+        if (!belongs && *q == L'-' && (q == p + 1 || q[1] == L']'))
+            return false;
+    }
+    *length = static_cast<size_t>(q - p) + 1;
+    return belongs;
+}
+
+}  // namespace
+
+// Every element takes exactly one character, so a '*' only ever has to be retried from the
+// last one seen, one character further: time in proportion to name length times pattern length.
 bool WildcardMatch(const wchar_t* name, const wchar_t* pattern)
 {
     const wchar_t* n = name;
     const wchar_t* p = pattern;
-    while (*n != 0 && *p != 0) {
-        if (*p == *n || *p == L'?') {
-            ++n;
-            ++p;
-        } else if (*p == L'[') {
-            // A class: listed characters and ranges "x-y", up to the next ']'.
-            const wchar_t* q = p + 1;
-            bool belongs = false;
-            for (;;) {
-                if (*q == 0)
-                    return false;
-                if (*q == L']')
-                    break;
-                if (!belongs) {
-                    if (q[1] == L'-' && q[2] != 0 && q[2] != L']') {
-                        belongs = *n >= q[0] && *n <= q[2];
-                        q += 3;
-                        continue;
-                    }
-                    belongs = *q == *n;
-                    if (!belongs && *q == L'-' && (q == p + 1 || q[1] == L']'))
-                        return false;
-                }
-                ++q;
-            }
-            if (!belongs)
-                return false;
-            ++n;
-            p = q + 1;
-        } else if (*p == L'*') {
+    const wchar_t* afterStar = nullptr;  // the pattern right after the last '*' run
+    const wchar_t* starTook = nullptr;   // where the name stood when that '*' last started
+    while (*n != 0) {
+        if (*p == L'*') {
             while (*p == L'*')
                 ++p;
-            const wchar_t* lastStar = p - 1;
             if (*p == 0)
                 return true;
-            if (*p != L'?' && *p != L'[') {
-                while (*n != 0 && *n != *p)
-                    ++n;
-            }
-            if (*n == 0)
-                return false;
-            if (wcscmp(n, p) == 0 || WildcardMatch(n, p))
-                return true;
-            ++n;
-            p = lastStar;
-        } else {
-            return false;
+            afterStar = p;
+            starTook = n;
+            continue;
         }
+        size_t length = 0;
+        if (*p != 0 && ElementTakes(p, *n, &length)) {
+            p += length;
+            ++n;
+            continue;
+        }
+        if (afterStar == nullptr)
+            return false;
+        p = afterStar;
+        n = ++starTook;
     }
     while (*p == L'*')
         ++p;
-    return *n == 0 && *p == 0;
+    return *p == 0;
 }
 
 namespace {

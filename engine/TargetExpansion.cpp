@@ -7,6 +7,7 @@
 #include "engine/FileSystem.h"
 #include "engine/StopSignal.h"
 #include "foundation/Handles.h"
+#include "foundation/TextIndex.h"
 #include "script/CleanScript.h"
 #include "script/ExpandPath.h"
 
@@ -39,25 +40,33 @@ void CollectTwins(const SystemPaths& paths, const zqList<zqWString>& source,
     }
 }
 
-// Every twin into target unless already there, then the scratch list emptied.
-void MergeTwins(zqList<zqWString>& twins, zqList<zqWString>& target)
-{
-    for (int i = 0; i < twins.count; ++i) {
-        const wchar_t* text = TextOf(twins, i);
-        if (text[0] != 0)
-            AppendUnique(target, text);
-    }
-    twins.RemoveAll();
-}
 #endif
 
+// Appends a copy of text unless an entry exactly equal to it (case-sensitive) is already in the
+// list, whose entries the index holds.
+void AppendUnique(zqList<zqWString>& list, TextIndex& index, const wchar_t* text)
+{
+    if (TextIndexContains(index, text))
+        return;
+    int count = list.count;
+    AppendEntry(list, text);
+    if (list.count > count)
+        TextIndexAdd(index, list.At(count)->Get());
+}
+
+void IndexAll(const zqList<zqWString>& list, TextIndex& index)
+{
+    for (int i = 0; i < list.count; ++i)
+        TextIndexAdd(index, TextOf(list, i));
+}
+
 // Appends each non-empty entry of source to target unless it is already there.
-void AppendAllUnique(const zqList<zqWString>& source, zqList<zqWString>& target)
+void AppendAllUnique(const zqList<zqWString>& source, zqList<zqWString>& target, TextIndex& index)
 {
     for (int i = 0; i < source.count; ++i) {
         const wchar_t* text = TextOf(source, i);
         if (text[0] != 0)
-            AppendUnique(target, text);
+            AppendUnique(target, index, text);
     }
 }
 
@@ -90,27 +99,27 @@ bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinP
 }
 #endif
 
-void AppendUnique(zqList<zqWString>& list, const wchar_t* text)
-{
-    for (int i = 0; i < list.count; ++i)
-        if (wcscmp(TextOf(list, i), text) == 0)
-            return;
-    AppendEntry(list, text);
-}
-
+// Each merge compares with the whole target list through an index of it: a script with a
+// hundred thousand folders must not take a hundred thousand scans of the list.
 void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths)
 {
-    AppendAllUnique(script.exFolders, script.searchDirs);
+    TextIndex searchIndex;
+    IndexAll(script.searchDirs, searchIndex);
+    AppendAllUnique(script.exFolders, script.searchDirs, searchIndex);
 #ifdef _WIN64
+    TextIndex folderIndex;
+    IndexAll(script.folders, folderIndex);
     CollectTwins(paths, script.folders, script.wowTwins);
-    MergeTwins(script.wowTwins, script.folders);
+    AppendAllUnique(script.wowTwins, script.folders, folderIndex);
+    script.wowTwins.RemoveAll();
 #else
     (void)paths;
 #endif
-    AppendAllUnique(script.folders, script.searchDirs);
+    AppendAllUnique(script.folders, script.searchDirs, searchIndex);
 #ifdef _WIN64
     CollectTwins(paths, script.searchDirs, script.wowTwins);
-    MergeTwins(script.wowTwins, script.searchDirs);
+    AppendAllUnique(script.wowTwins, script.searchDirs, searchIndex);
+    script.wowTwins.RemoveAll();
 #endif
 }
 

@@ -15,9 +15,6 @@ const size_t kTwinPathUnits = 260;
 bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinPathUnits]);
 #endif
 
-// Appends a copy of text unless an entry exactly equal to it (case-sensitive) is present.
-void AppendUnique(zqList<zqWString>& list, const wchar_t* text);
-
 // Extra folders, folders and (64-bit build) their twins into searchDirs and folders.
 void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths);
 
