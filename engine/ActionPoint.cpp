@@ -27,10 +27,13 @@ Outcome FromFileRemoval(FileRemoval removal)
 }
 
 // An ActiveX control is unregistered while it is still there; the tool's verdict is its own.
+// The system's own tool of the build's bitness runs, by full path: never one that lies in the
+// program's or the working folder or along PATH.
 void UnregisterControl(const wchar_t* path)
 {
-    zqWString commandLine;
-    if (FormatInto(commandLine, L"regsvr32.exe /S /U \"%s\"", path))
+    zqWString tool, commandLine;
+    if (SystemProgramPath(L"regsvr32.exe", &tool) &&
+        FormatInto(commandLine, L"\"%s\" /S /U \"%s\"", tool.Get(), path))
         RunProcessAndWait(commandLine.buffer, nullptr);
 }
 
@@ -82,7 +85,7 @@ Outcome RemoveAssembly(const wchar_t* workDir, const wchar_t* assembly)
 Outcome Act(RunContext& run, const Target& target)
 {
     DWORD refusal = 0;
-    if (IsRefused(target, &refusal))
+    if (IsRefused(run.places, target, &refusal))
         return {OutcomeKind::Refused, refusal};
     switch (target.kind) {
     case TargetKind::DriverPackage:

@@ -26,9 +26,15 @@ void ReadPreparedScript(const wchar_t* scriptPath, zqCleanScript& script)
     if (!PreparedCopyPath(scriptPath, &copyPath))
         return;
     StdioFile copy;
-    if (_wfopen_s(copy.Put(), copyPath.Get(), L"rt") != 0 || !copy.Valid())
+    if (_wfopen_s(copy.Put(), copyPath.Get(), L"rb") != 0 || !copy.Valid())
         return;
     script.Read(copy.Get());
+    // A line refused whole is never cut or split into entries; the log says which and why.
+    for (int i = 0; i < script.notes.count; ++i) {
+        const ScriptNote* note = script.notes.At(i);
+        if (note->reason == NoteReason::Refused)
+            WriteLog(1, "Script line %i refused: %s\n", note->line, ProblemText(note->problem));
+    }
 }
 
 // True when the launcher's folder is one the script deletes (exact text, case significant).
@@ -41,9 +47,24 @@ bool StartedFromFolderToDelete(const zqCleanScript& script, const wchar_t* workD
     return false;
 }
 
+// Place codes of the service host's refusals: no status block, or one without a working
+// directory (the library and the tool would be taken from the drive root).
+const int kErrorNoBlock = 760;
+const int kErrorNoWorkDir = 761;
+
 // Everything after the set-up; returns at the first reason to end the run.
 void RunSteps(RunContext& run, HANDLE block)
 {
+    if (block == nullptr) {
+        WriteLog(1, "zqclean error(%i): %i\n", kErrorNoBlock, (int)GetLastError());
+        return;
+    }
+    wchar_t workDir[kBlockPathUnits];
+    ReadBlockWorkDir(block, workDir);
+    if (workDir[0] == 0) {
+        WriteLog(1, "zqclean error(%i)\n", kErrorNoWorkDir);
+        return;
+    }
     wchar_t scriptPath[kBlockPathUnits];
     ReadBlockScriptPath(block, scriptPath);
     WriteLog(1, "Ininame: %S\n", scriptPath);
@@ -54,13 +75,12 @@ void RunSteps(RunContext& run, HANDLE block)
     ExpandTargetLists(*run.script, *run.paths);
 
     // Kept to the end: the driver-store library and the assembly tool are looked for there.
-    wchar_t workDir[kBlockPathUnits];
-    ReadBlockWorkDir(block, workDir);
     if (StartedFromFolderToDelete(*run.script, workDir)) {
         WriteBlockStatus(block, kStatusRefused);
         return;
     }
     run.workDir = workDir;
+    AskProtectedPlaces(&run.places);
 
     for (int i = 0; i < kPhaseCount; ++i) {
         if (!RunPhase(run, kPhases[i]))
@@ -76,11 +96,13 @@ int RunCleaning()
     zqCleanScript script;
     // Closed when the run returns; the launcher keeps its own handle to the section.
     KernelHandle block(OpenStatusBlock());
+    DWORD blockError = GetLastError();
     SystemPaths paths;
     InitSystemPaths(paths, script);
     RunContext run;
     run.script = &script;
     run.paths = &paths;
+    SetLastError(blockError);
     RunSteps(run, block.Get());
     FreeSystemPaths(paths);
     return 1;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "engine/DeviceKeys.h"
+#include "engine/Guard.h"
 #include "engine/PhaseSources.h"
 #include "foundation/Handles.h"
 #include "foundation/zqList.h"
@@ -120,8 +121,24 @@ bool FindDeviceKeys(zqCleanScript& script)
 
         // Cut paths and patterns would name other keys; such an entry finds nothing there.
         char enumeratorPath[kEnumeratorPathBytes];
-        if (FormatA(enumeratorPath, sizeof enumeratorPath, "SYSTEM\\CurrentControlSet\\Enum\\%s",
-                    enumerator) >= 0) {
+        bool pathFits = FormatA(enumeratorPath, sizeof enumeratorPath, "SYSTEM\\CurrentControlSet\\Enum\\%s",
+                                enumerator) >= 0;
+        // A blank device id takes the whole enumerator. On an enumerator that the system and
+        // every other product share, the entry stands for that enumerator's key, which the
+        // guard refuses.
+        if (strspn(rest, " \t") == restLength) {
+            rest[0] = 0;
+            restLength = 0;
+            zqWString wideEnumerator;
+            if (wideEnumerator.Assign(enumerator) && IsSharedEnumerator(wideEnumerator.Get())) {
+                if (pathFits) {
+                    AppendKey(script, enumeratorPath);
+                    found = true;
+                }
+                continue;
+            }
+        }
+        if (pathFits) {
             SubkeyNames deviceNames(enumeratorPath);
             for (int k = 0; k < deviceNames.count; ++k) {
                 const char* name = deviceNames.names[k];

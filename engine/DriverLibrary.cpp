@@ -1,5 +1,6 @@
 #include "engine/DriverLibrary.h"
 
+#include "engine/FileSystem.h"
 #include "foundation/zqString.h"
 #include "shared/RunLog.h"
 
@@ -22,7 +23,8 @@ Fn LookUp(HMODULE module, const char* name)
 
 LibraryLoad LoadDriverLibrary(const wchar_t* workDir, DriverLibrary* library)
 {
-    library->module.Reset(LoadLibraryW(L"DIFxAPI.dll"));
+    // By name from the system folders and the program's own, then from the working directory.
+    library->module.Reset(LoadTrustedLibrary(L"DIFxAPI.dll", true));
     zqWString path;
     if (!library->module.Valid() && FormatInto(path, L"%s\\DIFxAPI.dll", workDir))
         library->module.Reset(LoadLibraryW(path.Get()));

@@ -318,3 +318,21 @@ DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir)
     }
     return exitCode;
 }
+
+HMODULE LoadTrustedLibrary(const wchar_t* name, bool alsoProgramFolder)
+{
+    DWORD where = LOAD_LIBRARY_SEARCH_SYSTEM32 | (alsoProgramFolder ? LOAD_LIBRARY_SEARCH_APPLICATION_DIR : 0);
+    HMODULE module = LoadLibraryExW(name, nullptr, where);
+    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER)
+        return module;
+    // A system without the search flags: the system folder by full path.
+    zqWString path;
+    return SystemProgramPath(name, &path) ? LoadLibraryW(path.Get()) : nullptr;
+}
+
+bool SystemProgramPath(const wchar_t* name, zqWString* path)
+{
+    wchar_t folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH && FormatInto(*path, L"%s\\%s", folder, name);
+}

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "foundation/zqString.h"
+
 enum class FileRemoval { Removed, Scheduled, Failed };
 
 // Deletes path now, or else schedules it for deletion at the next system start. A path that is
@@ -32,3 +34,10 @@ wchar_t* SearchPathAlloc(const wchar_t* directory, const wchar_t* name);
 // returns its exit code; 0xFFFFFFFF when it did not start or the wait failed (GetLastError).
 DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir);
 const DWORD kNoExitCode = 0xFFFFFFFF;
+
+// Loads a library by name from the system folders (and, when asked, the program's own folder)
+// only: never from the current folder or along PATH. Null when it is not there.
+HMODULE LoadTrustedLibrary(const wchar_t* name, bool alsoProgramFolder);
+
+// The full path of a program of the system folder of this build's own bitness.
+bool SystemProgramPath(const wchar_t* name, zqWString* path);

@@ -1,19 +1,25 @@
-// Folders: each [folders] entry (and its 32-bit twin) with everything below it.
-#include "engine/FileSystem.h"
+// Folders: each [folders] entry (and its 32-bit twin) with everything below it. Only a full path
+// is taken, made canonical; anything else would be looked up along the search order, which
+// lands on system folders.
+#include "engine/Guard.h"
 #include "engine/PhaseSources.h"
-#include "foundation/Handles.h"
 #include "script/CleanScript.h"
 
 void OfferFolders(RunContext& run, PhaseRun& phase)
 {
     const zqList<zqWString>& folders = run.script->folders;
+    zqWString canonical;
     for (int i = 0; i < folders.count; ++i) {
-        HeapBlock resolved(SearchPathAlloc(nullptr, folders.At(i)->Get()));
-        if (!resolved.Valid())
-            continue;  // not there: no line
-        const wchar_t* folder = static_cast<const wchar_t*>(resolved.Get());
-        Target target = {TargetKind::Folder, folder};
-        target.shown = folder;
+        const wchar_t* entry = folders.At(i)->Get();
+        Target target = {TargetKind::Folder, entry};
+        target.shown = entry;  // no full path: the guard refuses it as written
+        if (CanonicalPath(entry, &canonical)) {
+            if (GetFileAttributesW(canonical.Get()) == INVALID_FILE_ATTRIBUTES)
+                continue;  // not there: no line
+            target.path = target.shown = canonical.Get();
+        } else if (entry[0] == 0) {
+            continue;
+        }
         if (!OfferTarget(phase, target))
             return;
     }

@@ -1,10 +1,46 @@
-// What a script may never remove, whatever it says.
+// What a script may never remove, whatever it says: the folders, files and registry keys that
+// the system and every other product need. The folders are asked from the system once a run.
 #pragma once
 
+#include <windows.h>
+
 #include "engine/Target.h"
+#include "foundation/Handles.h"
+#include "foundation/TextIndex.h"
+#include "foundation/zqList.h"
+#include "foundation/zqString.h"
 
-// A drive root, a share root or the Windows folder.
-bool IsProtectedFolder(const wchar_t* path);
+typedef BOOL(WINAPI* SfcIsFileProtectedFn)(HANDLE rpc, const wchar_t* path);
 
-// Whether the target is one the system needs; *error then says why it is refused.
-bool IsRefused(const Target& target, DWORD* error);
+struct ProtectedPlaces {
+    zqList<zqWString> folders;  // lower-cased canonical paths, every folder above them included
+    TextIndex folderIndex;
+    LoadedModule sfc;           // the system's own protected-file check, where there is one
+    SfcIsFileProtectedFn isFileProtected = nullptr;
+};
+
+// Asks the system for its folders: known folders, environment, profiles, and the system's
+// protected-file check.
+void AskProtectedPlaces(ProtectedPlaces* places);
+
+// The path made absolute and canonical: "\\?\" and "\\.\" forms unwrapped, "." and ".."
+// resolved, trailing separators, dots and blanks dropped, short names made long. False when the
+// path is no full path of a drive or share (relative, drive-relative, a device).
+bool CanonicalPath(const wchar_t* path, zqWString* canonical);
+
+// A drive or share root, or a folder of the protected list (compared ignoring case).
+bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* canonical);
+// A file the system protects: by the system's own check, or a core file by name in a protected
+// folder.
+bool IsProtectedFile(const ProtectedPlaces& places, const wchar_t* canonical);
+// A key the system and every other product need (the roots, the shared keys, every key above
+// them), in either registry view; keys below the shared keys stay removable.
+bool IsProtectedKey(HKEY root, const wchar_t* path);
+// An enumerator the system and every other product share (ROOT, PCI, USB, ...).
+bool IsSharedEnumerator(const wchar_t* name);
+// A mask whose name part (before its last dot) holds no literal character: "*", "*.dll", "?*.sys".
+bool MaskHasNoLiteralName(const wchar_t* mask);
+
+// Whether the target is one the script may not remove; *error then says why: 5 for what the
+// system needs, 161 for a folder entry that is no full path.
+bool IsRefused(const ProtectedPlaces& places, const Target& target, DWORD* error);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "engine/DriverLibrary.h"
+#include "engine/Guard.h"
 
 class zqCleanScript;
 struct SystemPaths;
@@ -13,4 +14,5 @@ struct RunContext {
     const SystemPaths* paths = nullptr;
     const wchar_t* workDir = L"";  // the launcher's working directory (gacutil.exe, DIFxAPI.dll)
     DriverLibrary driverLibrary;   // bound while the driver-package phase runs
+    ProtectedPlaces places;        // what no target may be
 };

@@ -5,6 +5,7 @@
 
 
 #include "engine/FileSystem.h"
+#include "engine/Guard.h"
 #include "engine/StopSignal.h"
 #include "foundation/Handles.h"
 #include "foundation/TextIndex.h"
@@ -123,24 +124,27 @@ void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths)
 #endif
 }
 
-bool ExpandMaskedFiles(zqCleanScript& script)
+bool ExpandMaskedFiles(zqCleanScript& script, const ProtectedPlaces& places)
 {
+    zqWString canonical;
     for (int m = 0; m < script.maskedFiles.count; ++m) {
         const wchar_t* mask = TextOf(script.maskedFiles, m);
+        // A mask that names no file of its own ("*.dll") is for the product's own folders only.
+        bool anyName = MaskHasNoLiteralName(mask);
         if (StopRequested())
             return false;
         for (int d = 0; d < script.searchDirs.count; ++d) {
             wchar_t* expanded = nullptr;
             if (!ExpandPathW(TextOf(script.searchDirs, d), &expanded))
                 continue;
+            HeapBlock directory(expanded);
+            if (anyName && (!CanonicalPath(expanded, &canonical) || IsProtectedFolder(places, canonical.Get())))
+                continue;
             wchar_t** found = nullptr;
             int count = FindFilesByMask(expanded, mask, &found, 0);
-            free(expanded);
-            if (count > 0 && found != nullptr) {
-                for (int i = 0; i < count; ++i) {
-                    AppendEntry(script.files, found[i]);
-                    free(found[i]);
-                }
+            for (int i = 0; i < count; ++i) {
+                AppendEntry(script.files, found[i]);
+                free(found[i]);
             }
             free(found);
             if (StopRequested())

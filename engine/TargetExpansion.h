@@ -7,6 +7,7 @@
 #include "engine/SystemPaths.h"
 
 class zqCleanScript;
+struct ProtectedPlaces;
 
 #ifdef _WIN64
 const size_t kTwinPathUnits = 260;
@@ -18,6 +19,7 @@ bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinP
 // Extra folders, folders and (64-bit build) their twins into searchDirs and folders.
 void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths);
 
-// Appends every file that a [maskedfiles] mask matches in a search directory to files.
+// Appends every file that a [maskedfiles] mask matches in a search directory to files; a mask
+// with no literal character in its name part matches nothing in a protected folder.
 // Returns false when a stop request ended it (the run then ends at once).
-bool ExpandMaskedFiles(zqCleanScript& script);
+bool ExpandMaskedFiles(zqCleanScript& script, const ProtectedPlaces& places);

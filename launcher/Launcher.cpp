@@ -21,6 +21,8 @@ enum RunMode { ModeLauncher, ModeSilent, ModeRemove, ModeService };
 // Place codes of the error lines in the run log.
 const int kErrorDispatcher = 725;
 const int kErrorScriptPathTooLong = 730;
+const int kErrorNoPreparedCopy = 735;
+const int kErrorBlockExists = 740;
 const int kErrorLeftOverService = 780;
 const int kErrorInstall = 787;
 const int kErrorStartNoSystemError = 795;
@@ -189,13 +191,36 @@ void WaitForServiceToStop()
     }
 }
 
+// What the launcher keeps open, shared for reading only, from the preparation until its
+// service is gone: nobody may replace, rename or re-link the program, the prepared copy, or the
+// tool and library that the service takes from the working directory in the meantime. The
+// run log is open too, for everyone to read and append to, but not to delete or rename.
+struct LaunchHolds {
+    FileHandle log, program, copy, tool, library;
+};
+
+FileHandle HoldForReading(const wchar_t* path)
+{
+    return FileHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+void HoldWorkDirFile(const wchar_t* workDir, const wchar_t* name, FileHandle* held)
+{
+    zqWString path;
+    if (workDir != nullptr && FormatInto(path, L"%s\\%s", workDir, name))
+        *held = HoldForReading(path.Get());
+}
+
 int RunLauncher(ServiceState state, bool silent)
 {
-    TruncateRunLog();
+    LaunchHolds holds;
+    holds.log = StartRunLog();
 
     zqWString module;
     bool haveModule = ReadModulePath(&module);
     DWORD moduleError = GetLastError();
+    if (haveModule)
+        holds.program = HoldForReading(module.Get());
     wchar_t scriptPath[kBlockPathUnits] = {};
     HeapBlock currentDir;
     if (!BuildScriptPath(module, scriptPath, &currentDir)) {
@@ -203,12 +228,31 @@ int RunLauncher(ServiceState state, bool silent)
         return 0;
     }
 
-    KernelHandle block = CreateStatusBlock();
+    // A block of that name that is there already is someone else's: it could name another
+    // script to the service. Nothing is done then.
+    bool existed = false;
+    KernelHandle block = CreateStatusBlock(&existed);
+    if (existed) {
+        WriteLog(1, "zqclean error(%i): %i\n", kErrorBlockExists, (int)ERROR_ALREADY_EXISTS);
+        return 0;
+    }
+    const wchar_t* workDir = static_cast<const wchar_t*>(currentDir.Get());
     if (block.Valid())
-        FillStatusBlock(block.Get(), scriptPath, static_cast<const wchar_t*>(currentDir.Get()));
+        FillStatusBlock(block.Get(), scriptPath, workDir);
+    HoldWorkDirFile(workDir, L"gacutil.exe", &holds.tool);
+    HoldWorkDirFile(workDir, L"DIFxAPI.dll", &holds.library);
     currentDir.Close();
 
-    PrepareScript(scriptPath);
+    // Without a copy of its own the service would read whatever stands at the copy's name. A
+    // missing script leaves an empty copy, and the run goes on with nothing listed.
+    PrepareResult prepared = PrepareScript(scriptPath, &holds.copy);
+    if (prepared == PrepareResult::CopyNotMade ||
+        (prepared == PrepareResult::ScriptUnreadable && GetLastError() == ERROR_FILE_TOO_LARGE)) {
+        WriteLog(1, "zqclean error(%i): %i\n", kErrorNoPreparedCopy, (int)GetLastError());
+        holds.copy.Close();
+        RemovePreparedCopy(scriptPath);
+        return 0;
+    }
 
     // The program path is quoted: its folder may hold blanks.
     zqWString commandLine;
@@ -254,6 +298,7 @@ int RunLauncher(ServiceState state, bool silent)
         block.Close();
     }
 
+    holds.copy.Close();
     RemovePreparedCopy(scriptPath);
 
     if (!silent)
@@ -261,10 +306,24 @@ int RunLauncher(ServiceState state, bool silent)
     return result;
 }
 
+// Libraries are looked for in the system folders and the program's own folder only, never in
+// the current folder or along PATH, where anyone may have put one. Looked up at run time: the
+// oldest systems we serve lack the call.
+void RestrictLibrarySearch()
+{
+    SetDllDirectoryW(L"");
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    SetDefaultDllDirectoriesFn setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault != nullptr)
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
+}
+
 }  // namespace
 
 int ZqcleanMain()
 {
+    RestrictLibrarySearch();
     InitRunLogPath();
     ServiceState state = Absent;
     if (!QueryServiceState(&state))

@@ -47,11 +47,12 @@ bool InstallCleanService(const wchar_t* commandLine)
     if (!manager.Valid())
         return FailKeepingError(manager);
     // Shared-process type with the interactive flag, under the local system account (no
-    // account given).
+    // account given). Started on demand only: a service that a killed launcher left behind
+    // never starts at boot.
     ServiceHandle service(CreateServiceW(manager.Get(), kServiceName, kServiceDisplayName,
                                          SERVICE_ALL_ACCESS,
                                          SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS,
-                                         SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine,
+                                         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, commandLine,
                                          nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service.Valid())
         return FailKeepingError(manager);

@@ -1,6 +1,5 @@
 #include "script/CleanScript.h"
 
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -30,9 +29,24 @@ void AppendEntry(zqList<zqWString>& list, const wchar_t* text) { AppendAny(list,
 
 namespace {
 
-const char kExcludeFoldersKey[] = "excludefolders";
+const wchar_t kExcludeFoldersKey[] = L"excludefolders";
 const int kExcludeFoldersKeyLength = 14;
 const int kExcludeFoldersDigit = 15;  // the key, one separator, then the digit
+
+// The registry phase takes only the five root names written in full; any other entry it passes
+// over, and the reader says so.
+bool HasFullRootName(const wchar_t* entry)
+{
+    static const wchar_t* const roots[] = {L"HKEY_LOCAL_MACHINE", L"HKEY_CLASSES_ROOT", L"HKEY_CURRENT_USER",
+                                           L"HKEY_USERS", L"HKEY_CURRENT_CONFIG"};
+    const wchar_t* separator = wcschr(entry, L'\\');
+    size_t length = separator != nullptr ? static_cast<size_t>(separator - entry) : wcslen(entry);
+    for (const wchar_t* root : roots) {
+        if (separator != nullptr && wcslen(root) == length && _wcsnicmp(entry, root, length) == 0)
+            return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -55,60 +69,89 @@ void zqCleanScript::Clear()
     deviceKeys.RemoveAll();
     drvPackages.RemoveAll();
     dotNet.RemoveAll();
+    notes.RemoveAll();
 #ifdef _WIN64
     wowTwins.RemoveAll();
 #endif
 }
 
+void zqCleanScript::Note(int line, NoteReason reason, LineProblem problem, const wchar_t* text)
+{
+    ScriptNote* note = new (std::nothrow) ScriptNote;
+    if (note == nullptr)
+        return;
+    note->line = line;
+    note->reason = reason;
+    note->problem = problem;
+    note->text.Assign(text);
+    notes.AppendOwned(note);
+}
+
 void zqCleanScript::Read(FILE* stream)
 {
-    if (stream == nullptr)
+    ScriptText script;
+    if (stream == nullptr || !ReadScriptText(stream, &script)) {
+        Note(0, NoteReason::ScriptUnreadable, LineProblem::None, L"");
         return;
-    char line[kScriptLineBufferSize];
-    int length = 0;
+    }
+    zqWString line;
+    LineProblem problem = LineProblem::None;
     ScriptSection section = SectionNone;
-    while (ReadScriptLine(stream, line, &length)) {
-        if (length == 0)
+    bool sawHeader = false;
+    while (NextScriptLine(&script, &line, &problem)) {
+        if (problem != LineProblem::None) {
+            Note(script.lineNumber, NoteReason::Refused, problem, line.Get());
             continue;
-        if (IsHeaderLine(line, length)) {
-            section = SectionFromHeader(line);
+        }
+        if (line.length == 0)
+            continue;
+        if (IsHeaderLine(line)) {
+            section = SectionFromHeader(line.Get());
+            sawHeader = true;
+            if (section == SectionNone)
+                Note(script.lineNumber, NoteReason::UnknownSection, problem, line.Get());
             continue;
         }
         zqList<zqWString>* list = nullptr;
         switch (section) {
         case SectionNone:
+            Note(script.lineNumber, sawHeader ? NoteReason::InUnknownSection : NoteReason::BeforeFirstHeader,
+                 problem, line.Get());
             break;
-        case SectionGeneral: {
-            char key[kExcludeFoldersKeyLength + 1] = {};
-            for (int i = 0; i < kExcludeFoldersKeyLength && i < length; ++i)
-                key[i] = static_cast<char>(tolower(static_cast<unsigned char>(line[i])));
+        case SectionGeneral:
             // The separator after the key is not looked at; only the digit decides.
-            if (strcmp(key, kExcludeFoldersKey) == 0)
-                excludeFolders = length > kExcludeFoldersDigit && line[kExcludeFoldersDigit] == '1';
+            if (line.length >= kExcludeFoldersKeyLength &&
+                _wcsnicmp(line.Get(), kExcludeFoldersKey, kExcludeFoldersKeyLength) == 0)
+                excludeFolders = line.length > kExcludeFoldersDigit && line.buffer[kExcludeFoldersDigit] == L'1';
+            else
+                Note(script.lineNumber, NoteReason::UnreadGeneralKey, problem, line.Get());
             break;
-        }
         case SectionFolders: {
-            char* equals = strchr(line, '=');
+            wchar_t* equals = wcschr(line.buffer, L'=');
             if (equals != nullptr)
                 *equals = 0;
-            char* expanded = nullptr;
-            ExpandPathA(line, &expanded);
+            wchar_t* expanded = nullptr;
+            ExpandPathW(line.Get(), &expanded);
             HeapBlock block(expanded);
             // Without memory for the expansion the entry stays, empty, and the run passes it over.
-            AppendEntry(folders, expanded != nullptr ? expanded : "");
+            AppendEntry(folders, expanded != nullptr ? expanded : L"");
             break;
         }
+        case SectionRegistry:
+            if (!HasFullRootName(line.Get()))
+                Note(script.lineNumber, NoteReason::RegistryRootNotFull, problem, line.Get());
+            list = &registry;
+            break;
         case SectionFiles: list = &files; break;
         case SectionDevices: list = &devices; break;
         case SectionExFolders: list = &exFolders; break;
         case SectionDrivers: list = &drivers; break;
         case SectionInfs: list = &infs; break;
-        case SectionRegistry: list = &registry; break;
         case SectionMaskedFiles: list = &maskedFiles; break;
         case SectionDrvPackages: list = &drvPackages; break;
         case SectionDotNet: list = &dotNet; break;
         }
         if (list != nullptr)
-            AppendEntry(*list, line);
+            AppendEntry(*list, line.Get());
     }
 }

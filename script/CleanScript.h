@@ -5,6 +5,25 @@
 
 #include "foundation/zqList.h"
 #include "foundation/zqString.h"
+#include "script/LineRules.h"
+
+// Why the reader passed a script line over.
+enum class NoteReason {
+    Refused,              // malformed: problem says how; the line is refused whole
+    BeforeFirstHeader,    // before any section header
+    UnknownSection,       // a header that is none of the eleven
+    InUnknownSection,     // a line of such a section
+    UnreadGeneralKey,     // a [general] key nobody reads
+    RegistryRootNotFull,  // a [registry] entry whose root is not one of the five full names
+    ScriptUnreadable,     // the whole script (line 0): not readable, or larger than allowed
+};
+
+struct ScriptNote {
+    int line = 0;  // counted from 1, as an editor counts
+    NoteReason reason = NoteReason::Refused;
+    LineProblem problem = LineProblem::None;
+    zqWString text;
+};
 
 class zqCleanScript {
 public:
@@ -13,7 +32,8 @@ public:
     zqCleanScript(const zqCleanScript&) = delete;
     zqCleanScript& operator=(const zqCleanScript&) = delete;
 
-    // Appends the entries of an open text stream, from its position to its end.
+    // Appends the entries of a stream opened in binary mode, from its position to its end;
+    // the lines it passes over go to notes.
     void Read(FILE* stream);
     // Empties every list; excludeFolders is kept.
     void Clear();
@@ -34,6 +54,10 @@ public:
     zqList<zqString> deviceKeys;
     zqList<zqWString> drvPackages;
     zqList<zqWString> dotNet;
+    zqList<ScriptNote> notes;
+
+private:
+    void Note(int line, NoteReason reason, LineProblem problem, const wchar_t* text);
 };
 
 // Appends a heap copy of text to a list of the model; an entry whose string cannot be had (no

@@ -38,7 +38,6 @@ int Normalise(C* path)
     return out;
 }
 
-DWORD ExpandInto(const char* path, char* target, DWORD size) { return ExpandEnvironmentStringsA(path, target, size); }
 DWORD ExpandInto(const wchar_t* path, wchar_t* target, DWORD size) { return ExpandEnvironmentStringsW(path, target, size); }
 
 template <typename C>
@@ -90,7 +89,5 @@ bool Expand(const C* path, C** result)
 
 }  // namespace
 
-bool ExpandPathA(const char* path, char** result) { return Expand(path, result); }
 bool ExpandPathW(const wchar_t* path, wchar_t** result) { return Expand(path, result); }
-int NormalisePathA(char* path) { return Normalise(path); }
 int NormalisePathW(wchar_t* path) { return Normalise(path); }

@@ -1,47 +1,195 @@
 #include "script/LineRules.h"
 
+#include <windows.h>
+#include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 namespace {
 
 // Indexed by ScriptSection.
-const char* const kHeaders[] = {
-    "[general]", "[folders]",  "[files]",       "[devices]",     "[exfolders]", "[drivers]",
-    "[infs]",    "[registry]", "[maskedfiles]", "[drvpackages]", "[.NET]",
+const wchar_t* const kHeaders[] = {
+    L"[general]", L"[folders]",  L"[files]",       L"[devices]",     L"[exfolders]", L"[drivers]",
+    L"[infs]",    L"[registry]", L"[maskedfiles]", L"[drvpackages]", L"[.NET]",
 };
 
-}  // namespace
+const wchar_t kCtrlZ = 0x1A;
 
-bool ReadScriptLine(FILE* stream, char line[kScriptLineBufferSize], int* length)
+bool IsUnicode(ScriptEncoding encoding) { return encoding != ScriptEncoding::SingleByte; }
+
+size_t UnitSize(ScriptEncoding encoding)
 {
-    if (fgets(line, kScriptLineBufferSize, stream) == nullptr) {
-        line[0] = 0;
-        *length = 0;
-        return false;
+    return encoding == ScriptEncoding::Utf16LE || encoding == ScriptEncoding::Utf16BE ? 2 : 1;
+}
+
+wchar_t UnitAt(const ScriptText& script, size_t offset)
+{
+    const unsigned char* b = static_cast<const unsigned char*>(script.bytes.Get()) + offset;
+    switch (script.encoding) {
+    case ScriptEncoding::Utf16LE: return static_cast<wchar_t>(b[0] | (b[1] << 8));
+    case ScriptEncoding::Utf16BE: return static_cast<wchar_t>((b[0] << 8) | b[1]);
+    default: return static_cast<wchar_t>(b[0]);
     }
-    *length = TrimScriptLine(line, static_cast<int>(strlen(line)));
+}
+
+// Decodes units [start, end) of the script into line; false when they are no valid text.
+bool Decode(const ScriptText& script, size_t start, size_t end, zqWString* line)
+{
+    const char* raw = static_cast<const char*>(script.bytes.Get()) + start;
+    int rawLength = static_cast<int>(end - start);
+    int length = rawLength;
+    if (script.encoding == ScriptEncoding::Utf8 && rawLength > 0) {
+        length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, raw, rawLength, nullptr, 0);
+        if (length == 0)
+            return false;
+    } else if (UnitSize(script.encoding) == 2) {
+        if (rawLength % 2 != 0)
+            return false;
+        length = rawLength / 2;
+    }
+    if (!line->Reserve(length))
+        return false;
+    if (length == 0)
+        return true;
+    if (script.encoding == ScriptEncoding::Utf8) {
+        MultiByteToWideChar(CP_UTF8, 0, raw, rawLength, line->buffer, length);
+    } else {
+        for (int i = 0; i < length; ++i)
+            line->buffer[i] = UnitAt(script, start + static_cast<size_t>(i) * UnitSize(script.encoding));
+    }
+    line->buffer[length] = 0;
+    line->length = length;
+    if (UnitSize(script.encoding) == 2) {
+        // Surrogates come in pairs, high then low.
+        for (int i = 0; i < length; ++i) {
+            wchar_t c = line->buffer[i];
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && line->buffer[i + 1] >= 0xDC00 &&
+                line->buffer[i + 1] <= 0xDFFF)
+                ++i;
+            else if (c >= 0xD800 && c <= 0xDFFF)
+                return false;
+        }
+    }
     return true;
 }
 
-int TrimScriptLine(char* line, int length)
+LineProblem ProblemOf(const zqWString& line)
 {
-    // Signed on purpose: bytes 0x80..0xFF at the end go together with blanks and the line end.
-    while (length > 0 && static_cast<signed char>(line[length - 1]) <= 32)
+    if (wmemchr(line.Get(), 0, static_cast<size_t>(line.length)) != nullptr)
+        return LineProblem::NulByte;
+    if (wmemchr(line.Get(), kCtrlZ, static_cast<size_t>(line.length)) != nullptr)
+        return LineProblem::CtrlZ;
+    if (line.length > kLongestLine)
+        return LineProblem::TooLong;
+    return LineProblem::None;
+}
+
+// Trailing blanks and control characters go; in a single-byte script so does every byte from
+// 0x80 up that ends the line (the bytes that are negative as signed characters).
+void Trim(zqWString* line, ScriptEncoding encoding)
+{
+    int length = line->length;
+    while (length > 0) {
+        wchar_t c = line->buffer[length - 1];
+        if (c > 0x20 && (IsUnicode(encoding) || c < 0x80 || c > 0xFF))
+            break;
         --length;
-    line[length] = 0;
-    return length;
+    }
+    line->Reserve(length);
 }
 
-bool IsHeaderLine(const char* line, int length)
+}  // namespace
+
+bool ReadScriptText(FILE* stream, ScriptText* script)
 {
-    return length > 0 && line[0] == '[' && line[length - 1] == ']';
+    script->bytes.Close();
+    script->size = script->position = 0;
+    script->lineNumber = 0;
+    script->encoding = ScriptEncoding::SingleByte;
+    size_t capacity = 0;
+    for (;;) {
+        if (script->size == capacity) {
+            if (capacity > kLargestScript)
+                return false;
+            capacity = capacity == 0 ? 64 * 1024 : capacity * 2;
+            void* grown = realloc(script->bytes.Get(), capacity);
+            if (grown == nullptr)
+                return false;
+            script->bytes.Release();
+            script->bytes.Reset(grown);
+        }
+        size_t got = fread(static_cast<char*>(script->bytes.Get()) + script->size, 1, capacity - script->size, stream);
+        if (got == 0)
+            break;
+        script->size += got;
+    }
+    if (ferror(stream) || script->size > kLargestScript)
+        return false;
+    const unsigned char* b = static_cast<const unsigned char*>(script->bytes.Get());
+    if (script->size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        script->encoding = ScriptEncoding::Utf8;
+        script->position = 3;
+    } else if (script->size >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+        script->encoding = ScriptEncoding::Utf16LE;
+        script->position = 2;
+    } else if (script->size >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
+        script->encoding = ScriptEncoding::Utf16BE;
+        script->position = 2;
+    }
+    return true;
 }
 
-ScriptSection SectionFromHeader(const char* line)
+bool NextScriptLine(ScriptText* script, zqWString* line, LineProblem* problem)
+{
+    if (script->position >= script->size)
+        return false;
+    ++script->lineNumber;
+    size_t unit = UnitSize(script->encoding);
+    size_t start = script->position, end = start;
+    while (end + unit <= script->size && UnitAt(*script, end) != L'\r' && UnitAt(*script, end) != L'\n')
+        end += unit;
+    if (end + unit > script->size)
+        end = script->size;  // the last line, or a stray odd byte of UTF-16 text
+    script->position = end + unit;
+    if (end + unit <= script->size && UnitAt(*script, end) == L'\r' && end + 2 * unit <= script->size &&
+        UnitAt(*script, end + unit) == L'\n')
+        script->position += unit;
+
+    *problem = Decode(*script, start, end, line) ? ProblemOf(*line) : LineProblem::BadText;
+    if (*problem == LineProblem::None)
+        Trim(line, script->encoding);
+    return true;
+}
+
+bool IsHeaderLine(const zqWString& line)
+{
+    return line.length > 0 && line.buffer[0] == L'[' && line.buffer[line.length - 1] == L']';
+}
+
+ScriptSection SectionFromHeader(const wchar_t* line)
 {
     for (int i = 0; i < static_cast<int>(sizeof kHeaders / sizeof kHeaders[0]); ++i) {
-        if (_stricmp(line, kHeaders[i]) == 0)
+        const wchar_t* a = line;
+        const wchar_t* b = kHeaders[i];
+        // ASCII letters only: no other letter can turn into a header.
+        while (*a != 0 && (*a == *b || (*a < 0x80 && *b < 0x80 && towlower(*a) == towlower(*b)))) {
+            ++a;
+            ++b;
+        }
+        if (*a == 0 && *b == 0)
             return static_cast<ScriptSection>(i);
     }
     return SectionNone;
+}
+
+const char* ProblemText(LineProblem problem)
+{
+    switch (problem) {
+    case LineProblem::NulByte: return "it holds a NUL byte";
+    case LineProblem::CtrlZ: return "it holds a Ctrl-Z byte";
+    case LineProblem::TooLong: return "it is longer than 2047 characters";
+    case LineProblem::BadText: return "its bytes are no valid text in the script's encoding";
+    case LineProblem::None: break;
+    }
+    return "";
 }

@@ -1,6 +1,7 @@
 // Writes the prepared copy of the cleaning script, which the service reads instead of the script.
 #pragma once
 
+#include "foundation/Handles.h"
 #include "foundation/zqString.h"
 
 // The status block holds a script path of at most 259 units, and the copy's name, the script
@@ -10,6 +11,11 @@ const int kMaxScriptPathUnits = 254;
 // The prepared copy's name; false (nothing formed) when the script path is too long for it.
 bool PreparedCopyPath(const wchar_t* scriptPath, zqWString* copyPath);
 
-// True when the script was read to its end and the copy written; false when either file
-// cannot be opened or the copy's name does not fit.
-bool PrepareScript(const wchar_t* scriptPath);
+// Writes the copy: UTF-8 with a byte-order mark whatever the script's encoding, line for line
+// (a line of the copy has its script line's number), every line trimmed, the [folders] and
+// [exfolders] entries expanded. The copy is made new, never written through; with held given it
+// stays open there, shared for reading only, so that nobody can change it before the service
+// has read it. ScriptUnreadable: the script is missing, unreadable or too large, and the copy
+// is left empty; CopyNotMade: no copy stands at its name (GetLastError tells why).
+enum class PrepareResult { Written, ScriptUnreadable, CopyNotMade };
+PrepareResult PrepareScript(const wchar_t* scriptPath, FileHandle* held = nullptr);

@@ -47,9 +47,13 @@ const char* RunLogPath()
     return runLogPath;
 }
 
-void TruncateRunLog()
+FileHandle StartRunLog()
 {
-    StdioFile file(fopen(runLogPath, "wt"));
+    // Made new: whatever stands at the name (an old log, a link planted to some other file) is
+    // removed first, never written through.
+    DeleteFileA(runLogPath);
+    return FileHandle(CreateFileA(runLogPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 void WriteLog(int stamp, const char* format, ...)

@@ -2,14 +2,17 @@
 // launcher and the service; every call opens and closes the file.
 #pragma once
 
+#include "foundation/Handles.h"
+
 // Computes the log path from the system directory (cut after its first slash).
 void InitRunLogPath();
 // Overrides the log path (tests).
 void SetRunLogPath(const char* path);
 const char* RunLogPath();
 
-// Empties the log at the start of a launch; a failure is ignored.
-void TruncateRunLog();
+// Starts an empty log for a launch and gives back a handle on it that lets everyone read and
+// append but nobody delete or rename it while it is held.
+FileHandle StartRunLog();
 
 // Appends one piece; a non-zero stamp writes the "[yyyy/mm/dd hh:mm:ss,mmm]\t" prefix first.
 // "%S" takes wide text, "%s" narrow text.

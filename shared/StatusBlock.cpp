@@ -1,5 +1,6 @@
 #include "shared/StatusBlock.h"
 
+#include <sddl.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -28,12 +29,21 @@ void CopyTerminated(wchar_t target[kBlockPathUnits], const wchar_t* source)
 
 }  // namespace
 
-KernelHandle CreateStatusBlock()
+KernelHandle CreateStatusBlock(bool* existed)
 {
-    HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                      sizeof(StatusBlock), kStatusBlockName);
-    if (block == INVALID_HANDLE_VALUE)
-        block = nullptr;
+    // Only the local system account and administrators may open it: the block names the script
+    // that a service of the system account will run.
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1,
+                                                              &attributes.lpSecurityDescriptor, nullptr))
+        return KernelHandle();
+    HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, sizeof(StatusBlock),
+                                      kStatusBlockName);
+    DWORD error = GetLastError();
+    LocalFree(attributes.lpSecurityDescriptor);
+    if (existed != nullptr)
+        *existed = block != nullptr && error == ERROR_ALREADY_EXISTS;
+    SetLastError(error);
     return KernelHandle(block);
 }
 

@@ -22,8 +22,9 @@ const int32_t kStatusRefused = 1;  // the launcher was started from a folder the
 
 extern const char kStatusBlockName[];  // "Global\\DIRezizUro"
 
-// Launcher side: creates (or opens an existing) section; invalid holder on failure.
-KernelHandle CreateStatusBlock();
+// Launcher side: creates the section (or opens one of that name that exists already, and then
+// sets *existed); invalid holder on failure.
+KernelHandle CreateStatusBlock(bool* existed = nullptr);
 // status = -1, scriptPath cut to 259 units, workDir cut to 260 units (all zero when null).
 void FillStatusBlock(HANDLE block, const wchar_t* scriptPath, const wchar_t* workDir);
 
