@@ -1,5 +1,5 @@
 // Folders: each [folders] entry (and its 32-bit twin) with everything below it. Only a full path
-// is taken, made canonical; anything else would be looked up along the search order, which
+// is taken, made absolute and plain; anything else would be looked up along the search order, which
 // lands on system folders.
 #include "engine/Guard.h"
 #include "engine/PhaseSources.h"
@@ -8,15 +8,15 @@
 void OfferFolders(RunContext& run, PhaseRun& phase)
 {
     const zqList<zqWString>& folders = run.script->folders;
-    zqWString canonical;
+    zqWString full;
     for (int i = 0; i < folders.count; ++i) {
         const wchar_t* entry = folders.At(i)->Get();
         Target target = {TargetKind::Folder, entry};
         target.shown = entry;  // no full path: the guard refuses it as written
-        if (CanonicalPath(entry, &canonical)) {
-            if (GetFileAttributesW(canonical.Get()) == INVALID_FILE_ATTRIBUTES)
+        if (FullPath(entry, &full)) {
+            if (GetFileAttributesW(full.Get()) == INVALID_FILE_ATTRIBUTES)
                 continue;  // not there: no line
-            target.path = target.shown = canonical.Get();
+            target.path = target.shown = full.Get();
         } else if (entry[0] == 0) {
             continue;
         }

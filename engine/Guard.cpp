@@ -424,7 +424,7 @@ void AskProtectedPlaces(ProtectedPlaces* places)
             reinterpret_cast<void*>(GetProcAddress(places->sfc.Get(), "SfcIsFileProtected")));
 }
 
-bool CanonicalPath(const wchar_t* path, zqWString* canonical)
+bool FullPath(const wchar_t* path, zqWString* canonical)
 {
     zqWString plain;
     if (path == nullptr || !plain.Assign(path) || plain.length < 2)
@@ -467,6 +467,13 @@ bool CanonicalPath(const wchar_t* path, zqWString* canonical)
     canonical->length = out - 1;
     while (canonical->length > 3 && canonical->buffer[canonical->length - 1] == L'\\')
         canonical->buffer[--canonical->length] = 0;
+    return true;
+}
+
+bool CanonicalPath(const wchar_t* path, zqWString* canonical)
+{
+    if (!FullPath(path, canonical))
+        return false;
     // Short names made long, for what exists.
     DWORD longNeeded = GetLongPathNameW(canonical->Get(), nullptr, 0);
     zqWString longPath;

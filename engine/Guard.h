@@ -23,9 +23,11 @@ struct ProtectedPlaces {
 // protected-file check.
 void AskProtectedPlaces(ProtectedPlaces* places);
 
-// The path made absolute and canonical: "\\?\" and "\\.\" forms unwrapped, "." and ".."
-// resolved, trailing separators, dots and blanks dropped, short names made long. False when the
-// path is no full path of a drive or share (relative, drive-relative, a device).
+// The path made absolute: "\\?\" and "\\.\" forms unwrapped, "." and ".." resolved,
+// trailing separators, dots and blanks dropped. False when the path is no full path of a drive
+// or share (relative, drive-relative, a device).
+bool FullPath(const wchar_t* path, zqWString* full);
+// FullPath with short names made long, for what exists: the form every decision is taken on.
 bool CanonicalPath(const wchar_t* path, zqWString* canonical);
 
 // A drive or share root, or a folder of the protected list (compared ignoring case).

@@ -27,7 +27,7 @@ Texts Entries(const zqList<zqWString>& list)
 
 void ReadScriptFile(zqCleanScript& model, const std::wstring& path)
 {
-    StdioFile stream(_wfopen(path.c_str(), L"rt"));
+    StdioFile stream(_wfopen(path.c_str(), L"rb"));
     ASSERT_TRUE(stream.Valid());
     model.Read(stream.Get());
 }
@@ -101,7 +101,7 @@ TEST(Script, ReaderSectionsAndLineRules)
                    " [files]\r\n[drvpackages\r\ncaf\xe9.sys \x85\xff\r\n\r\n   \t\r\n"
                    "[unknown]\r\nignored.sys\r\n"
                    "[Folders]\r\nC://Temp//x=1\r\n\\\\server\\share//dir\r\n%SystemRoot%\\x=0=1\r\n"
-                   "[files]\r\n" + kLong1 + kLong2 + "\r\n"
+                   "[files]\r\n" + kLong1 + "\r\n" + kLong1 + "y\r\n"
                    "[registry]\r\nHKEY_CURRENT_USER\\Software\\Example:LastRun\r\n"
                    "[devices]\r\nROOT\\EXAMPLE\r\n[EXFOLDERS]\r\n%SystemRoot%//y\r\n"
                    "[drivers]\r\nexamplefilt = x\r\n[infs]\r\nExample Inc\r\n"
@@ -110,7 +110,7 @@ TEST(Script, ReaderSectionsAndLineRules)
     zqCleanScript model;
     ReadScriptFile(model, path);
     EXPECT_EQ(Entries(model.files), (Texts{L"a.sys", L"  lead.sys", L";comment.sys", L" [files]", L"[drvpackages",
-                                           L"caf\xe9.sys", Widen(kLong1), Widen(kLong2)}));
+                                           L"caf\xe9.sys", Widen(kLong1)}));
     EXPECT_EQ(Entries(model.folders), (Texts{L"C:\\Temp\\x", L"\\\\server\\share\\dir", kRoot + L"\\x"}));
     EXPECT_EQ(Entries(model.registry), Texts{L"HKEY_CURRENT_USER\\Software\\Example:LastRun"});
     EXPECT_EQ(Entries(model.devices), Texts{L"ROOT\\EXAMPLE"});
@@ -135,33 +135,34 @@ TEST(Script, ReaderSectionsAndLineRules)
     RemoveTree(dir);
 }
 
-TEST(Script, PreparedCopyIsTrimmedAndExpanded)
+TEST(Script, PreparedCopyLineForLineInUtf8)
 {
     std::wstring dir = MakeScratchDir(L"script"), path = dir + L"\\zqclean.ini", copy = path + L".srvc";
-    WriteFileBytes(path, "stray line  \r\n[General]\r\nexcludefolders=1 \t\r\n\r\n   \t \r\n"
-                         "[Folders]\r\n%SystemRoot%//x\\\\y=1\r\n[exfolders]\r\n%SystemRoot%\\x\r\n"
-                         "[files]\r\n%SystemRoot%\\x\r\nname.sys \x85\xff\r\n"
+    WriteFileBytes(path, std::string("stray line  \r\n[General]\r\nexcludefolders=1 \t\r\n\r\n   \t \r\n"
+                         "[Folders]\r\n%SystemRoot%//x\\\\y=1\r\n[exfolders]\r\n%SystemRoot%\\x\r\n") +
+                         "[files]\r\n%SystemRoot%\\x\r\nname\xe9.sys \x85\xff\r\n" + std::string("nul\0byte\r\n", 10) +
                          "[mystery]\r\nkept below unknown\r\n[drivers]\r\ntail");
     std::string root = Narrow(kRoot);
-    const std::string expected = "stray line\r\n\r\n[General]\r\nexcludefolders=1\r\n"
-                                 "\r\n[Folders]\r\n" + root + "\\x\\y=1\r\n\r\n[exfolders]\r\n" + root + "\\x\r\n"
-                                 "\r\n[files]\r\n%SystemRoot%\\x\r\nname.sys\r\n"
-                                 "\r\n[mystery]\r\nkept below unknown\r\n\r\n[drivers]\r\ntail\r\n";
-    EXPECT_TRUE(PrepareScript(path.c_str()));
+    // UTF-8 with a byte-order mark, one line for every line of the script; a refused line goes
+    // over as it was, so that the reader refuses it again.
+    const std::string expected = "\xEF\xBB\xBFstray line\r\n[General]\r\nexcludefolders=1\r\n\r\n\r\n"
+                                 "[Folders]\r\n" + root + "\\x\\y=1\r\n[exfolders]\r\n" + root + "\\x\r\n"
+                                 "[files]\r\n%SystemRoot%\\x\r\nname\xC3\xA9.sys\r\n" + std::string("nul\0byte\r\n", 10) +
+                                 "[mystery]\r\nkept below unknown\r\n[drivers]\r\ntail\r\n";
+    EXPECT_EQ(PrepareScript(path.c_str()), PrepareResult::Written);
     EXPECT_EQ(ReadFileBytes(copy), expected);
 
     // A missing script leaves an empty copy, so no stale one is read.
     std::wstring missing = dir + L"\\missing.ini";
     WriteFileBytes(missing + L".srvc", "[files]\r\nstale.sys\r\n");
-    EXPECT_FALSE(PrepareScript(missing.c_str()));
-    EXPECT_EQ(ReadFileBytes(missing + L".srvc"), "");
+    EXPECT_EQ(PrepareScript(missing.c_str()), PrepareResult::ScriptUnreadable);
+    EXPECT_EQ(ReadFileBytes(missing + L".srvc"), "\xEF\xBB\xBF");
 
     // 254 characters fit the copy's name; at 255 nothing is written rather than a cut name.
     for (size_t length : {254u, 255u}) {
         std::wstring script = dir + L"\\" + std::wstring(length - dir.size() - 5, L'f') + L".ini";
         WriteFileBytes(script, "[files]\r\na.sys\r\n");
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(PrepareScript(script.c_str()), length == 254);
+        EXPECT_EQ(PrepareScript(script.c_str()), length == 254 ? PrepareResult::Written : PrepareResult::CopyNotMade);
         EXPECT_EQ(PathExists(script + L".srvc"), length == 254);
         EXPECT_EQ(PathExists(script + L".srv"), false);
     }
@@ -174,7 +175,7 @@ TEST(Shared, RunLogPiecesAndResultLines)
     EXPECT_STREQ(RunLogPath(), "C:\\zqclean.log");  // the root of the system drive
     std::wstring log = FreshRunLog("runlog");
     WriteLog(1, "old line\n");
-    TruncateRunLog();
+    FileHandle held = StartRunLog();
     WriteLog(1, "Undelete setup...");
     WriteLog(0, "OK.\n");
     WriteLog(0, "K: %S...", L"HKEY_CURRENT_USER\\Software\\x");

@@ -49,6 +49,7 @@ protected:
         run.script = &script;
         run.paths = &paths;  // not under WOW64: the 32-bit build tests the driver phases too
         run.workDir = work.c_str();
+        AskProtectedPlaces(&run.places);
         Clean();
     }
     void TearDown() override
@@ -202,9 +203,11 @@ TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
     // Search order: the system's (p1 first through PATH), p1, p2, then p1 spelled another way.
     AddEntries(&script.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str()});
     AddEntries(&script.files, {L"zq_locked.txt", L"zq_missing.txt", L"ZQ_CTL.OCX"});
-    std::wstring regsvr32 = TestProgramDir() + L"\\regsvr32";  // found before the system's
+    // The system's own tool is run, by full path: the stand-in takes its place for a while.
+    ScopedDllOverride nativeTool(L"regsvr32.exe", L"native");
+    std::wstring regsvr32 = SystemFolder() + L"\\regsvr32";
+    ASSERT_TRUE(MoveFileExW((regsvr32 + L".exe").c_str(), (regsvr32 + L".zqsaved").c_str(), MOVEFILE_REPLACE_EXISTING));
     ASSERT_TRUE(CopyStandIn(L"gacutil.exe", regsvr32 + L".exe"));
-    DeleteFileW((regsvr32 + L".args").c_str());
     LockedFile holder(p1 + L"\\zq_locked.txt");
     ASSERT_TRUE(holder.held);
 
@@ -214,11 +217,13 @@ TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
                             Narrow(p1Other) + "\\zq_locked.txt...AFTER BOOT",  // after another copy
                             n1 + "\\ZQ_CTL.OCX...OK",  // the entry's spelling, as the search gives it
                             S("4 files are deleted.")}));
-    EXPECT_EQ(LogLines(regsvr32 + L".args"), Lines{"regsvr32.exe /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
-    EXPECT_EQ(LogLines(regsvr32 + L".seen"), Lines{"present"});  // unregistered while still there
-    EXPECT_EQ(PendingWith(L"\\zqtest\\phases\\").size(), 2u);
-    for (const wchar_t* ext : {L".exe", L".args", L".seen"})
+    Lines args = LogLines(regsvr32 + L".args"), seen = LogLines(regsvr32 + L".seen");
+    for (const wchar_t* ext : {L".args", L".seen"})
         DeleteFileW((regsvr32 + ext).c_str());
+    MoveFileExW((regsvr32 + L".zqsaved").c_str(), (regsvr32 + L".exe").c_str(), MOVEFILE_REPLACE_EXISTING);
+    EXPECT_EQ(args, Lines{"\"" + Narrow(regsvr32) + ".exe\" /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
+    EXPECT_EQ(seen, Lines{"present"});  // unregistered while still there
+    EXPECT_EQ(PendingWith(L"\\zqtest\\phases\\").size(), 2u);
 }
 
 TEST_F(Phases, AssembliesThroughTheLaunchersTool)

@@ -72,26 +72,30 @@ TEST_F(CleaningRun, AStopBeforeTheListsEndsItAtOnce)
     WriteFileBytes(scriptPath + L".srvc", "[folders]\n" + Narrow(keep) + "\n");
     std::wstring log = FreshRunLog("stopfirst");
     KernelHandle block = CreateStatusBlock();
-    FillStatusBlock(block.Get(), scriptPath.c_str(), L"");
+    FillStatusBlock(block.Get(), scriptPath.c_str(), work.c_str());
     RunCleaning();
     EXPECT_EQ(LogLines(log), Lines{S("Ininame: " + Narrow(scriptPath))});
     EXPECT_TRUE(PathExists(keep));
 }
 
 // "<script>.srvc" must fit 259 characters: a longer name is not cut to another file's name but
-// taken as no script at all. With no status block the run goes on with empty lists.
-TEST_F(CleaningRun, NoScriptWithoutRoomForItsCopyOrWithoutBlock)
+// taken as no script at all. Without a status block, or without a working directory in it, the
+// service host cleans nothing: the tool and the library would come from the drive root.
+TEST_F(CleaningRun, NoScriptWithoutRoomForItsCopyNoRunWithoutBlockOrWorkingDirectory)
 {
     for (size_t length : {254u, 255u}) {
         std::wstring dir = root + L"\\" + std::wstring(length - root.size() - 13, L's');
         ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
-        RunOutcome run = RunWithScript(dir, "[folders]\n" + Narrow(keep) + "\n", L"", "longpath");
+        RunOutcome run = RunWithScript(dir, "[folders]\n" + Narrow(keep) + "\n", work, "longpath");
         EXPECT_EQ(run.lines, RunLog(dir, {}, {}, length == 254 ? Lines{Narrow(keep) + "...OK"} : Lines{}));
         CreateDirectoryW(keep.c_str(), nullptr);
     }
     std::wstring log = FreshRunLog("noblock");
     RunCleaning();
-    EXPECT_EQ(LogLines(log), RunLog(L"", {}, {}, {}));
+    EXPECT_EQ(LogLines(log), Lines{S("zqclean error(760): 2")});
+    RunOutcome run = RunWithScript(scriptDir, "[folders]\n" + Narrow(keep) + "\n", L"", "noworkdir");
+    EXPECT_EQ(run.lines, Lines{S("zqclean error(761)")});
+    EXPECT_TRUE(PathExists(keep));
 }
 
 #ifdef _WIN64

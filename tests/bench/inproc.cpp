@@ -29,14 +29,14 @@ int wmain(int argc, wchar_t** argv)
     QueryPerformanceCounter(&start);
 
     InitRunLogPath();
-    TruncateRunLog();
+    FileHandle log = StartRunLog();
     KernelHandle block = CreateStatusBlock();
     if (!block.Valid()) {
         fprintf(stderr, "bench_inproc: no status block (%lu)\n", GetLastError());
         return 2;
     }
     FillStatusBlock(block.Get(), scriptPath, workDir);
-    if (!PrepareScript(scriptPath)) {
+    if (PrepareScript(scriptPath) != PrepareResult::Written) {
         fprintf(stderr, "bench_inproc: cannot prepare %S\n", scriptPath);
         return 2;
     }

@@ -85,6 +85,13 @@ std::wstring SystemRootDir()
     return path;
 }
 
+std::wstring SystemFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetSystemDirectoryW(path, MAX_PATH);
+    return path;
+}
+
 std::wstring TestProgramDir()
 {
     wchar_t path[MAX_PATH] = {};

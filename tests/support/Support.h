@@ -24,6 +24,7 @@ bool PathExists(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::wstring SystemRootDir();   // e.g. C:\windows
+std::wstring SystemFolder();    // system32 as this program sees it (SysWOW64 under WOW64)
 std::wstring TestProgramDir();  // <build>\tests
 std::wstring StandinPath(const std::wstring& name);  // <build>\standins\<name>
 bool CopyStandIn(const wchar_t* exeName, const std::wstring& target);
