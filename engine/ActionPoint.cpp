@@ -99,7 +99,7 @@ Outcome Act(RunContext& run, const Target& target)
     case TargetKind::Assembly:
         return RemoveAssembly(run.workDir, target.path);
     case TargetKind::Folder:
-        return FromFileRemoval(DeleteFolderTree(target.path));
+        return FromFileRemoval(DeleteFolderTree(target.path, &run.places));
     case TargetKind::RegistryKey:
         if (target.keyOnly)
             return FromRegistry(RegDeleteKeyW(target.root, target.path));

@@ -49,7 +49,7 @@ bool OfferCopies(const zqCleanScript& script, const wchar_t* entry, PhaseRun& ph
 
 PhaseStart StartFiles(RunContext& run)
 {
-    return ExpandMaskedFiles(*run.script, run.places) ? PhaseStart::Go : PhaseStart::EndRun;
+    return ExpandMaskedFiles(*run.script, *run.paths, run.places) ? PhaseStart::Go : PhaseStart::EndRun;
 }
 
 void OfferFiles(RunContext& run, PhaseRun& phase)

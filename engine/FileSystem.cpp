@@ -1,5 +1,7 @@
 #include "engine/FileSystem.h"
 
+#include "engine/Guard.h"
+
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -222,8 +224,31 @@ FileRemoval ScheduleUnlessGone(const wchar_t* path)
     return FileRemoval::Failed;
 }
 
-// Removes what the folder holds; a subfolder removes or schedules itself.
-void EmptyFolder(const wchar_t* folder)
+// Whether a link leads to a folder that a tree removal must leave alone. A link whose target
+// cannot be told (a dangling one, or a system without the call) is removed as itself.
+bool LeadsToProtected(const wchar_t* link, const ProtectedPlaces* places)
+{
+    typedef DWORD(WINAPI * GetFinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
+    static GetFinalPathFn finalPath = reinterpret_cast<GetFinalPathFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (places == nullptr || finalPath == nullptr)
+        return false;
+    FileHandle target(CreateFileW(link, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    zqWString path, canonical;
+    DWORD needed = target.Valid() ? finalPath(target.Get(), nullptr, 0, VOLUME_NAME_DOS) : 0;
+    if (needed == 0 || !path.Reserve(static_cast<int>(needed)))
+        return false;
+    DWORD got = finalPath(target.Get(), path.buffer, needed, VOLUME_NAME_DOS);
+    if (got == 0 || got >= needed)
+        return false;
+    path.length = static_cast<int>(got);
+    return CanonicalPath(path.Get(), &canonical) && IsProtectedFolder(*places, canonical.Get());
+}
+
+// Removes what the folder holds; a subfolder removes or schedules itself. A protected folder it
+// meets, as itself or through a link, stays as it is (and so does the folder that holds it).
+void EmptyFolder(const wchar_t* folder, const ProtectedPlaces* places)
 {
     zqWString pattern, child;
     if (!FormatInto(pattern, L"%s\\*", folder))
@@ -236,10 +261,15 @@ void EmptyFolder(const wchar_t* folder)
         if (IsDotEntry(entry.cFileName) || !FormatInto(child, L"%s\\%s", folder, entry.cFileName))
             continue;
         DWORD attributes = entry.dwFileAttributes;
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            DeleteFolderTree(child.Get());
+        bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (directory && places != nullptr && IsProtectedFolder(*places, child.Get()))
+            continue;
+        if (directory && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            DeleteFolderTree(child.Get(), places);
             continue;
         }
+        if (directory && LeadsToProtected(child.Get(), places))
+            continue;
         bool removed = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? RemoveLink(child.Get(), attributes)
                                                                    : DeleteFileW(child.Get()) != 0;
         if (!removed)
@@ -256,17 +286,21 @@ FileRemoval RemoveNowOrAtRestart(const wchar_t* path)
     return ScheduleUnlessGone(path);
 }
 
-FileRemoval DeleteFolderTree(const wchar_t* folder)
+FileRemoval DeleteFolderTree(const wchar_t* folder, const ProtectedPlaces* places)
 {
     DWORD attributes = GetFileAttributesW(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return FileRemoval::Failed;  // a folder that is not there is not reported as removed
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && LeadsToProtected(folder, places)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FileRemoval::Failed;
+    }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // The folder itself is a link: the link goes, whatever it points to stays.
         if (RemoveLink(folder, attributes))
             return FileRemoval::Removed;
     } else {
-        EmptyFolder(folder);
+        EmptyFolder(folder, places);
         if (RemoveDirectoryW(folder))
             return FileRemoval::Removed;
     }

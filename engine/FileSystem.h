@@ -12,10 +12,13 @@ enum class FileRemoval { Removed, Scheduled, Failed };
 // already gone counts as removed and is not scheduled. Failed: GetLastError tells why.
 FileRemoval RemoveNowOrAtRestart(const wchar_t* path);
 
+struct ProtectedPlaces;
+
 // Removes folder with everything below it; what cannot go now is scheduled for the next
-// restart. Never follows a reparse point out of the tree. Removed or Scheduled tell what became
-// of the folder itself; Failed: GetLastError tells why.
-FileRemoval DeleteFolderTree(const wchar_t* folder);
+// restart. Never follows a reparse point out of the tree, and leaves alone a protected folder
+// of places that it meets, as itself or as the target of a link. Removed or Scheduled tell what
+// became of the folder itself; Failed: GetLastError tells why.
+FileRemoval DeleteFolderTree(const wchar_t* folder, const ProtectedPlaces* places = nullptr);
 
 // Lists directory (and depth levels below it) for files whose lower-cased names match the
 // lower-cased mask. Returns the count with a malloc'd array of malloc'd full paths in *paths

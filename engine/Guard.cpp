@@ -338,13 +338,19 @@ bool CanonicalKey(HKEY root, const wchar_t* path, zqWString* key)
     return true;
 }
 
-// A [drivers] service that is the system's own: one of its boot and core drivers, or one whose
-// image is a protected file.
+}  // namespace
+
 bool IsSystemDriver(const ProtectedPlaces& places, const wchar_t* serviceKey)
 {
     const wchar_t* name = wcsrchr(serviceKey, L'\\');
-    if (name != nullptr && InList(name + 1, kSystemDrivers, sizeof kSystemDrivers / sizeof kSystemDrivers[0]))
+    name = name != nullptr ? name + 1 : serviceKey;
+    if (InList(name, kSystemDrivers, sizeof kSystemDrivers / sizeof kSystemDrivers[0]))
         return true;
+    zqWString keyPath;
+    if (name == serviceKey && !FormatInto(keyPath, L"SYSTEM\\CurrentControlSet\\Services\\%s", name))
+        return true;  // undecidable: refused
+    if (name == serviceKey)
+        serviceKey = keyPath.Get();
     RegKey key;
     wchar_t image[MAX_PATH];
     DWORD size = sizeof image - sizeof(wchar_t);
@@ -372,8 +378,6 @@ bool IsSystemDriver(const ProtectedPlaces& places, const wchar_t* serviceKey)
     return length > 0 && length <= MAX_PATH && CanonicalPath(expanded, &canonical) &&
            IsProtectedFile(places, canonical.Get());
 }
-
-}  // namespace
 
 void AskProtectedPlaces(ProtectedPlaces* places)
 {
@@ -474,17 +478,19 @@ bool CanonicalPath(const wchar_t* path, zqWString* canonical)
 {
     if (!FullPath(path, canonical))
         return false;
-    // Short names made long, for what exists.
+    // Short names made long, for what exists; what exists but cannot be told by its long name
+    // is undecidable.
     DWORD longNeeded = GetLongPathNameW(canonical->Get(), nullptr, 0);
     zqWString longPath;
-    if (longNeeded > 0 && longPath.Reserve(static_cast<int>(longNeeded))) {
-        DWORD longGot = GetLongPathNameW(canonical->Get(), longPath.buffer, longNeeded);
-        if (longGot > 0 && longGot < longNeeded) {
-            longPath.length = static_cast<int>(longGot);
-            canonical->Assign(longPath.Get());
-        }
-    }
-    return true;
+    if (longNeeded == 0)
+        return GetFileAttributesW(canonical->Get()) == INVALID_FILE_ATTRIBUTES;
+    if (!longPath.Reserve(static_cast<int>(longNeeded)))
+        return false;
+    DWORD longGot = GetLongPathNameW(canonical->Get(), longPath.buffer, longNeeded);
+    if (longGot == 0 || longGot >= longNeeded)
+        return false;
+    longPath.length = static_cast<int>(longGot);
+    return canonical->Assign(longPath.Get());
 }
 
 bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* canonical)
@@ -550,11 +556,11 @@ bool IsRefused(const ProtectedPlaces& places, const Target& target, DWORD* error
     zqWString canonical;
     switch (target.kind) {
     case TargetKind::Folder:
-        if (!CanonicalPath(target.path, &canonical)) {
+        if (!FullPath(target.path, &canonical)) {
             *error = ERROR_BAD_PATHNAME;
             return true;
         }
-        return IsProtectedFolder(places, canonical.Get());
+        return !CanonicalPath(target.path, &canonical) || IsProtectedFolder(places, canonical.Get());
     case TargetKind::File:
     case TargetKind::InfFile:
         return !CanonicalPath(target.path, &canonical) || IsProtectedFile(places, canonical.Get());

@@ -38,6 +38,9 @@ bool IsProtectedFile(const ProtectedPlaces& places, const wchar_t* canonical);
 // A key the system and every other product need (the roots, the shared keys, every key above
 // them), in either registry view; keys below the shared keys stay removable.
 bool IsProtectedKey(HKEY root, const wchar_t* path);
+// A driver service that is the system's own: one of its boot and core drivers, or one whose
+// image is a protected file. Given the service's name or its key below HKEY_LOCAL_MACHINE.
+bool IsSystemDriver(const ProtectedPlaces& places, const wchar_t* service);
 // An enumerator the system and every other product share (ROOT, PCI, USB, ...).
 bool IsSharedEnumerator(const wchar_t* name);
 // A mask whose name part (before its last dot) holds no literal character: "*", "*.dll", "?*.sys".

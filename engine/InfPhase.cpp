@@ -7,6 +7,7 @@
 #include <new>
 
 #include "engine/FileSystem.h"
+#include "engine/Guard.h"
 #include "engine/PhaseSources.h"
 #include "foundation/Handles.h"
 #include "foundation/zqList.h"
@@ -19,7 +20,7 @@ namespace {
 enum class ReadResult { NotOpened, NoText, Text };
 
 // A file beyond this is no INF file of any product and is not read.
-const LONGLONG kLargestInf = 0x7FFFFFFF;
+const LONGLONG kLargestInf = 64 * 1024 * 1024;
 
 // The whole file as one zero-terminated narrow text in a malloc block, read in one call.
 // Opened with the sharing of a plain C stream (others may read and write).
@@ -45,12 +46,15 @@ ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
 }
 
 // The texts looked for, narrowed once: the [infs] entries, then the [drivers] entries. A text
-// that is empty (an entry that cannot be narrowed) would match every file and is left out.
-void CollectNeedles(const zqCleanScript& script, zqList<zqString>* needles)
+// that is empty (an entry that cannot be narrowed) would match every file and is left out, and
+// so is the name of one of the system's own drivers, which the system's INF files mention.
+void CollectNeedles(const RunContext& run, zqList<zqString>* needles)
 {
-    const zqList<zqWString>* sources[2] = {&script.infs, &script.drivers};
+    const zqList<zqWString>* sources[2] = {&run.script->infs, &run.script->drivers};
     for (const zqList<zqWString>* source : sources) {
         for (int i = 0; i < source->count; ++i) {
+            if (source == &run.script->drivers && IsSystemDriver(run.places, source->At(i)->Get()))
+                continue;
             zqString* needle = new (std::nothrow) zqString;
             if (needle != nullptr && (!needle->Assign(source->At(i)->Get()) || needle->length == 0)) {
                 delete needle;
@@ -92,7 +96,7 @@ void OfferInfFiles(RunContext& run, PhaseRun& phase)
         free(folder);
     }
     zqList<zqString> needles;
-    CollectNeedles(*run.script, &needles);
+    CollectNeedles(run, &needles);
 
     for (int i = 0; i < found.count; ++i) {
         HeapBlock text;

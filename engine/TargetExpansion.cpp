@@ -124,18 +124,38 @@ void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths)
 #endif
 }
 
-bool ExpandMaskedFiles(zqCleanScript& script, const ProtectedPlaces& places)
+// The product's own folders, where a mask that names no file of its own ("*.dll") may look: the
+// extra folders and the folders (their twins included), never the PATH or the drivers folder.
+void IndexProductFolders(const zqCleanScript& script, const SystemPaths& paths, TextIndex& index, zqList<zqWString>& twins)
 {
+    IndexAll(script.exFolders, index);
+    IndexAll(script.folders, index);
+#ifdef _WIN64
+    CollectTwins(paths, script.exFolders, twins);
+    IndexAll(twins, index);
+#else
+    (void)paths;
+    (void)twins;
+#endif
+}
+
+bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places)
+{
+    TextIndex productFolders;
+    zqList<zqWString> twins;
+    IndexProductFolders(script, paths, productFolders, twins);
     zqWString canonical;
     for (int m = 0; m < script.maskedFiles.count; ++m) {
         const wchar_t* mask = TextOf(script.maskedFiles, m);
-        // A mask that names no file of its own ("*.dll") is for the product's own folders only.
         bool anyName = MaskHasNoLiteralName(mask);
         if (StopRequested())
             return false;
         for (int d = 0; d < script.searchDirs.count; ++d) {
+            const wchar_t* searchDir = TextOf(script.searchDirs, d);
+            if (anyName && !TextIndexContains(productFolders, searchDir))
+                continue;
             wchar_t* expanded = nullptr;
-            if (!ExpandPathW(TextOf(script.searchDirs, d), &expanded))
+            if (!ExpandPathW(searchDir, &expanded))
                 continue;
             HeapBlock directory(expanded);
             if (anyName && (!CanonicalPath(expanded, &canonical) || IsProtectedFolder(places, canonical.Get())))

@@ -19,7 +19,8 @@ bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinP
 // Extra folders, folders and (64-bit build) their twins into searchDirs and folders.
 void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths);
 
-// Appends every file that a [maskedfiles] mask matches in a search directory to files; a mask
-// with no literal character in its name part matches nothing in a protected folder.
-// Returns false when a stop request ended it (the run then ends at once).
-bool ExpandMaskedFiles(zqCleanScript& script, const ProtectedPlaces& places);
+// Appends every file that a [maskedfiles] mask matches in a search directory to files. A mask
+// with no literal character in its name part ("*.dll") looks only in the product's own folders
+// ([exfolders], [folders]) that are not protected. Returns false when a stop request ended it
+// (the run then ends at once).
+bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places);

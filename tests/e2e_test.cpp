@@ -11,7 +11,6 @@
 
 namespace {
 
-const DWORD kCompletedRun = 0xFFFFFFFF;  // status -1: no step writes a value for success
 const DWORD kNoService = 1060;
 const wchar_t kRunLog[] = L"C:\\zqclean.log";
 const HKEY HKLM = HKEY_LOCAL_MACHINE;
@@ -21,37 +20,6 @@ bool Has(const Lines& lines, const std::string& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
-
-std::wstring Program()
-{
-    std::wstring tests = TestProgramDir();
-    return tests.substr(0, tests.rfind(L'\\')) + (sizeof(void*) == 8 ? L"\\zqclean64.exe" : L"\\zqclean32.exe");
-}
-
-KernelHandle Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& dir)
-{
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi))
-        return KernelHandle();
-    CloseHandle(pi.hThread);
-    return KernelHandle(pi.hProcess);
-}
-
-// The exit code; 0xdeadbeef when the process did not start or end within two minutes.
-DWORD Finish(const KernelHandle& process)
-{
-    DWORD code = 0xdeadbeef;
-    if (process.Valid() && WaitForSingleObject(process.Get(), 120000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.Get(), &code);
-    else if (process.Valid())
-        TerminateProcess(process.Get(), code);
-    return code;
-}
-
-DWORD Launch(const std::wstring& arguments, const std::wstring& dir) { return Finish(Start(Program(), arguments, dir)); }
 
 // 0 when the service "zqcleansrvc" can be opened, otherwise the error of opening it.
 DWORD ServiceOpenError()

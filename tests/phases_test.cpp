@@ -204,10 +204,7 @@ TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
     AddEntries(&script.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str()});
     AddEntries(&script.files, {L"zq_locked.txt", L"zq_missing.txt", L"ZQ_CTL.OCX"});
     // The system's own tool is run, by full path: the stand-in takes its place for a while.
-    ScopedDllOverride nativeTool(L"regsvr32.exe", L"native");
-    std::wstring regsvr32 = SystemFolder() + L"\\regsvr32";
-    ASSERT_TRUE(MoveFileExW((regsvr32 + L".exe").c_str(), (regsvr32 + L".zqsaved").c_str(), MOVEFILE_REPLACE_EXISTING));
-    ASSERT_TRUE(CopyStandIn(L"gacutil.exe", regsvr32 + L".exe"));
+    ScopedSystemFile tool(L"regsvr32.exe", StandinPath(L"gacutil.exe"));
     LockedFile holder(p1 + L"\\zq_locked.txt");
     ASSERT_TRUE(holder.held);
 
@@ -217,13 +214,12 @@ TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
                             Narrow(p1Other) + "\\zq_locked.txt...AFTER BOOT",  // after another copy
                             n1 + "\\ZQ_CTL.OCX...OK",  // the entry's spelling, as the search gives it
                             S("4 files are deleted.")}));
-    Lines args = LogLines(regsvr32 + L".args"), seen = LogLines(regsvr32 + L".seen");
-    for (const wchar_t* ext : {L".args", L".seen"})
-        DeleteFileW((regsvr32 + ext).c_str());
-    MoveFileExW((regsvr32 + L".zqsaved").c_str(), (regsvr32 + L".exe").c_str(), MOVEFILE_REPLACE_EXISTING);
-    EXPECT_EQ(args, Lines{"\"" + Narrow(regsvr32) + ".exe\" /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
-    EXPECT_EQ(seen, Lines{"present"});  // unregistered while still there
+    std::wstring base = tool.path.substr(0, tool.path.size() - 4);
+    EXPECT_EQ(LogLines(base + L".args"), Lines{"\"" + Narrow(tool.path) + "\" /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
+    EXPECT_EQ(LogLines(base + L".seen"), Lines{"present"});  // unregistered while still there
     EXPECT_EQ(PendingWith(L"\\zqtest\\phases\\").size(), 2u);
+    for (const wchar_t* ext : {L".args", L".seen"})
+        DeleteFileW((base + ext).c_str());
 }
 
 TEST_F(Phases, AssembliesThroughTheLaunchersTool)

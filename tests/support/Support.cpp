@@ -281,6 +281,18 @@ ScopedDllOverride::~ScopedDllOverride()
         RegDeleteValueW(key.Get(), dll.c_str());
 }
 
+ScopedSystemFile::ScopedSystemFile(const wchar_t* name, const std::wstring& standin)
+    : path(SystemFolder() + L"\\" + name), native(name, L"native")
+{
+    MoveFileExW(path.c_str(), (path + L".zqsaved").c_str(), MOVEFILE_REPLACE_EXISTING);
+    CopyFileW(standin.c_str(), path.c_str(), FALSE);
+}
+
+ScopedSystemFile::~ScopedSystemFile()
+{
+    MoveFileExW((path + L".zqsaved").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
 void AddEntries(zqList<zqWString>* list, std::initializer_list<const wchar_t*> entries)
 {
     for (const wchar_t* entry : entries)
@@ -338,6 +350,36 @@ LockedFile::~LockedFile()
     if (process.Valid())
         WaitForSingleObject(process.Get(), 30000);
 }
+
+std::wstring Program()
+{
+    std::wstring tests = TestProgramDir();
+    return tests.substr(0, tests.rfind(L'\\')) + (sizeof(void*) == 8 ? L"\\zqclean64.exe" : L"\\zqclean32.exe");
+}
+
+KernelHandle Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& dir)
+{
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi))
+        return KernelHandle();
+    CloseHandle(pi.hThread);
+    return KernelHandle(pi.hProcess);
+}
+
+DWORD Finish(const KernelHandle& process)
+{
+    DWORD code = 0xdeadbeef;
+    if (process.Valid() && WaitForSingleObject(process.Get(), 120000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.Get(), &code);
+    else if (process.Valid())
+        TerminateProcess(process.Get(), code);
+    return code;
+}
+
+DWORD Launch(const std::wstring& arguments, const std::wstring& dir) { return Finish(Start(Program(), arguments, dir)); }
 
 RunOutcome RunWithScript(const std::wstring& scriptDir, const std::string& srvcText,
                          const std::wstring& workDir, const std::string& logName)

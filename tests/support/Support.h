@@ -57,6 +57,15 @@ struct ScopedDllOverride {
     bool existed = false;
 };
 
+// A stand-in in place of a file of the system folder (saved beside it, and put back when the
+// holder goes), loaded natively by Wine.
+struct ScopedSystemFile {
+    ScopedSystemFile(const wchar_t* name, const std::wstring& standin);
+    ~ScopedSystemFile();
+    std::wstring path;
+    ScopedDllOverride native;
+};
+
 void AddEntries(zqList<zqWString>* list, std::initializer_list<const wchar_t*> entries);
 
 // Sets an environment variable of this process (null: none) while the holder lives.
@@ -74,6 +83,15 @@ struct LockedFile {
     bool held = false;
     KernelHandle ready, release, process;
 };
+
+// The program of this build (zqclean64.exe or zqclean32.exe), started as an administrator
+// would start it; Finish gives its exit code, 0xdeadbeef when it did not start or end within
+// two minutes.
+std::wstring Program();
+KernelHandle Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& dir);
+DWORD Finish(const KernelHandle& process);
+DWORD Launch(const std::wstring& arguments, const std::wstring& dir);
+const DWORD kCompletedRun = 0xFFFFFFFF;  // status -1: no step writes a value for success
 
 // The run in-process: a status block naming <scriptDir>\zqclean.ini and workDir, the prepared
 // copy written with srvcText, the run log at C:\zqtest\runlog\<logName>.log.
