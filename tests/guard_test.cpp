@@ -85,6 +85,7 @@ TEST_F(Guard, FoldersFilesAndMasksNeverReachTheSystem)
                    "[maskedfiles]\r\n*.dll\r\n*.*\r\n?*.sys\r\n*\r\nzqguard*.tmp\r\n");
     const std::wstring watched[] = {kWindows, SystemFolder(), SystemFolder() + L"\\drivers", kWindows + L"\\inf",
                                     L"C:\\Program Files", L"C:\\users", L"C:\\ProgramData", L"C:\\"};
+    WriteFileBytes(kRunLog, "");  // the run's own log in C:\ is no change
     std::vector<int> before;
     for (const std::wstring& folder : watched)
         before.push_back(EntriesIn(folder));
@@ -103,7 +104,10 @@ TEST_F(Guard, FoldersFilesAndMasksNeverReachTheSystem)
           w + "\\System32\\drivers...FAILED(Err:5)", "C:\\users...FAILED(Err:5)", w + "\\inf...FAILED(Err:5)",
           Narrow(shortName) + "...FAILED(Err:5)", Narrow(SystemFolder()) + "\\kernel32.dll...FAILED(Err:5)",
           w + "\\win.ini...FAILED(Err:5)", Narrow(canary) + "...FAILED(Err:5)"})
-        EXPECT_TRUE(Has(log, refused)) << refused;
+        // (A 32-bit build sees SysWOW64\drivers there, which Wine lacks.)
+        if (refused.find("drivers") == std::string::npos || PathExists(kWindows + L"\\System32\\drivers")) {
+            EXPECT_TRUE(Has(log, refused)) << refused;
+        }
     ExpectOnlyRemoved(log, {"C:\\zqtest\\guard-fs\\Product...OK", e + "zqguard_ctl.dll...OK", e + "zqguard1.tmp...OK",
                             e + "data.dat...OK"});
     for (size_t i = 0; i < before.size(); ++i)
