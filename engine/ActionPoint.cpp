@@ -80,13 +80,56 @@ Outcome RemoveAssembly(const wchar_t* workDir, const wchar_t* assembly)
     return exitCode == 0 ? Removed() : Failed(error, exitCode);
 }
 
+// Whether nobody holds the file open against its deletion now.
+bool DeletableNow(const wchar_t* path)
+{
+    FileHandle file(CreateFileW(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file.Valid();
+}
+
+// Whether everything in the tree is deletable now; a link is not entered.
+bool TreeDeletableNow(const wchar_t* folder)
+{
+    zqWString pattern, child;
+    WIN32_FIND_DATAW entry;
+    FindHandle listing;
+    if (FormatInto(pattern, L"%s\\*", folder))
+        listing.Reset(FindFirstFileW(pattern.Get(), &entry));
+    while (listing.Valid()) {
+        bool dots = wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0;
+        if (!dots && FormatInto(child, L"%s\\%s", folder, entry.cFileName)) {
+            bool tree = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                        !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+            if (tree ? !TreeDeletableNow(child.Get()) : !DeletableNow(child.Get()))
+                return false;
+        }
+        if (!FindNextFileW(listing.Get(), &entry))
+            break;
+    }
+    return true;
+}
+
+// A preview: what the run would do, and nothing done. What is held open now would go at the
+// next restart.
+Outcome Foresee(const Target& target)
+{
+    bool now = true;
+    if (target.kind == TargetKind::File || target.kind == TargetKind::InfFile)
+        now = DeletableNow(target.path);
+    else if (target.kind == TargetKind::Folder)
+        now = TreeDeletableNow(target.path) && DeletableNow(target.path);
+    return {now ? OutcomeKind::WouldRemove : OutcomeKind::WouldRemoveAtRestart};
+}
+
 }  // namespace
 
 Outcome Act(RunContext& run, const Target& target)
 {
-    DWORD refusal = 0;
-    if (IsRefused(run.places, target, &refusal))
-        return {OutcomeKind::Refused, refusal};
+    Outcome refusal = {OutcomeKind::Refused};
+    if (IsRefused(run.places, target, &refusal.error, &refusal.reason))
+        return refusal;
+    if (run.mode == RunMode::Preview)
+        return Foresee(target);
     switch (target.kind) {
     case TargetKind::DriverPackage:
         return UninstallPackage(run.driverLibrary, target.path);

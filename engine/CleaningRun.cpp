@@ -67,6 +67,7 @@ void RunSteps(RunContext& run, HANDLE block)
     }
     wchar_t scriptPath[kBlockPathUnits];
     ReadBlockScriptPath(block, scriptPath);
+    run.report.script.Assign(scriptPath);
     WriteLog(1, "Ininame: %S\n", scriptPath);
     ReadPreparedScript(scriptPath, *run.script);
     if (StopRequested())
@@ -77,9 +78,11 @@ void RunSteps(RunContext& run, HANDLE block)
     // Kept to the end: the driver-store library and the assembly tool are looked for there.
     if (StartedFromFolderToDelete(*run.script, workDir)) {
         WriteBlockStatus(block, kStatusRefused);
+        run.report.status = kStatusRefused;
         return;
     }
     run.workDir = workDir;
+    run.report.workDir.Assign(workDir);
     AskProtectedPlaces(&run.places);
 
     for (int i = 0; i < kPhaseCount; ++i) {
@@ -87,11 +90,32 @@ void RunSteps(RunContext& run, HANDLE block)
             return;
     }
     WriteLog(0, "%s", kClosingLine);
+    run.report.completed = true;
 }
 
 }  // namespace
 
-int RunCleaning()
+const wchar_t* RunModeArgument(RunMode mode)
+{
+    return mode == RunMode::Preview ? L"-preview" : L"";
+}
+
+RunMode RunModeFromArgument(const wchar_t* argument)
+{
+    return argument != nullptr && _wcsicmp(argument, L"-preview") == 0 ? RunMode::Preview : RunMode::Clean;
+}
+
+const char* RunLogName(RunMode mode)
+{
+    return mode == RunMode::Preview ? "zqclean.preview.log" : "zqclean.log";
+}
+
+const char* ReportName(RunMode mode)
+{
+    return mode == RunMode::Preview ? "zqclean.preview.json" : "zqclean.json";
+}
+
+int RunCleaning(RunMode mode)
 {
     zqCleanScript script;
     // Closed when the run returns; the launcher keeps its own handle to the section.
@@ -102,8 +126,18 @@ int RunCleaning()
     RunContext run;
     run.script = &script;
     run.paths = &paths;
+    run.mode = run.report.mode = mode;
+    GetSystemTime(&run.report.start);
     SetLastError(blockError);
     RunSteps(run, block.Get());
+    // Every launch that got as far as the cleaning leaves its report.
+    if (block.Valid()) {
+        char reportPath[MAX_PATH];
+        SystemDriveFile(ReportName(mode), reportPath, sizeof reportPath);
+        zqWString path;
+        if (path.Assign(reportPath))
+            WriteRunReport(run.report, script, path.Get());
+    }
     FreeSystemPaths(paths);
     return 1;
 }

@@ -550,7 +550,7 @@ bool MaskHasNoLiteralName(const wchar_t* mask)
     return true;
 }
 
-bool IsRefused(const ProtectedPlaces& places, const Target& target, DWORD* error)
+bool IsRefused(const ProtectedPlaces& places, const Target& target, DWORD* error, const char** reason)
 {
     *error = ERROR_ACCESS_DENIED;
     zqWString canonical;
@@ -558,17 +558,23 @@ bool IsRefused(const ProtectedPlaces& places, const Target& target, DWORD* error
     case TargetKind::Folder:
         if (!FullPath(target.path, &canonical)) {
             *error = ERROR_BAD_PATHNAME;
+            *reason = "not a full path: it would be looked up along the search order";
             return true;
         }
+        *reason = "a folder that the system or every product needs";
         return !CanonicalPath(target.path, &canonical) || IsProtectedFolder(places, canonical.Get());
     case TargetKind::File:
     case TargetKind::InfFile:
+        *reason = "a file that the system protects";
         return !CanonicalPath(target.path, &canonical) || IsProtectedFile(places, canonical.Get());
     case TargetKind::RegistryKey:
+        *reason = "a registry key that the system or every product needs";
         return IsProtectedKey(target.root, target.path);
     case TargetKind::DeviceKey:
+        *reason = "an enumerator or key that the system and every product share";
         return IsProtectedKey(target.root, target.path);
     case TargetKind::ServiceKey:
+        *reason = "one of the system's own drivers";
         return IsProtectedKey(target.root, target.path) || IsSystemDriver(places, target.path);
     default:
         return false;

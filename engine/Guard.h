@@ -46,6 +46,6 @@ bool IsSharedEnumerator(const wchar_t* name);
 // A mask whose name part (before its last dot) holds no literal character: "*", "*.dll", "?*.sys".
 bool MaskHasNoLiteralName(const wchar_t* mask);
 
-// Whether the target is one the script may not remove; *error then says why: 5 for what the
-// system needs, 161 for a folder entry that is no full path.
-bool IsRefused(const ProtectedPlaces& places, const Target& target, DWORD* error);
+// Whether the target is one the script may not remove; *error then says why (5 for what the
+// system needs, 161 for a folder entry that is no full path) and *reason in words.
+bool IsRefused(const ProtectedPlaces& places, const Target& target, DWORD* error, const char** reason);

@@ -29,6 +29,12 @@ void WriteOutcome(const PhaseSpec& spec, const Outcome& outcome)
     case OutcomeKind::Refused:
         WriteLog(0, spec.failed, static_cast<int>(outcome.error), static_cast<int>(outcome.exitCode));
         break;
+    case OutcomeKind::WouldRemove:
+        WriteLog(0, "WOULD DELETE\n");
+        break;
+    case OutcomeKind::WouldRemoveAtRestart:
+        WriteLog(0, "WOULD DELETE AFTER BOOT\n");
+        break;
     }
 }
 
@@ -49,8 +55,10 @@ bool OfferTarget(PhaseRun& phase, const Target& target)
     if (target.shown != nullptr)
         WriteLog(0, "%s%S...", ItemPrefix(target.kind), target.shown);
     Outcome outcome = Act(*phase.run, target);
-    if (target.shown != nullptr)
+    if (target.shown != nullptr) {
         WriteOutcome(*phase.spec, outcome);
+        ReportTarget(&phase.run->report, phase.spec->name, target.shown, outcome);
+    }
     if (Counts(outcome))
         ++phase.removed;
     return PollAfterCandidate(phase);
@@ -70,21 +78,28 @@ bool RunPhase(RunContext& run, const PhaseSpec& spec)
         if (start != PhaseStart::Go)
             return start == PhaseStart::Skip;
     }
-    if (spec.HeaderCount != nullptr)
-        WriteLog(1, spec.header, spec.HeaderCount(*run.script));
-    else
+    ReportPhase tally;
+    tally.phase = spec.name;
+    if (spec.HeaderCount != nullptr) {
+        tally.entries = spec.HeaderCount(*run.script);
+        WriteLog(1, spec.header, tally.entries);
+    } else {
         WriteLog(1, "%s", spec.header);
+    }
 
     PhaseRun phase = {&spec, &run, 0, 0, false};
     spec.OfferCandidates(run, phase);
 
     bool goOn = true;
+    tally.removed = phase.removed;
+    tally.summary = true;
     if (spec.stop.endPoll == EndPoll::BeforeSummary && StopRequested())
-        goOn = false;
+        goOn = tally.summary = false;
     else if (phase.offered == 0 && spec.summaryWhenNone != nullptr)
         WriteLog(1, "%s", spec.summaryWhenNone);
     else
         WriteLog(spec.summaryStamped ? 1 : 0, spec.summary, phase.removed);
+    ReportPhaseEnd(&run.report, tally);
     if (spec.Finish != nullptr)
         spec.Finish(run);
     if (goOn && spec.stop.endPoll == EndPoll::AfterSummary && StopRequested())

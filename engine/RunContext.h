@@ -5,6 +5,7 @@
 
 #include "engine/DriverLibrary.h"
 #include "engine/Guard.h"
+#include "engine/RunReport.h"
 
 class zqCleanScript;
 struct SystemPaths;
@@ -15,4 +16,6 @@ struct RunContext {
     const wchar_t* workDir = L"";  // the launcher's working directory (gacutil.exe, DIFxAPI.dll)
     DriverLibrary driverLibrary;   // bound while the driver-package phase runs
     ProtectedPlaces places;        // what no target may be
+    RunMode mode = RunMode::Clean;
+    RunReport report;
 };

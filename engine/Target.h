@@ -26,19 +26,22 @@ struct Target {
 };
 
 enum class OutcomeKind {
-    Removed,           // gone now
-    RemovedAtRestart,  // scheduled for deletion at the next system start
-    Failed,            // error holds the system's (or the driver library's) code
-    Refused,           // never touched: the target is one the system needs (error holds why)
+    Removed,                // gone now
+    RemovedAtRestart,       // scheduled for deletion at the next system start
+    Failed,                 // error holds the system's (or the driver library's) code
+    Refused,                // never touched: the target is one the system needs (error holds why)
+    WouldRemove,            // a preview: the run would remove it now
+    WouldRemoveAtRestart,   // a preview: it is in use, the run would schedule it
 };
 
 struct Outcome {
     OutcomeKind kind;
     DWORD error = 0;
-    DWORD exitCode = 0;  // Assembly: the tool's exit code
+    DWORD exitCode = 0;            // Assembly: the tool's exit code
+    const char* reason = nullptr;  // Refused: why, in words
 };
 
 inline bool Counts(const Outcome& outcome)
 {
-    return outcome.kind == OutcomeKind::Removed || outcome.kind == OutcomeKind::RemovedAtRestart;
+    return outcome.kind != OutcomeKind::Failed && outcome.kind != OutcomeKind::Refused;
 }

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "engine/CleaningRun.h"
 #include "engine/FileSystem.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
@@ -16,7 +17,7 @@
 
 namespace {
 
-enum RunMode { ModeLauncher, ModeSilent, ModeRemove, ModeService };
+enum LaunchMode { ModeLauncher, ModeSilent, ModePreview, ModeRemove, ModeService };
 
 // Place codes of the error lines in the run log.
 const int kErrorDispatcher = 725;
@@ -39,16 +40,18 @@ const DWORD kRunEndWaitMs = 5 * 60 * 1000;
 const DWORD kServiceVanishWaitMs = 30 * 1000;
 
 // Only a single argument is examined, case-insensitively; anything else is the launcher.
-RunMode ModeFromCommandLine()
+LaunchMode ModeFromCommandLine()
 {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     if (arguments == nullptr)
         return ModeLauncher;
-    RunMode mode = ModeLauncher;
+    LaunchMode mode = ModeLauncher;
     if (count == 2 && arguments[1][0] != 0) {
         if (_wcsicmp(arguments[1], L"-s") == 0)
             mode = ModeSilent;
+        else if (_wcsicmp(arguments[1], RunModeArgument(RunMode::Preview)) == 0)
+            mode = ModePreview;
         else if (_wcsicmp(arguments[1], L"-u") == 0)
             mode = ModeRemove;
         else if (_wcsicmp(arguments[1], L"-srvcrun") == 0)
@@ -211,8 +214,9 @@ void HoldWorkDirFile(const wchar_t* workDir, const wchar_t* name, FileHandle* he
         *held = HoldForReading(path.Get());
 }
 
-int RunLauncher(ServiceState state, bool silent)
+int RunLauncher(ServiceState state, bool silent, RunMode runMode)
 {
+    InitRunLogPath(RunLogName(runMode));
     LaunchHolds holds;
     holds.log = StartRunLog();
 
@@ -276,7 +280,7 @@ int RunLauncher(ServiceState state, bool silent)
     } else {
         installed = true;
         SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        if (manager != nullptr && StartCleanService(manager)) {
+        if (manager != nullptr && StartCleanService(manager, RunModeArgument(runMode))) {
             WaitForServiceToStop();
         } else {
             DWORD error = GetLastError();
@@ -334,9 +338,11 @@ int ZqcleanMain()
     case ModeRemove:
         return RemoveService();
     case ModeSilent:
-        return RunLauncher(state, true);
+        return RunLauncher(state, true, RunMode::Clean);
+    case ModePreview:
+        return RunLauncher(state, true, RunMode::Preview);
     case ModeLauncher:
     default:
-        return RunLauncher(state, false);
+        return RunLauncher(state, false, RunMode::Clean);
     }
 }

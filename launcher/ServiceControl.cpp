@@ -59,14 +59,18 @@ bool InstallCleanService(const wchar_t* commandLine)
     return true;
 }
 
-bool StartCleanService(SC_HANDLE managerHandle)
+bool StartCleanService(SC_HANDLE managerHandle, const wchar_t* argument)
 {
     ServiceHandle manager(managerHandle);
     ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
     if (!service.Valid())
         return FailKeepingError(manager);
     SERVICE_STATUS status = {};
-    if (!StartServiceW(service.Get(), 0, nullptr) || !QueryServiceStatus(service.Get(), &status))
+    // The run's mode travels as the service's one start argument.
+    const wchar_t* arguments[1] = {argument};
+    bool haveArgument = argument != nullptr && argument[0] != 0;
+    if (!StartServiceW(service.Get(), haveArgument ? 1 : 0, haveArgument ? arguments : nullptr) ||
+        !QueryServiceStatus(service.Get(), &status))
         return FailKeepingError(service, manager);
 
     // Wait out the start, for a few seconds of calendar time at most.

@@ -4,6 +4,7 @@
 
 #include "engine/CleaningRun.h"
 #include "engine/StopSignal.h"
+#include "shared/RunLog.h"
 #include "launcher/ServiceControl.h"
 
 namespace {
@@ -35,8 +36,11 @@ void Report(DWORD state, DWORD checkPoint, DWORD waitHint)
 
 }  // namespace
 
-void WINAPI CleanServiceMain(DWORD, LPWSTR*)
+void WINAPI CleanServiceMain(DWORD argc, LPWSTR* argv)
 {
+    // argv[0] is the service's name; a start argument asks for a mode.
+    RunMode mode = argc > 1 ? RunModeFromArgument(argv[1]) : RunMode::Clean;
+    InitRunLogPath(RunLogName(mode));
     mainPhase.store(MainRunning);
     InitializeCriticalSection(&statusLock);
     statusHandle = RegisterServiceCtrlHandlerW(kServiceName, CleanServiceHandler);
@@ -46,7 +50,7 @@ void WINAPI CleanServiceMain(DWORD, LPWSTR*)
     }
     Report(SERVICE_START_PENDING, 0, 1);
     Report(SERVICE_RUNNING, 1, 0);
-    RunCleaning();
+    RunCleaning(mode);
     Report(SERVICE_STOPPED, 1, 0);
     mainPhase.store(MainReturned);
 }

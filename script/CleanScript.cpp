@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #include <new>
 
@@ -75,7 +76,7 @@ void zqCleanScript::Clear()
 #endif
 }
 
-void zqCleanScript::Note(int line, NoteReason reason, LineProblem problem, const wchar_t* text)
+void zqCleanScript::Note(int line, NoteReason reason, LineProblem problem, const zqWString& text)
 {
     ScriptNote* note = new (std::nothrow) ScriptNote;
     if (note == nullptr)
@@ -83,7 +84,12 @@ void zqCleanScript::Note(int line, NoteReason reason, LineProblem problem, const
     note->line = line;
     note->reason = reason;
     note->problem = problem;
-    note->text.Assign(text);
+    // The text whole, a NUL in it included.
+    if (text.length > 0 && note->text.Reserve(text.length)) {
+        wmemcpy(note->text.buffer, text.Get(), static_cast<size_t>(text.length));
+        note->text.buffer[text.length] = 0;
+        note->text.length = text.length;
+    }
     notes.AppendOwned(note);
 }
 
@@ -91,7 +97,7 @@ void zqCleanScript::Read(FILE* stream)
 {
     ScriptText script;
     if (stream == nullptr || !ReadScriptText(stream, &script)) {
-        Note(0, NoteReason::ScriptUnreadable, LineProblem::None, L"");
+        Note(0, NoteReason::ScriptUnreadable, LineProblem::None, zqWString());
         return;
     }
     zqWString line;
@@ -100,7 +106,7 @@ void zqCleanScript::Read(FILE* stream)
     bool sawHeader = false;
     while (NextScriptLine(&script, &line, &problem)) {
         if (problem != LineProblem::None) {
-            Note(script.lineNumber, NoteReason::Refused, problem, line.Get());
+            Note(script.lineNumber, NoteReason::Refused, problem, line);
             continue;
         }
         if (line.length == 0)
@@ -109,14 +115,14 @@ void zqCleanScript::Read(FILE* stream)
             section = SectionFromHeader(line.Get());
             sawHeader = true;
             if (section == SectionNone)
-                Note(script.lineNumber, NoteReason::UnknownSection, problem, line.Get());
+                Note(script.lineNumber, NoteReason::UnknownSection, problem, line);
             continue;
         }
         zqList<zqWString>* list = nullptr;
         switch (section) {
         case SectionNone:
             Note(script.lineNumber, sawHeader ? NoteReason::InUnknownSection : NoteReason::BeforeFirstHeader,
-                 problem, line.Get());
+                 problem, line);
             break;
         case SectionGeneral:
             // The separator after the key is not looked at; only the digit decides.
@@ -124,7 +130,7 @@ void zqCleanScript::Read(FILE* stream)
                 _wcsnicmp(line.Get(), kExcludeFoldersKey, kExcludeFoldersKeyLength) == 0)
                 excludeFolders = line.length > kExcludeFoldersDigit && line.buffer[kExcludeFoldersDigit] == L'1';
             else
-                Note(script.lineNumber, NoteReason::UnreadGeneralKey, problem, line.Get());
+                Note(script.lineNumber, NoteReason::UnreadGeneralKey, problem, line);
             break;
         case SectionFolders: {
             wchar_t* equals = wcschr(line.buffer, L'=');
@@ -139,7 +145,7 @@ void zqCleanScript::Read(FILE* stream)
         }
         case SectionRegistry:
             if (!HasFullRootName(line.Get()))
-                Note(script.lineNumber, NoteReason::RegistryRootNotFull, problem, line.Get());
+                Note(script.lineNumber, NoteReason::RegistryRootNotFull, problem, line);
             list = &registry;
             break;
         case SectionFiles: list = &files; break;

@@ -57,7 +57,7 @@ public:
     zqList<ScriptNote> notes;
 
 private:
-    void Note(int line, NoteReason reason, LineProblem problem, const wchar_t* text);
+    void Note(int line, NoteReason reason, LineProblem problem, const zqWString& text);
 };
 
 // Appends a heap copy of text to a list of the model; an entry whose string cannot be had (no

@@ -20,7 +20,7 @@ void WriteStamp(FILE* file, const SYSTEMTIME& now)
 
 }  // namespace
 
-void InitRunLogPath()
+void SystemDriveFile(const char* name, char* path, size_t size)
 {
     char root[MAX_PATH] = {};
     UINT length = GetSystemDirectoryA(root, sizeof root);
@@ -34,7 +34,12 @@ void InitRunLogPath()
         cut[1] = 0;
     else
         root[0] = 0;
-    FormatA(runLogPath, sizeof runLogPath, "%szqclean.log", root);
+    FormatA(path, size, "%s%s", root, name);
+}
+
+void InitRunLogPath(const char* name)
+{
+    SystemDriveFile(name, runLogPath, sizeof runLogPath);
 }
 
 void SetRunLogPath(const char* path)

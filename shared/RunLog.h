@@ -2,10 +2,15 @@
 // launcher and the service; every call opens and closes the file.
 #pragma once
 
+#include <stddef.h>
+
 #include "foundation/Handles.h"
 
-// Computes the log path from the system directory (cut after its first slash).
-void InitRunLogPath();
+// The file of that name in the root folder of the system drive (the system directory cut
+// after its first slash).
+void SystemDriveFile(const char* name, char* path, size_t size);
+// The log is "zqclean.log" there, a preview's "zqclean.preview.log".
+void InitRunLogPath(const char* name = "zqclean.log");
 // Overrides the log path (tests).
 void SetRunLogPath(const char* path);
 const char* RunLogPath();

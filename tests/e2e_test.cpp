@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/support/Support.h"
 
@@ -226,6 +227,78 @@ TEST_F(EndToEnd, StopRequestLetsTheItemInHandFinish)
     EXPECT_EQ(kCompletedRun, Finish(launcher));
     expected.back() += "OK";
     EXPECT_EQ(expected, Log());
+    ExpectNothingLeftBehind(work);
+    RemoveTree(work);
+}
+
+// A preview does the lookups of a run and changes nothing; both leave a report a program can
+// read, and they agree on what the run removes.
+TEST_F(EndToEnd, PreviewThenRunWithTheirReports)
+{
+    std::wstring work = MakeScratchDir(L"e2e-preview");
+    for (const wchar_t* name : {L"\\free.txt", L"\\held.txt", L"\\tree\\inner.txt"}) {
+        CreateDirectoryW((work + L"\\tree").c_str(), nullptr);
+        WriteFileBytes(work + name, "x");
+    }
+    ASSERT_TRUE(CopyStandIn(L"gacutil.exe", work + L"\\gacutil.exe"));
+    const std::wstring quoted = L"SOFTWARE\\zqe2e-report \"quoted\" \x00e9t";  // a last byte above 0x7F would be trimmed
+    MakeKey(HKLM, quoted + L"\\deep", {{L"v", L"1"}});
+    ASSERT_TRUE(KeyExists(HKLM, quoted + L"\\deep"));
+    MakeKey(HKEY_CLASSES_ROOT, L".kds", {{L"", L"KDSetup"}});
+    WriteFileBytes(work + L"\\zqclean.ini",
+                   "before any header\r\n[general]\r\ncolour=blue\r\n[mystery]\r\nx\r\n"
+                   "[files]\r\nC:\\zqtest\\e2e-preview\\free.txt\r\nC:\\zqtest\\e2e-preview\\held.txt\r\n" +
+                   std::string("C:\\zqtest\\e2e-preview\\n\0l.txt\r\n", 31) +
+                   "[folders]\r\nC:\\zqtest\\e2e-preview\\tree\r\n%SystemRoot%\r\n[.NET]\r\nZq.Assembly\r\n"
+                   "[registry]\r\nHKEY_LOCAL_MACHINE\\" + Narrow(quoted) + "\r\nHKLM\\SOFTWARE\\zqe2e-abbreviated\r\n");
+    WriteFileBytes(kRunLog, "[2011/05/14 10:03:07,046]\tthe last real run\r\n");
+    FileHandle held(CreateFileW((work + L"\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+
+    EXPECT_EQ(kCompletedRun, Launch(L"-preview", work));
+    const std::string w = "C:\\zqtest\\e2e-preview\\", key = "K: HKEY_LOCAL_MACHINE\\" + Narrow(quoted) + "...";
+    Lines preview = LogLines(L"C:\\zqclean.preview.log");
+    for (const std::string& line : Lines{w + "free.txt...WOULD DELETE", w + "held.txt...WOULD DELETE AFTER BOOT",
+                                    w + "tree...WOULD DELETE", "Zq.Assembly...WOULD DELETE", key + "WOULD DELETE",
+                                    Narrow(SystemRootDir()) + "...FAILED(Err:5)", S("2 files are deleted."),
+                                    S("Script line 9 refused: it holds a NUL byte")})
+        EXPECT_TRUE(Has(preview, line)) << line;
+    EXPECT_EQ(Log(), Lines{S("the last real run")});  // the run log stays as it was
+    EXPECT_TRUE(PathExists(work + L"\\free.txt") && PathExists(work + L"\\tree\\inner.txt"));
+    EXPECT_TRUE(KeyExists(HKLM, quoted + L"\\deep") && KeyExists(HKEY_CLASSES_ROOT, L".kds"));
+    EXPECT_FALSE(PathExists(work + L"\\gacutil.args"));  // no tool is run
+    EXPECT_TRUE(PendingWith(L"\\e2e-preview\\").empty());
+
+    nlohmann::json report = nlohmann::json::parse(ReadFileBytes(L"C:\\zqclean.preview.json"));
+    EXPECT_EQ(report["mode"], "preview");
+    EXPECT_EQ(report["exit_status"], -1);
+    EXPECT_EQ(report["working_directory"], "C:\\zqtest\\e2e-preview");
+    const std::string quotedUtf8 = "HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e-report \"quoted\" \xC3\xA9t";
+    int would = 0;
+    for (const auto& item : report["items"]) {
+        if (item["target"] == quotedUtf8) {
+            EXPECT_EQ(item["outcome"], "would_delete");
+        }
+        if (item["target"] == Narrow(SystemRootDir())) {
+            EXPECT_TRUE(item["outcome"] == "refused" && item["error"] == 5 && !item["reason"].get<std::string>().empty());
+        }
+        would += item["outcome"].get<std::string>().rfind("would_delete", 0) == 0 ? 1 : 0;
+    }
+    std::vector<int> warned;
+    for (const auto& warning : report["warnings"])
+        warned.push_back(warning["line"]);
+    EXPECT_EQ(warned, (std::vector<int>{1, 3, 4, 5, 9, 17}));  // the NUL line's text kept exactly
+    EXPECT_EQ(report["warnings"][4]["text"], std::string("C:\\zqtest\\e2e-preview\\n\0l.txt", 29));
+
+    held.Close();
+    EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
+    report = nlohmann::json::parse(ReadFileBytes(L"C:\\zqclean.json"));
+    EXPECT_EQ(report["mode"], "run");
+    EXPECT_TRUE(report["completed"].get<bool>());
+    int removed = 0;
+    for (const auto& item : report["items"])
+        removed += item["outcome"] == "deleted" || item["outcome"] == "deleted_after_boot" ? 1 : 0;
+    EXPECT_EQ(removed, would);  // the preview said what the run then did
+    EXPECT_FALSE(KeyExists(HKLM, quoted) || PathExists(work + L"\\tree"));
     ExpectNothingLeftBehind(work);
     RemoveTree(work);
 }
