@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <wchar.h>
 
+#include <initializer_list>
+
 #include "engine/PhaseDriver.h"
 #include "engine/StopSignal.h"
 #include "engine/SystemPaths.h"
@@ -72,6 +74,15 @@ void RunSteps(RunContext& run, HANDLE block)
     ReadPreparedScript(scriptPath, *run.script);
     if (StopRequested())
         return;
+    run.workDir = workDir;
+    run.report.workDir.Assign(workDir);
+    AskProtectedPlaces(&run.places);
+    if (run.mode == RunMode::Restore) {
+        if (RunPhase(run, kRestorePhase))
+            WriteLog(0, "%s", kClosingLine);
+        run.report.completed = !StopRequested();
+        return;
+    }
 
     ExpandTargetLists(*run.script, *run.paths);
 
@@ -81,9 +92,7 @@ void RunSteps(RunContext& run, HANDLE block)
         run.report.status = kStatusRefused;
         return;
     }
-    run.workDir = workDir;
-    run.report.workDir.Assign(workDir);
-    AskProtectedPlaces(&run.places);
+    StartBackup(&run.backup, run.script->backupFolder.Get());
 
     for (int i = 0; i < kPhaseCount; ++i) {
         if (!RunPhase(run, kPhases[i]))
@@ -97,12 +106,15 @@ void RunSteps(RunContext& run, HANDLE block)
 
 const wchar_t* RunModeArgument(RunMode mode)
 {
-    return mode == RunMode::Preview ? L"-preview" : L"";
+    return mode == RunMode::Preview ? L"-preview" : mode == RunMode::Restore ? L"-restore" : L"";
 }
 
 RunMode RunModeFromArgument(const wchar_t* argument)
 {
-    return argument != nullptr && _wcsicmp(argument, L"-preview") == 0 ? RunMode::Preview : RunMode::Clean;
+    for (RunMode mode : {RunMode::Preview, RunMode::Restore})
+        if (argument != nullptr && _wcsicmp(argument, RunModeArgument(mode)) == 0)
+            return mode;
+    return RunMode::Clean;
 }
 
 const char* RunLogName(RunMode mode)
@@ -112,7 +124,7 @@ const char* RunLogName(RunMode mode)
 
 const char* ReportName(RunMode mode)
 {
-    return mode == RunMode::Preview ? "zqclean.preview.json" : "zqclean.json";
+    return mode == RunMode::Preview ? "zqclean.preview.json" : mode == RunMode::Restore ? "zqclean.restore.json" : "zqclean.json";
 }
 
 int RunCleaning(RunMode mode)
@@ -130,6 +142,8 @@ int RunCleaning(RunMode mode)
     GetSystemTime(&run.report.start);
     SetLastError(blockError);
     RunSteps(run, block.Get());
+    if (run.mode == RunMode::Clean && run.backup.asked && run.backup.error == 0)
+        WriteManifest(run.backup, run.report.script.Get());
     // Every launch that got as far as the cleaning leaves its report.
     if (block.Valid()) {
         char reportPath[MAX_PATH];

@@ -1,8 +1,9 @@
 // One cleaning run: the whole work of the service host.
 #pragma once
 
-// What the run does with its targets: removes them, or only says what it would do.
-enum class RunMode { Clean, Preview };
+// What the run does with its targets: removes them, only says what it would do, or puts back
+// what the newest backup holds.
+enum class RunMode { Clean, Preview, Restore };
 
 // The service start argument that asks for a mode (the launcher passes it, the service host
 // reads it back), and its run log and report names in the root of the system drive.

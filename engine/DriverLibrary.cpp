@@ -32,6 +32,7 @@ LibraryLoad LoadDriverLibrary(const wchar_t* workDir, DriverLibrary* library)
         return LibraryLoad::NotFound;
     library->uninstall = LookUp<DriverPackageUninstallFn>(library->module.Get(), "DriverPackageUninstallW");
     library->setLogCallback = LookUp<SetLogCallbackFn>(library->module.Get(), "DIFXAPISetLogCallbackW");
+    library->install = LookUp<DriverPackageInstallFn>(library->module.Get(), "DriverPackageInstallW");
     if (library->uninstall == nullptr) {
         library->module.Close();
         return LibraryLoad::Invalid;
@@ -49,6 +50,7 @@ void ReleaseDriverLibrary(DriverLibrary* library)
     library->module.Close();
     library->uninstall = nullptr;
     library->setLogCallback = nullptr;
+    library->install = nullptr;
 }
 
 DWORD UninstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath)
@@ -56,6 +58,12 @@ DWORD UninstallDriverPackage(const DriverLibrary& library, const wchar_t* infPat
     BOOL needReboot = FALSE;
     return library.uninstall(infPath, kDriverPackageForce | kDriverPackageDeleteFiles, nullptr,
                              &needReboot);
+}
+
+DWORD InstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath)
+{
+    BOOL needReboot = FALSE;
+    return library.install(infPath, kDriverPackageForce, nullptr, &needReboot);
 }
 
 void __cdecl DifxLogCallback(int eventType, unsigned long, const wchar_t* description, void*)

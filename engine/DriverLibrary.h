@@ -11,11 +11,14 @@ typedef void(__cdecl* DifxLogCallbackFn)(int eventType, DWORD errorCode, const w
 typedef DWORD(WINAPI* DriverPackageUninstallFn)(const wchar_t* infPath, DWORD flags,
                                                 void* installerInfo, BOOL* needReboot);
 typedef void(WINAPI* SetLogCallbackFn)(DifxLogCallbackFn callback, void* context);
+typedef DWORD(WINAPI* DriverPackageInstallFn)(const wchar_t* infPath, DWORD flags, void* installerInfo,
+                                              BOOL* needReboot);
 
 struct DriverLibrary {
     LoadedModule module;
     DriverPackageUninstallFn uninstall = nullptr;
     SetLogCallbackFn setLogCallback = nullptr;
+    DriverPackageInstallFn install = nullptr;  // a restore's way back into the driver store
 };
 
 // Result codes of the library that count as a removed package.
@@ -31,6 +34,8 @@ LibraryLoad LoadDriverLibrary(const wchar_t* workDir, DriverLibrary* library);
 void ReleaseDriverLibrary(DriverLibrary* library);
 // Uninstalls the package of an INF in the driver store; the library's result code.
 DWORD UninstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath);
+// Installs a package from its INF into the driver store again; the library's result code.
+DWORD InstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath);
 
 // The library's log callback (__cdecl, as the library calls it): one unstamped line per event.
 void __cdecl DifxLogCallback(int eventType, unsigned long errorCode, const wchar_t* description,

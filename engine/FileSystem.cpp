@@ -370,3 +370,85 @@ bool SystemProgramPath(const wchar_t* name, zqWString* path)
     UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     return length > 0 && length < MAX_PATH && FormatInto(*path, L"%s\\%s", folder, name);
 }
+
+namespace {
+
+struct FileTimes {
+    FILETIME created, accessed, written;
+};
+
+bool ReadTimes(const wchar_t* path, FileTimes* times)
+{
+    FileHandle file(CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file.Valid() && GetFileTime(file.Get(), &times->created, &times->accessed, &times->written);
+}
+
+// The times first: a read-only attribute does not stand in their way, but set it last anyway.
+bool WriteTimesAndAttributes(const wchar_t* path, const FileTimes& times, DWORD attributes)
+{
+    FileHandle file(CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    bool done = file.Valid() && SetFileTime(file.Get(), &times.created, &times.accessed, &times.written);
+    file.Close();
+    return done && SetFileAttributesW(path, attributes);
+}
+
+}  // namespace
+
+bool CopyFileWithTimes(const wchar_t* from, const wchar_t* to)
+{
+    FileTimes times;
+    DWORD attributes = GetFileAttributesW(from);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !ReadTimes(from, &times) ||
+        !CopyFileExW(from, to, nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS))
+        return false;
+    return WriteTimesAndAttributes(to, times, attributes);
+}
+
+bool CopyTree(const wchar_t* from, const wchar_t* to)
+{
+    FileTimes times;
+    DWORD attributes = GetFileAttributesW(from);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !ReadTimes(from, &times) || !CreateDirectoryW(to, nullptr))
+        return false;
+    zqWString pattern, source, target;
+    if (!FormatInto(pattern, L"%s\\*", from))
+        return false;
+    // A listing cut short would leave part of the tree behind unsaved: that is a failure.
+    WIN32_FIND_DATAW entry;
+    FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
+    if (!listing.Valid())
+        return false;
+    for (;;) {
+        if (!IsDotEntry(entry.cFileName) && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            if (!FormatInto(source, L"%s\\%s", from, entry.cFileName) ||
+                !FormatInto(target, L"%s\\%s", to, entry.cFileName))
+                return false;
+            bool copied = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CopyTree(source.Get(), target.Get())
+                                                                              : CopyFileWithTimes(source.Get(), target.Get());
+            if (!copied)
+                return false;
+        }
+        if (!FindNextFileW(listing.Get(), &entry)) {
+            if (GetLastError() != ERROR_NO_MORE_FILES)
+                return false;
+            break;
+        }
+    }
+    // The folder's own times last: copying into it changed them.
+    return WriteTimesAndAttributes(to, times, attributes);
+}
+
+bool MakeFolders(const wchar_t* folder)
+{
+    if (CreateDirectoryW(folder, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+        return true;
+    if (GetLastError() != ERROR_PATH_NOT_FOUND)
+        return false;
+    zqWString parent;
+    const wchar_t* cut = wcsrchr(folder, L'\\');
+    if (cut == nullptr || !FormatInto(parent, L"%.*s", static_cast<int>(cut - folder), folder) || !MakeFolders(parent.Get()))
+        return false;
+    return CreateDirectoryW(folder, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}

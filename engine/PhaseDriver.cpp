@@ -16,8 +16,9 @@ const char* ItemPrefix(TargetKind kind)
     }
 }
 
-void WriteOutcome(const PhaseSpec& spec, const Outcome& outcome)
+void WriteOutcome(const PhaseRun& phase, const Target& target, const Outcome& outcome)
 {
+    const PhaseSpec& spec = *phase.spec;
     switch (outcome.kind) {
     case OutcomeKind::Removed:
         WriteLog(0, "OK\n");
@@ -35,6 +36,18 @@ void WriteOutcome(const PhaseSpec& spec, const Outcome& outcome)
     case OutcomeKind::WouldRemoveAtRestart:
         WriteLog(0, "WOULD DELETE AFTER BOOT\n");
         break;
+    case OutcomeKind::Restored:
+        WriteLog(0, "RESTORED\n");
+        break;
+    case OutcomeKind::LeftAsItIs:
+        WriteLog(0, "EXISTS, LEFT AS IT IS\n");
+        break;
+    case OutcomeKind::CopyKept: {
+        const BackupEntry* entry = phase.run->backup.entries.At(target.backupEntry);
+        WriteLog(0, "NOT REINSTALLED, ITS COPY IS IN %S\\%S\n", phase.run->backup.folder.Get(),
+                 entry != nullptr && entry->saved.count > 0 ? entry->saved.At(0)->Get() : L"");
+        break;
+    }
     }
 }
 
@@ -56,7 +69,7 @@ bool OfferTarget(PhaseRun& phase, const Target& target)
         WriteLog(0, "%s%S...", ItemPrefix(target.kind), target.shown);
     Outcome outcome = Act(*phase.run, target);
     if (target.shown != nullptr) {
-        WriteOutcome(*phase.spec, outcome);
+        WriteOutcome(phase, target, outcome);
         ReportTarget(&phase.run->report, phase.spec->name, target.shown, outcome);
     }
     if (Counts(outcome))
@@ -81,7 +94,7 @@ bool RunPhase(RunContext& run, const PhaseSpec& spec)
     ReportPhase tally;
     tally.phase = spec.name;
     if (spec.HeaderCount != nullptr) {
-        tally.entries = spec.HeaderCount(*run.script);
+        tally.entries = spec.HeaderCount(run);
         WriteLog(1, spec.header, tally.entries);
     } else {
         WriteLog(1, "%s", spec.header);

@@ -27,7 +27,7 @@ struct PhaseSpec {
     bool runsUnderWow64;                    // false: skipped by a 32-bit build on 64-bit Windows
     PhaseStart (*Start)(RunContext& run);   // before the header (null: Go); Skip writes its own line
     const char* header;                     // stamped
-    int (*HeaderCount)(const zqCleanScript& script);  // fills "%i" of the header (null: none)
+    int (*HeaderCount)(const RunContext& run);  // fills "%i" of the header (null: none)
     void (*OfferCandidates)(RunContext& run, PhaseRun& phase);
     const char* afterBoot;                  // outcome text of a removal at the next restart
     const char* failed;                     // outcome format: error code[, tool exit code]
@@ -55,6 +55,7 @@ bool PassOver(PhaseRun& phase);
 // Runs one phase; false when the run ends after it.
 bool RunPhase(RunContext& run, const PhaseSpec& spec);
 
-// The phases in the order the run takes them.
+// The phases in the order the run takes them, and the one phase of a restore.
 extern const PhaseSpec kPhases[];
 extern const int kPhaseCount;
+extern const PhaseSpec kRestorePhase;

@@ -20,3 +20,8 @@ void OfferFolders(RunContext& run, PhaseRun& phase);
 void OfferRegistryEntries(RunContext& run, PhaseRun& phase);
 void OfferSetupRegistration(RunContext& run, PhaseRun& phase);
 void OfferDeviceKeys(RunContext& run, PhaseRun& phase);
+
+// A restore: the newest backup of the folder the script names.
+PhaseStart StartRestore(RunContext& run);
+void OfferRestoreItems(RunContext& run, PhaseRun& phase);
+void FinishRestore(RunContext& run);

@@ -4,12 +4,13 @@
 
 namespace {
 
-int DrvPackagesCount(const zqCleanScript& script) { return script.drvPackages.count; }
-int DriversCount(const zqCleanScript& script) { return script.drivers.count; }
-int FilesCount(const zqCleanScript& script) { return script.files.count; }
-int DotNetCount(const zqCleanScript& script) { return script.dotNet.count; }
-int FoldersCount(const zqCleanScript& script) { return script.folders.count; }
-int RegistryCount(const zqCleanScript& script) { return script.registry.count; }
+int DrvPackagesCount(const RunContext& run) { return run.script->drvPackages.count; }
+int DriversCount(const RunContext& run) { return run.script->drivers.count; }
+int FilesCount(const RunContext& run) { return run.script->files.count; }
+int DotNetCount(const RunContext& run) { return run.script->dotNet.count; }
+int FoldersCount(const RunContext& run) { return run.script->folders.count; }
+int RegistryCount(const RunContext& run) { return run.script->registry.count; }
+int BackupCount(const RunContext& run) { return run.backup.entries.count; }
 
 const char kFailed[] = "FAILED(Err:%i)\n";
 const StopRule kEachThenSummary = {true, EndPoll::AfterSummary};
@@ -47,3 +48,8 @@ const PhaseSpec kPhases[] = {
      "No enumerated devices found.\n", nullptr, {true, EndPoll::None}},
 };
 const int kPhaseCount = sizeof kPhases / sizeof kPhases[0];
+
+// Puts back, newest first, what the newest backup holds of what its run removed.
+const PhaseSpec kRestorePhase = {"restore", true, StartRestore, "Restore items(%i):\n", BackupCount,
+                                 OfferRestoreItems, "OK\n", kFailed, "%i items are restored.\n", true, nullptr,
+                                 FinishRestore, kEachThenSummary};

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "engine/Backup.h"
 #include "engine/DriverLibrary.h"
 #include "engine/Guard.h"
 #include "engine/RunReport.h"
@@ -18,4 +19,5 @@ struct RunContext {
     ProtectedPlaces places;        // what no target may be
     RunMode mode = RunMode::Clean;
     RunReport report;
+    Backup backup;                 // what a run saves before it removes, or what a restore puts back
 };

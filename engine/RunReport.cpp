@@ -36,7 +36,7 @@ std::string IsoTime(const SYSTEMTIME& t)
 
 const char* ModeName(RunMode mode)
 {
-    return mode == RunMode::Preview ? "preview" : "run";
+    return mode == RunMode::Preview ? "preview" : mode == RunMode::Restore ? "restore" : "run";
 }
 
 const char* OutcomeName(OutcomeKind kind)
@@ -48,6 +48,9 @@ const char* OutcomeName(OutcomeKind kind)
     case OutcomeKind::Refused: return "refused";
     case OutcomeKind::WouldRemove: return "would_delete";
     case OutcomeKind::WouldRemoveAtRestart: return "would_delete_after_boot";
+    case OutcomeKind::Restored: return "restored";
+    case OutcomeKind::LeftAsItIs: return "exists_left";
+    case OutcomeKind::CopyKept: return "copy_kept";
     }
     return "";
 }

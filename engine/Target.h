@@ -23,6 +23,7 @@ struct Target {
     const wchar_t* shown = nullptr;      // the item line's text; null: the item writes no line
     bool unregisterFirst = false;        // File: an ActiveX control, unregistered before it goes
     bool keyOnly = false;                // RegistryKey: one deletion, which fails on subkeys
+    int backupEntry = -1;                // a restore: the backup's entry that puts it back
 };
 
 enum class OutcomeKind {
@@ -32,6 +33,9 @@ enum class OutcomeKind {
     Refused,                // never touched: the target is one the system needs (error holds why)
     WouldRemove,            // a preview: the run would remove it now
     WouldRemoveAtRestart,   // a preview: it is in use, the run would schedule it
+    Restored,               // a restore: put back from the backup
+    LeftAsItIs,             // a restore: something stands there again, and it stays
+    CopyKept,               // a restore: not reinstalled; its copy stays in the backup
 };
 
 struct Outcome {
@@ -43,5 +47,6 @@ struct Outcome {
 
 inline bool Counts(const Outcome& outcome)
 {
-    return outcome.kind != OutcomeKind::Failed && outcome.kind != OutcomeKind::Refused;
+    return outcome.kind != OutcomeKind::Failed && outcome.kind != OutcomeKind::Refused &&
+           outcome.kind != OutcomeKind::LeftAsItIs && outcome.kind != OutcomeKind::CopyKept;
 }

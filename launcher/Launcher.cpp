@@ -17,7 +17,7 @@
 
 namespace {
 
-enum LaunchMode { ModeLauncher, ModeSilent, ModePreview, ModeRemove, ModeService };
+enum LaunchMode { ModeLauncher, ModeSilent, ModePreview, ModeRestore, ModeRemove, ModeService };
 
 // Place codes of the error lines in the run log.
 const int kErrorDispatcher = 725;
@@ -52,6 +52,8 @@ LaunchMode ModeFromCommandLine()
             mode = ModeSilent;
         else if (_wcsicmp(arguments[1], RunModeArgument(RunMode::Preview)) == 0)
             mode = ModePreview;
+        else if (_wcsicmp(arguments[1], RunModeArgument(RunMode::Restore)) == 0)
+            mode = ModeRestore;
         else if (_wcsicmp(arguments[1], L"-u") == 0)
             mode = ModeRemove;
         else if (_wcsicmp(arguments[1], L"-srvcrun") == 0)
@@ -341,6 +343,8 @@ int ZqcleanMain()
         return RunLauncher(state, true, RunMode::Clean);
     case ModePreview:
         return RunLauncher(state, true, RunMode::Preview);
+    case ModeRestore:
+        return RunLauncher(state, true, RunMode::Restore);
     case ModeLauncher:
     default:
         return RunLauncher(state, false, RunMode::Clean);

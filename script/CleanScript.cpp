@@ -32,7 +32,13 @@ namespace {
 
 const wchar_t kExcludeFoldersKey[] = L"excludefolders";
 const int kExcludeFoldersKeyLength = 14;
+const int kBackupKeyLength = 6;  // "backup", then "=" and the folder
 const int kExcludeFoldersDigit = 15;  // the key, one separator, then the digit
+
+bool IsBackupLine(const wchar_t* line)
+{
+    return _wcsnicmp(line, L"backup=", kBackupKeyLength + 1) == 0;
+}
 
 // The registry phase takes only the five root names written in full; any other entry it passes
 // over, and the reader says so.
@@ -127,10 +133,17 @@ void zqCleanScript::Read(FILE* stream)
         case SectionGeneral:
             // The separator after the key is not looked at; only the digit decides.
             if (line.length >= kExcludeFoldersKeyLength &&
-                _wcsnicmp(line.Get(), kExcludeFoldersKey, kExcludeFoldersKeyLength) == 0)
+                _wcsnicmp(line.Get(), kExcludeFoldersKey, kExcludeFoldersKeyLength) == 0) {
                 excludeFolders = line.length > kExcludeFoldersDigit && line.buffer[kExcludeFoldersDigit] == L'1';
-            else
+            } else if (IsBackupLine(line.Get())) {
+                // "backup=<folder>": where a run saves what it removes. A later line wins.
+                wchar_t* expanded = nullptr;
+                ExpandPathW(line.Get() + kBackupKeyLength + 1, &expanded);
+                HeapBlock block(expanded);
+                backupFolder.Assign(expanded != nullptr ? expanded : L"");
+            } else {
                 Note(script.lineNumber, NoteReason::UnreadGeneralKey, problem, line);
+            }
             break;
         case SectionFolders: {
             wchar_t* equals = wcschr(line.buffer, L'=');

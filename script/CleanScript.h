@@ -39,6 +39,7 @@ public:
     void Clear();
 
     bool excludeFolders = false;
+    zqWString backupFolder;  // [general] backup=<folder>, expanded; empty: no backup
     zqList<zqWString> folders;
 #ifdef _WIN64
     zqList<zqWString> wowTwins;  // scratch list of the target expansion

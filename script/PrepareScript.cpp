@@ -65,7 +65,7 @@ void PutRefusedLine(CopyText& copy, const zqWString& line, LineProblem problem)
     PutLine(copy, line.Get(), line.length);
 }
 
-// A [folders] or [exfolders] line with its environment references expanded, as the launcher's
+// A [folders] or [exfolders] line (and the [general] backup line) with its environment references expanded, as the launcher's
 // environment has them: the service's environment is not the user's.
 void PutExpandedLine(CopyText& copy, const zqWString& line)
 {
@@ -130,6 +130,8 @@ PrepareResult PrepareScript(const wchar_t* scriptPath, FileHandle* held)
             PutLine(text, line.Get(), line.length);
             section = SectionFromHeader(line.Get());
         } else if ((section == SectionFolders || section == SectionExFolders) && line.length > 0) {
+            PutExpandedLine(text, line);
+        } else if (section == SectionGeneral && _wcsnicmp(line.Get(), L"backup=", 7) == 0) {
             PutExpandedLine(text, line);
         } else {
             PutLine(text, line.Get(), line.length);

@@ -1,0 +1,19 @@
+// Registry keys and values written as the registry editor's version 5 text (".reg": UTF-16 with a
+// byte-order mark), which the system's own "reg import" reads back. Every value type is kept
+// exactly: a string that is not plain text goes as hex(1).
+#pragma once
+
+#include <windows.h>
+
+#include "foundation/zqString.h"
+
+// The root's name as the registry editor writes it ("HKEY_LOCAL_MACHINE"); null for no root.
+const wchar_t* RootName(HKEY root);
+
+// Appends to text the key at path below root with all below it, or, when valueName is given,
+// that one value of the key. False (GetLastError tells why) when the key or value cannot be read.
+bool ExportRegistry(HKEY root, const wchar_t* path, const wchar_t* valueName, zqWString* text);
+
+// The header every .reg file begins with, and a whole .reg text written as UTF-16 with a mark.
+extern const wchar_t kRegFileHeader[];
+bool WriteRegFile(const wchar_t* file, const zqWString& text);
