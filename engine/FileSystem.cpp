@@ -213,6 +213,27 @@ bool RemoveLink(const wchar_t* path, DWORD attributes)
     return DeleteFileW(path) != 0;
 }
 
+// Deletes a file; a read-only one too, as "del /f" does (neither now nor at the next start would
+// it go otherwise). A file that stays gets its attribute back.
+bool DeleteAnyFile(const wchar_t* path)
+{
+    if (DeleteFileW(path))
+        return true;
+    DWORD error = GetLastError();
+    DWORD attributes = error == ERROR_ACCESS_DENIED ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
+        !SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(error);
+        return false;
+    }
+    if (DeleteFileW(path))
+        return true;
+    error = GetLastError();
+    SetFileAttributesW(path, attributes);
+    SetLastError(error);
+    return false;
+}
+
 // What could not be removed now goes at the next start; what is already gone is removed.
 FileRemoval ScheduleUnlessGone(const wchar_t* path)
 {
@@ -271,7 +292,7 @@ void EmptyFolder(const wchar_t* folder, const ProtectedPlaces* places)
         if (directory && LeadsToProtected(child.Get(), places))
             continue;
         bool removed = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? RemoveLink(child.Get(), attributes)
-                                                                   : DeleteFileW(child.Get()) != 0;
+                                                                   : DeleteAnyFile(child.Get());
         if (!removed)
             ScheduleUnlessGone(child.Get());
     } while (FindNextFileW(listing.Get(), &entry));
@@ -281,7 +302,7 @@ void EmptyFolder(const wchar_t* folder, const ProtectedPlaces* places)
 
 FileRemoval RemoveNowOrAtRestart(const wchar_t* path)
 {
-    if (DeleteFileW(path))
+    if (DeleteAnyFile(path))
         return FileRemoval::Removed;
     return ScheduleUnlessGone(path);
 }

@@ -3,7 +3,8 @@
  * "uninstall <inf> 0x<flags> info=null|nonnull reboot=null|nonnull"). DriverPackageUninstallW
  * returns the first "<result> [<text>]" line of difx-results.txt whose text occurs in the INF
  * path (no text: any path), else 0; the callback then gets INFO "Uninstalling <path>" and
- * SUCCESS (0) or ERROR (otherwise) without a description. */
+ * SUCCESS (0) or ERROR (otherwise) without a description. DriverPackageInstallW records
+ * "install <inf> 0x<flags> info=null|nonnull" and returns 0. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -75,6 +76,19 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(PCWSTR infPath, DWORD
     if (needReboot != NULL)
         *needReboot = FALSE;
     return result;
+}
+
+__declspec(dllexport) DWORD WINAPI DriverPackageInstallW(PCWSTR infPath, DWORD flags, PVOID installerInfo,
+                                                         BOOL* needReboot)
+{
+    char path[MAX_PATH * 2] = "", line[MAX_PATH * 2 + 80];
+    WideCharToMultiByte(CP_ACP, 0, infPath, -1, path, sizeof path, NULL, NULL);
+    snprintf(line, sizeof line, "install %s 0x%lx info=%s", path, (unsigned long)flags,
+             installerInfo != NULL ? "nonnull" : "null");
+    Record(line);
+    if (needReboot != NULL)
+        *needReboot = FALSE;
+    return 0;
 }
 #endif
 
