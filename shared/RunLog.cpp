@@ -61,6 +61,33 @@ FileHandle StartRunLog()
                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+namespace {
+
+// The format for the wide formatter: the same text, with "%s" (narrow) and "%S" (wide)
+// swapped, since the wide formatter reads them the other way round.
+void WideFormat(const char* format, zqWString* wide)
+{
+    wide->Reserve(static_cast<int>(strlen(format)));
+    wchar_t* out = wide->buffer;
+    bool inSpec = false;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(format); *c != 0; ++c) {
+        wchar_t unit = *c;
+        if (inSpec && (unit == L's' || unit == L'S')) {
+            unit = unit == L's' ? L'S' : L's';
+            inSpec = false;
+        } else if (inSpec && ((unit >= L'a' && unit <= L'z') || (unit >= L'A' && unit <= L'Z') || unit == L'%')) {
+            inSpec = false;
+        } else if (unit == L'%') {
+            inSpec = true;
+        }
+        *out++ = unit;
+    }
+    *out = 0;
+    wide->length = static_cast<int>(out - wide->buffer);
+}
+
+}  // namespace
+
 void WriteLog(int stamp, const char* format, ...)
 {
     StdioFile file(fopen(runLogPath, "at"));
@@ -70,10 +97,27 @@ void WriteLog(int stamp, const char* format, ...)
         return;
     if (stamp != 0)
         WriteStamp(file.Get(), now);
+    // Formatted wide, then written a byte a character: a letter the single-byte log cannot
+    // spell becomes '?', where the runtime's own conversion would end the text there.
+    zqWString wideFormat, text;
+    WideFormat(format, &wideFormat);
     va_list args;
     va_start(args, format);
-    vfprintf(file.Get(), format, args);
+    int length = _vscwprintf(wideFormat.Get(), args);
     va_end(args);
+    if (length <= 0 || !text.Reserve(length))
+        return;
+    va_start(args, format);
+    _vsnwprintf(text.buffer, static_cast<size_t>(length) + 1, wideFormat.Get(), args);
+    va_end(args);
+    text.buffer[length] = 0;
+    zqString bytes;
+    if (!bytes.Reserve(length))
+        return;
+    for (int i = 0; i < length; ++i)
+        bytes.buffer[i] = text.buffer[i] <= 0xFF ? static_cast<char>(text.buffer[i]) : '?';
+    bytes.buffer[length] = 0;
+    fwrite(bytes.buffer, 1, static_cast<size_t>(length), file.Get());
 }
 
 bool WriteItemOutcome(bool done, unsigned long error)

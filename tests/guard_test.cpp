@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/Guard.h"
 #include "tests/support/Support.h"
 
 namespace {
@@ -54,6 +55,22 @@ void ExpectOnlyRemoved(const Lines& log, const Lines& removed)
     EXPECT_EQ(log.back(), ClosingLine());
 }
 
+// The guard of this very build, asked in-process before a launch: a broken guard must fail
+// the test, not empty the prefix's Windows folder.
+void AssertRefusedHere(std::initializer_list<std::wstring> folders)
+{
+    ProtectedPlaces places;
+    AskProtectedPlaces(&places);
+    for (const std::wstring& folder : folders) {
+        wchar_t expanded[MAX_PATH];
+        ExpandEnvironmentStringsW(folder.c_str(), expanded, MAX_PATH);
+        Target target = {TargetKind::Folder, expanded};
+        DWORD error = 0;
+        const char* reason = nullptr;
+        ASSERT_TRUE(IsRefused(places, target, &error, &reason)) << Narrow(expanded);
+    }
+}
+
 class Guard : public ::testing::Test {
 protected:
     void SetUp() override { SetEnvironmentVariableW(L"DISPLAY", nullptr); }
@@ -85,6 +102,9 @@ TEST_F(Guard, FoldersFilesAndMasksNeverReachTheSystem)
                    "[maskedfiles]\r\n*.dll\r\n*.*\r\n?*.sys\r\n*\r\nzqguard*.tmp\r\n");
     const std::wstring watched[] = {kWindows, SystemFolder(), SystemFolder() + L"\\drivers", kWindows + L"\\inf",
                                     L"C:\\Program Files", L"C:\\users", L"C:\\ProgramData", L"C:\\"};
+    AssertRefusedHere({L"%SystemRoot%\\System32", L"\\\\?\\%SystemRoot%", L"\\\\.\\%SystemRoot%", L"system32",
+                       L"C:system32", L".", L"%ProgramFiles%", L"C:\\users", L"%ProgramData%", L"%SystemRoot%.",
+                       L"%SystemRoot%\\..", L"%SystemRoot%\\inf\\", shortName, L"C:\\"});
     WriteFileBytes(kRunLog, "");  // the run's own log in C:\ is no change
     std::vector<int> before;
     for (const std::wstring& folder : watched)

@@ -249,6 +249,9 @@ TEST_F(Phases, FoldersButNeverARootOrTheWindowsFolder)
     CreateDirectoryW((gone + L"\\deeper").c_str(), nullptr);
     WriteFileBytes(gone + L"\\deeper\\f.bin", "x");
     AddEntries(&script.folders, {L"C:\\", gone.c_str(), (dir + L"\\nothere").c_str(), kRoot.c_str()});
+    for (const std::wstring& system : {std::wstring(L"C:\\"), kRoot}) {  // a broken guard fails here, harmlessly
+        ASSERT_TRUE(IsProtectedFolder(run.places, system.c_str())) << Narrow(system);
+    }
     EXPECT_EQ(Run("folders"), Lines({S("Delete folders(4):"), "C:\\...FAILED(Err:5)", Narrow(gone) + "...OK",
                                      Narrow(kRoot) + "...FAILED(Err:5)", S("1 folders are deleted.")}));
     EXPECT_FALSE(PathExists(gone));

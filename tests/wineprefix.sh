@@ -32,10 +32,15 @@ start)
     # and replace the shell folders that link into $HOME by empty folders.
     rm -f "$prefix/dosdevices/z:"
     ln -sfn "$xdir" "$prefix/dosdevices/x:"
-    find "$prefix/drive_c/users" -maxdepth 3 -type l | while read -r link; do
+    # Every link below users, at any depth (Templates lies five levels down), becomes a folder.
+    find "$prefix/drive_c/users" -type l | while read -r link; do
         rm -f "$link"
         mkdir -p "$link"
     done
+    if [ -n "$(find "$prefix/drive_c" -type l -lname '/*' -print -quit)" ]; then
+        echo "a link out of the prefix is left in $prefix/drive_c" >&2
+        exit 1
+    fi
     quiet wineserver -p
     quiet wine wineboot
     echo "prefix ready: $prefix"
