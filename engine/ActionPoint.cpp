@@ -84,17 +84,20 @@ Outcome RemoveAssembly(const wchar_t* workDir, const wchar_t* assembly)
 // Whether nobody holds the file open against its deletion now.
 bool DeletableNow(const wchar_t* path)
 {
-    FileHandle file(CreateFileW(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    zqWString extended;
+    FileHandle file;
+    if (ExtendedPath(path, &extended))
+        file.Reset(CreateFileW(extended.Get(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file.Valid();
 }
 
 // Whether everything in the tree is deletable now; a link is not entered.
 bool TreeDeletableNow(const wchar_t* folder)
 {
-    zqWString pattern, child;
+    zqWString pattern, child, extended;
     WIN32_FIND_DATAW entry;
     FindHandle listing;
-    if (FormatInto(pattern, L"%s\\*", folder))
+    if (ExtendedPath(folder, &extended) && FormatInto(pattern, L"%s\\*", extended.Get()))
         listing.Reset(FindFirstFileW(pattern.Get(), &entry));
     while (listing.Valid()) {
         bool dots = wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0;
@@ -127,7 +130,7 @@ Outcome Foresee(const Target& target)
 Outcome LeftAsItIs() { return {OutcomeKind::LeftAsItIs}; }
 Outcome Restored(bool done) { return done ? Outcome{OutcomeKind::Restored} : Failed(GetLastError()); }
 
-bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const wchar_t* path) { return PathIsThere(path); }
 
 bool RegistryTargetExists(const Target& target)
 {

@@ -145,7 +145,7 @@ bool IsThere(const Target& target)
     case TargetKind::Assembly:
         return true;
     default:
-        return GetFileAttributesW(target.path) != INVALID_FILE_ATTRIBUTES || !IsGone(GetLastError());
+        return PathIsThere(target.path) || !IsGone(GetLastError());
     }
 }
 

@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 #include "engine/FileSystem.h"
+#include "engine/Guard.h"
 #include "engine/PhaseSources.h"
 #include "engine/TargetExpansion.h"
 #include "foundation/Handles.h"
@@ -25,10 +26,14 @@ bool OfferCopies(const zqCleanScript& script, const wchar_t* entry, PhaseRun& ph
 {
     bool activeX = IsActiveXControl(entry);
     // The copy processed last for this entry: a lookup that finds it again is skipped.
-    zqWString last;
+    zqWString last, full;
     for (int pass = 0; pass <= script.searchDirs.count; ++pass) {
         const wchar_t* directory = pass > 0 ? script.searchDirs.At(pass - 1)->Get() : nullptr;
         HeapBlock found(SearchPathAlloc(directory, entry));
+        // The search takes no path beyond 260 characters; a full path of that length is taken as
+        // it stands.
+        if (!found.Valid() && pass == 0 && FullPath(entry, &full) && full.length >= MAX_PATH && PathIsThere(full.Get()))
+            found.Reset(_wcsdup(full.Get()));
         if (!found.Valid())
             continue;
         const wchar_t* path = static_cast<const wchar_t*>(found.Get());

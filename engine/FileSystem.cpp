@@ -10,6 +10,24 @@
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
 
+bool ExtendedPath(const wchar_t* path, zqWString* extended)
+{
+    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':' &&
+                 path[2] == L'\\';
+    bool share = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.' && path[2] != 0;
+    if (drive)
+        return FormatInto(*extended, L"\\\\?\\%s", path);
+    if (share)
+        return FormatInto(*extended, L"\\\\?\\UNC\\%s", path + 2);
+    return extended->Assign(path);
+}
+
+bool PathIsThere(const wchar_t* path)
+{
+    zqWString extended;
+    return ExtendedPath(path, &extended) && GetFileAttributesW(extended.Get()) != INVALID_FILE_ATTRIBUTES;
+}
+
 namespace {
 
 // The paths collected by one FindFilesByMask call, subdirectories included.
@@ -50,7 +68,8 @@ bool AddPath(PathArray* found, wchar_t* path)
 
 bool IsDirectory(const wchar_t* path)
 {
-    DWORD attributes = GetFileAttributesW(path);
+    zqWString extended;
+    DWORD attributes = ExtendedPath(path, &extended) ? GetFileAttributesW(extended.Get()) : INVALID_FILE_ATTRIBUTES;
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -66,8 +85,8 @@ bool CollectMatches(const wchar_t* directory, const wchar_t* loweredMask, PathAr
 {
     size_t length = wcslen(directory);
     const wchar_t* separator = (length > 0 && directory[length - 1] == L'\\') ? L"" : L"\\";
-    zqWString pattern, fullPath, name;
-    if (!FormatInto(pattern, L"%s%s*", directory, separator))
+    zqWString extended, pattern, fullPath, name;
+    if (!ExtendedPath(directory, &extended) || !FormatInto(pattern, L"%s%s*", extended.Get(), separator))
         return true;
     WIN32_FIND_DATAW entry;
     FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
@@ -302,13 +321,20 @@ void EmptyFolder(const wchar_t* folder, const ProtectedPlaces* places)
 
 FileRemoval RemoveNowOrAtRestart(const wchar_t* path)
 {
-    if (DeleteAnyFile(path))
+    zqWString extended;
+    if (!ExtendedPath(path, &extended))
+        return FileRemoval::Failed;
+    if (DeleteAnyFile(extended.Get()))
         return FileRemoval::Removed;
-    return ScheduleUnlessGone(path);
+    return ScheduleUnlessGone(extended.Get());
 }
 
-FileRemoval DeleteFolderTree(const wchar_t* folder, const ProtectedPlaces* places)
+FileRemoval DeleteFolderTree(const wchar_t* path, const ProtectedPlaces* places)
 {
+    zqWString extended;
+    if (!ExtendedPath(path, &extended))
+        return FileRemoval::Failed;
+    const wchar_t* folder = extended.Get();
     DWORD attributes = GetFileAttributesW(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return FileRemoval::Failed;  // a folder that is not there is not reported as removed
@@ -417,8 +443,13 @@ bool WriteTimesAndAttributes(const wchar_t* path, const FileTimes& times, DWORD 
 
 }  // namespace
 
-bool CopyFileWithTimes(const wchar_t* from, const wchar_t* to)
+bool CopyFileWithTimes(const wchar_t* fromPath, const wchar_t* toPath)
 {
+    zqWString fromExtended, toExtended;
+    if (!ExtendedPath(fromPath, &fromExtended) || !ExtendedPath(toPath, &toExtended))
+        return false;
+    const wchar_t* from = fromExtended.Get();
+    const wchar_t* to = toExtended.Get();
     FileTimes times;
     DWORD attributes = GetFileAttributesW(from);
     if (attributes == INVALID_FILE_ATTRIBUTES || !ReadTimes(from, &times) ||
@@ -427,8 +458,13 @@ bool CopyFileWithTimes(const wchar_t* from, const wchar_t* to)
     return WriteTimesAndAttributes(to, times, attributes);
 }
 
-bool CopyTree(const wchar_t* from, const wchar_t* to)
+bool CopyTree(const wchar_t* fromPath, const wchar_t* toPath)
 {
+    zqWString fromExtended, toExtended;
+    if (!ExtendedPath(fromPath, &fromExtended) || !ExtendedPath(toPath, &toExtended))
+        return false;
+    const wchar_t* from = fromExtended.Get();
+    const wchar_t* to = toExtended.Get();
     FileTimes times;
     DWORD attributes = GetFileAttributesW(from);
     if (attributes == INVALID_FILE_ATTRIBUTES || !ReadTimes(from, &times) || !CreateDirectoryW(to, nullptr))
@@ -461,8 +497,12 @@ bool CopyTree(const wchar_t* from, const wchar_t* to)
     return WriteTimesAndAttributes(to, times, attributes);
 }
 
-bool MakeFolders(const wchar_t* folder)
+bool MakeFolders(const wchar_t* path)
 {
+    zqWString extended;
+    if (!ExtendedPath(path, &extended))
+        return false;
+    const wchar_t* folder = extended.Get();
     if (CreateDirectoryW(folder, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
         return true;
     if (GetLastError() != ERROR_PATH_NOT_FOUND)

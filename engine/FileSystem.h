@@ -8,6 +8,13 @@
 
 enum class FileRemoval { Removed, Scheduled, Failed };
 
+// The path in the form the file functions take at any length, beyond 260 characters too:
+// "\\?\C:\..." for a drive, "\\?\UNC\server\share\..." for a share. A relative path, or one in
+// that form already, stays as it is. Every primitive below takes its paths through it.
+bool ExtendedPath(const wchar_t* path, zqWString* extended);
+// Whether a file or folder is there, at any length of its path.
+bool PathIsThere(const wchar_t* path);
+
 // Deletes path now, or else schedules it for deletion at the next system start. A path that is
 // already gone counts as removed and is not scheduled. Failed: GetLastError tells why.
 FileRemoval RemoveNowOrAtRestart(const wchar_t* path);

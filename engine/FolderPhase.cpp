@@ -1,6 +1,7 @@
 // Folders: each [folders] entry (and its 32-bit twin) with everything below it. Only a full path
 // is taken, made absolute and plain; anything else would be looked up along the search order, which
 // lands on system folders.
+#include "engine/FileSystem.h"
 #include "engine/Guard.h"
 #include "engine/PhaseSources.h"
 #include "script/CleanScript.h"
@@ -14,7 +15,7 @@ void OfferFolders(RunContext& run, PhaseRun& phase)
         Target target = {TargetKind::Folder, entry};
         target.shown = entry;  // no full path: the guard refuses it as written
         if (FullPath(entry, &full)) {
-            if (GetFileAttributesW(full.Get()) == INVALID_FILE_ATTRIBUTES)
+            if (!PathIsThere(full.Get()))
                 continue;  // not there: no line
             target.path = target.shown = full.Get();
         } else if (entry[0] == 0) {

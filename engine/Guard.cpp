@@ -493,13 +493,18 @@ bool CanonicalPath(const wchar_t* path, zqWString* canonical)
     return canonical->Assign(longPath.Get());
 }
 
-bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* canonical)
+bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* path)
 {
-    if (IsRootPath(canonical))
-        return true;
+    // The "\\?\" form of a long path names the same folder.
     zqWString lower;
-    if (!lower.Assign(canonical))
+    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        if (!FormatInto(lower, L"\\\\%s", path + 8))
+            return true;
+    } else if (!lower.Assign(wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path)) {
         return true;  // undecidable: refused
+    }
+    if (IsRootPath(lower.Get()))
+        return true;
     LowerAscii(lower.buffer);
     return TextIndexContains(places.folderIndex, lower.Get());
 }

@@ -262,3 +262,35 @@ TEST_F(Primitives, KeyTreesAndNames)
         EXPECT_EQ(RootKeyFromName(&text[0]), c.second) << Narrow(c.first);
     }
 }
+
+// A tree nested beyond 260 characters is listed, copied and removed now, through the "\\?\"
+// form: no path is ever used cut, and nothing is left for a restart.
+TEST_F(Primitives, TreesBeyondTwoHundredSixtyCharacters)
+{
+    std::wstring deep = dir + L"\\deep", level = deep, extended = L"\\\\?\\" + deep;
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    for (int i = 0; level.size() < 1200; ++i) {
+        level += L"\\" + std::wstring(90, static_cast<wchar_t>(L'a' + i));
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + level).c_str(), nullptr)) << level.size();
+        WriteFileBytes(L"\\\\?\\" + level + L"\\file.zqlong", "x");
+    }
+    Paths found;
+    EXPECT_EQ(Find(level.substr(0, level.rfind(L'\\')), L"*.zqlong", 0, &found), 1);
+    EXPECT_EQ(found, Paths{level.substr(0, level.rfind(L'\\')) + L"\\file.zqlong"});
+    ASSERT_TRUE(CopyTree(deep.c_str(), (dir + L"\\copy").c_str()));
+    EXPECT_TRUE(PathExists(L"\\\\?\\" + dir + L"\\copy" + level.substr(deep.size()) + L"\\file.zqlong"));
+    EXPECT_EQ(RemoveNowOrAtRestart((level + L"\\file.zqlong").c_str()), FileRemoval::Removed);
+    EXPECT_EQ(DeleteFolderTree(deep.c_str()), FileRemoval::Removed);
+    EXPECT_EQ(DeleteFolderTree((dir + L"\\copy").c_str()), FileRemoval::Removed);
+    EXPECT_FALSE(PathExists(extended));
+    EXPECT_TRUE(PendingWith(L"\\zqtest\\fs\\").empty());
+    // The form every primitive takes its paths in (Wine takes long plain paths as well).
+    const std::pair<const wchar_t*, std::wstring> forms[] = {
+        {L"C:\\x", L"\\\\?\\C:\\x"}, {L"\\\\server\\share\\x", L"\\\\?\\UNC\\server\\share\\x"},
+        {L"\\\\?\\C:\\x", L"\\\\?\\C:\\x"}, {L"\\\\.\\C:\\x", L"\\\\.\\C:\\x"}, {L"relative\\x", L"relative\\x"}};
+    for (const auto& form : forms) {
+        zqWString text;
+        ASSERT_TRUE(ExtendedPath(form.first, &text));
+        EXPECT_EQ(std::wstring(text.Get()), form.second) << Narrow(form.first);
+    }
+}
