@@ -202,7 +202,7 @@ Outcome Restore(RunContext& run, const Target& target)
         if (cut != nullptr && FormatInto(other, L"%.*s", static_cast<int>(cut - target.path), target.path) &&
             Exists(other.Get()))
             return LeftAsItIs();
-        if (run.driverLibrary.install == nullptr) {
+        if (!CanInstallDriverPackage(run.driverLibrary)) {
             // The line says where its copy lies, for the administrator to add it by hand.
             Outcome kept = {OutcomeKind::CopyKept};
             return kept;

@@ -28,8 +28,16 @@ LibraryLoad LoadDriverLibrary(const wchar_t* workDir, DriverLibrary* library)
     zqWString path;
     if (!library->module.Valid() && FormatInto(path, L"%s\\DIFxAPI.dll", workDir))
         library->module.Reset(LoadLibraryW(path.Get()));
-    if (!library->module.Valid())
+    if (!library->module.Valid()) {
+        // Current Windows ships no DIFxAPI.dll; its newdev.dll uninstalls a package from its INF.
+        library->module.Reset(LoadTrustedLibrary(L"newdev.dll", false));
+        library->diUninstall = LookUp<DiDriverFn>(library->module.Get(), "DiUninstallDriverW");
+        library->diInstall = LookUp<DiDriverFn>(library->module.Get(), "DiInstallDriverW");
+        if (library->diUninstall != nullptr)
+            return LibraryLoad::Ready;
+        ReleaseDriverLibrary(library);
         return LibraryLoad::NotFound;
+    }
     library->uninstall = LookUp<DriverPackageUninstallFn>(library->module.Get(), "DriverPackageUninstallW");
     library->setLogCallback = LookUp<SetLogCallbackFn>(library->module.Get(), "DIFXAPISetLogCallbackW");
     library->install = LookUp<DriverPackageInstallFn>(library->module.Get(), "DriverPackageInstallW");
@@ -51,18 +59,28 @@ void ReleaseDriverLibrary(DriverLibrary* library)
     library->uninstall = nullptr;
     library->setLogCallback = nullptr;
     library->install = nullptr;
+    library->diUninstall = library->diInstall = nullptr;
 }
 
 DWORD UninstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath)
 {
     BOOL needReboot = FALSE;
+    if (library.uninstall == nullptr)
+        return library.diUninstall(nullptr, infPath, 0, &needReboot) ? kDifxSuccess : GetLastError();
     return library.uninstall(infPath, kDriverPackageForce | kDriverPackageDeleteFiles, nullptr,
                              &needReboot);
+}
+
+bool CanInstallDriverPackage(const DriverLibrary& library)
+{
+    return library.install != nullptr || library.diInstall != nullptr;
 }
 
 DWORD InstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath)
 {
     BOOL needReboot = FALSE;
+    if (library.install == nullptr)
+        return library.diInstall(nullptr, infPath, 0, &needReboot) ? kDifxSuccess : GetLastError();
     return library.install(infPath, kDriverPackageForce, nullptr, &needReboot);
 }
 

@@ -105,7 +105,8 @@ TEST_F(Guard, FoldersFilesAndMasksNeverReachTheSystem)
     AssertRefusedHere({L"%SystemRoot%\\System32", L"\\\\?\\%SystemRoot%", L"\\\\.\\%SystemRoot%", L"system32",
                        L"C:system32", L".", L"%ProgramFiles%", L"C:\\users", L"%ProgramData%", L"%SystemRoot%.",
                        L"%SystemRoot%\\..", L"%SystemRoot%\\inf\\", shortName, L"C:\\"});
-    WriteFileBytes(kRunLog, "");  // the run's own log in C:\ is no change
+    WriteFileBytes(kRunLog, "");  // the run's own log and report in C:\ are no change
+    WriteFileBytes(L"C:\\zqclean.json", "");
     std::vector<int> before;
     for (const std::wstring& folder : watched)
         before.push_back(EntriesIn(folder));

@@ -281,8 +281,18 @@ ScopedDllOverride::~ScopedDllOverride()
         RegDeleteValueW(key.Get(), dll.c_str());
 }
 
+namespace {
+// Wine names a DLL's load order without its ".dll"; other modules keep their extension.
+std::wstring OverrideName(std::wstring name)
+{
+    if (name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".dll") == 0)
+        name.resize(name.size() - 4);
+    return name;
+}
+}  // namespace
+
 ScopedSystemFile::ScopedSystemFile(const wchar_t* name, const std::wstring& standin)
-    : path(SystemFolder() + L"\\" + name), native(name, L"native")
+    : path(SystemFolder() + L"\\" + name), native(OverrideName(name).c_str(), L"native")
 {
     MoveFileExW(path.c_str(), (path + L".zqsaved").c_str(), MOVEFILE_REPLACE_EXISTING);
     CopyFileW(standin.c_str(), path.c_str(), FALSE);
