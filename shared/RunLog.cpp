@@ -97,8 +97,8 @@ void WriteLog(int stamp, const char* format, ...)
         return;
     if (stamp != 0)
         WriteStamp(file.Get(), now);
-    // Formatted wide, then written a byte a character: a letter the single-byte log cannot
-    // spell becomes '?', where the runtime's own conversion would end the text there.
+    // Formatted wide, then written in the ANSI code page: a letter it cannot spell becomes '?',
+    // where the runtime's own conversion would end the text there.
     zqWString wideFormat, text;
     WideFormat(format, &wideFormat);
     va_list args;
@@ -111,11 +111,17 @@ void WriteLog(int stamp, const char* format, ...)
     _vsnwprintf(text.buffer, static_cast<size_t>(length) + 1, wideFormat.Get(), args);
     va_end(args);
     text.buffer[length] = 0;
+    // No best fit: a path shown as a different letter would name another file.
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    int size = WideCharToMultiByte(CP_ACP, flags, text.buffer, length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {  // a UTF-8 code page takes no flags
+        flags = 0;
+        size = WideCharToMultiByte(CP_ACP, flags, text.buffer, length, nullptr, 0, nullptr, nullptr);
+    }
     zqString bytes;
-    if (!bytes.Reserve(length))
+    if (size <= 0 || !bytes.Reserve(size))
         return;
-    for (int i = 0; i < length; ++i)
-        bytes.buffer[i] = text.buffer[i] <= 0xFF ? static_cast<char>(text.buffer[i]) : '?';
+    length = WideCharToMultiByte(CP_ACP, flags, text.buffer, length, bytes.buffer, size, nullptr, nullptr);
     bytes.buffer[length] = 0;
     fwrite(bytes.buffer, 1, static_cast<size_t>(length), file.Get());
 }

@@ -195,6 +195,82 @@ TEST_F(EndToEnd, ProgramInAFolderNamedInGreekAndCyrillic)
     RemoveTree(root);
 }
 
+// What today's Windows brings: a script in UTF-8 naming folders in German and in Cyrillic
+// letters, a product tree nested far beyond 260 characters, and no driver-install library, where
+// the service uninstalls packages through the system's newdev.dll (a 32-bit program on a 64-bit
+// system leaves packages to the 64-bit one).
+TEST_F(EndToEnd, TodaysWindowsUtf8ScriptDeepTreeAndNoDriverInstallLibrary)
+{
+    ASSERT_EQ(GetACP(), 1252u);  // the prefix's code page, which the log lines below are spelled in
+    const std::wstring root = MakeScratchDir(L"e2e-today"), work = root + L"\\work";
+    const std::wstring german = root + L"\\B\x00fc" L"cher \x00d6lfarben", cyrillic = root + L"\\\x041f\x0440\x043e\x0433";
+    const std::wstring greeting = root + L"\\Gr\x00fc\x00df" L"e \x20ac.txt";
+    const std::wstring key = L"SOFTWARE\\zqe2e-Gr\x00f6\x00df" L"e-\x041a\x0142";  // no best fit: "l" would be another key
+    std::wstring deep = root + L"\\Runtime", level = deep;
+    for (const std::wstring& folder : {work, german, cyrillic, deep})
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    for (int i = 0; level.size() < 1200; ++i) {
+        level += L"\\bundled-runtime-" + std::wstring(60, static_cast<wchar_t>(L'a' + i));
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + level).c_str(), nullptr));
+        WriteFileBytes(L"\\\\?\\" + level + L"\\part.dll", "x");
+    }
+    for (const std::wstring& file : {german + L"\\a.txt", cyrillic + L"\\b.txt", greeting})
+        WriteFileBytes(file, "x");
+    MakeKey(HKLM, key, {{L"v", L"1"}});
+    const std::wstring store = SystemRootDir() + L"\\system32\\DRVSTORE", calls = SystemFolder() + L"\\newdev-calls.txt";
+    const bool drivers = sizeof(void*) == 8;
+    for (const wchar_t* package : {L"\\ZQE2EPKG_A_1", L"\\ZQE2EPKG_B_zqfail"})
+        CreateDirectoryW(store.c_str(), nullptr), CreateDirectoryW((store + package).c_str(), nullptr);
+    DeleteFileW(calls.c_str());
+    auto utf8 = [](const std::wstring& text) {
+        std::string bytes(text.size() * 3, '\0');
+        bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0],
+                                         static_cast<int>(bytes.size()), nullptr, nullptr));
+        return bytes;
+    };
+    WriteFileBytes(work + L"\\zqclean.ini", "\xEF\xBB\xBF[drvpackages]\r\nZQE2EPKG_A\r\nZQE2EPKG_B\r\n[files]\r\n" +
+                   utf8(greeting) + "\r\n[folders]\r\n" + utf8(german) + "\r\n" + utf8(cyrillic) + "\r\n" + utf8(deep) +
+                   "\r\n[registry]\r\nHKEY_LOCAL_MACHINE\\" + utf8(key) + "\r\n");
+    {
+        ScopedDllOverride noLibrary(L"difxapi", L"native");  // nothing to load: neither by name nor from work
+        ScopedSystemFile newdev(L"newdev.dll", StandinPath(L"newdev\\newdev.dll"), Program().substr(Program().rfind(L'\\') + 1).c_str());
+        EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
+    }
+    Lines log = Log();
+    const std::string r = "C:\\zqtest\\e2e-today\\", s = Narrow(store);
+    Lines expected = {r + "Gr\xFC\xDF" "e \x80.txt...OK", r + "B\xFC" "cher \xD6lfarben...OK", r + "????...OK", r + "Runtime...OK",
+                      "K: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e-Gr\xF6\xDF" "e-??...OK"};
+    if (drivers)
+        expected.insert(expected.end(), {S("Delete driver packages(2) from DriverStore:"), s + "\\ZQE2EPKG_A_1\\ZQE2EPKG_A.inf...OK",
+                                         s + "\\ZQE2EPKG_B_zqfail\\ZQE2EPKG_B.inf...FAILED(Err:5)",
+                                         S("1 driver packages are deleted from the DriverStore.")});
+    for (const std::string& line : expected)
+        EXPECT_TRUE(Has(log, line)) << line;
+    EXPECT_EQ(ClosingLine(), log.back());
+    Lines recorded = LogLines(calls);
+    std::sort(recorded.begin(), recorded.end());
+    Lines uninstalled = {"diuninstall " + s + "\\ZQE2EPKG_A_1\\ZQE2EPKG_A.inf 0x0",
+                         "diuninstall " + s + "\\ZQE2EPKG_B_zqfail\\ZQE2EPKG_B.inf 0x0"};
+    EXPECT_EQ(recorded, drivers ? uninstalled : Lines{});
+    for (const std::wstring& gone : {german, cyrillic, greeting, deep})
+        EXPECT_FALSE(PathExists(gone)) << Narrow(gone);
+    EXPECT_FALSE(KeyExists(HKLM, key));
+    EXPECT_TRUE(PendingWith(L"\\e2e-today\\").empty());  // nothing left for a restart
+    // The report spells every name exactly.
+    int exact = 0;
+    const nlohmann::json report = nlohmann::json::parse(ReadFileBytes(L"C:\\zqclean.json"));
+    for (const auto& item : report["items"])
+        for (const std::wstring& name : {german, cyrillic, greeting})
+            exact += item["target"] == utf8(name) && item["outcome"] == "deleted" ? 1 : 0;
+    EXPECT_EQ(exact, 3);
+    ExpectNothingLeftBehind(work);
+    DeleteFileW(calls.c_str());
+    RemoveTree(store + L"\\ZQE2EPKG_A_1");
+    RemoveTree(store + L"\\ZQE2EPKG_B_zqfail");
+    RemoveScratchKey(HKLM, key);
+    RemoveTree(root);
+}
+
 // The stop handler reports "stopped" at once, which lets the dispatcher return; the service
 // process must still let the item in hand finish and log it, and end before the next one.
 TEST_F(EndToEnd, StopRequestLetsTheItemInHandFinish)

@@ -156,33 +156,6 @@ TEST_F(Phases, DriverPackagesClaimedByTheFirstMatchingEntry)
     EXPECT_EQ(lines[3], Narrow(kRepository) + "\\zqtestpkg_a.inf_amd64_1\\zqtestpkg_a.inf...OK");
 }
 
-// Without the driver-install library (current Windows ships none), the system's newdev.dll
-// uninstalls each package from its INF; it writes no log events of its own.
-TEST_F(Phases, DriverPackagesThroughTheSystemLibraryWithoutTheDriverInstallLibrary)
-{
-    ScopedDllOverride native(L"difxapi", L"native");
-    ScopedSystemFile newdev(L"newdev.dll", StandinPath(L"newdev\\newdev.dll"));
-    const std::wstring calls = SystemFolder() + L"\\newdev-calls.txt";
-    DeleteFileW(calls.c_str());
-    StoreFolder(kDrvStore, L"ZQTESTPKG_A_1");
-    StoreFolder(kDrvStore, L"ZQTESTPKG_B_zqfail");
-    AddEntries(&script.drvPackages, {L"ZQTESTPKG_A", L"ZQTESTPKG_B"});
-    run.workDir = L"C:\\zqtest\\nowhere";
-
-    Lines lines = Run("driver packages");
-    const std::string a = Narrow(kDrvStore) + "\\ZQTESTPKG_A_1\\ZQTESTPKG_A.inf";
-    const std::string b = Narrow(kDrvStore) + "\\ZQTESTPKG_B_zqfail\\ZQTESTPKG_B.inf";
-    if (lines.size() == 4 && lines[1].find("_B_") != std::string::npos)  // the store's listing order
-        std::swap(lines[1], lines[2]);
-    EXPECT_EQ(lines, (Lines{S("Delete driver packages(2) from DriverStore:"), a + "...OK", b + "...FAILED(Err:5)",
-                            S("1 driver packages are deleted from the DriverStore.")}));
-    Lines recorded = LogLines(calls);
-    std::sort(recorded.begin(), recorded.end());
-    EXPECT_EQ(recorded, (Lines{"diuninstall " + a + " 0x0", "diuninstall " + b + " 0x0"}));
-    EXPECT_EQ(GetModuleHandleW(L"newdev.dll"), nullptr);  // released with the phase
-    DeleteFileW(calls.c_str());
-}
-
 TEST_F(Phases, InfFilesSelectedByTheirTextCaseSensitively)
 {
     WriteFileBytes(Inf(1), std::string(kInfHead) + "; built for ZQTEST_TEXT_1 boards\r\n");

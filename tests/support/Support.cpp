@@ -253,11 +253,14 @@ void DropPendingRenames(const std::wstring& marker)
                        static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
 }
 
-ScopedDllOverride::ScopedDllOverride(const wchar_t* name, const wchar_t* value) : dll(name)
+ScopedDllOverride::ScopedDllOverride(const wchar_t* name, const wchar_t* value, const wchar_t* program)
+    : dll(name), where(program == nullptr ? std::wstring(L"Software\\Wine\\DllOverrides")
+                                          : L"Software\\Wine\\AppDefaults\\" + std::wstring(program) +
+                                                L"\\DllOverrides")
 {
     RegKey key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr, 0,
-                        KEY_READ | KEY_WRITE, nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, where.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Put(),
+                        nullptr) != ERROR_SUCCESS)
         return;
     wchar_t buffer[256] = {};
     DWORD size = sizeof buffer - sizeof(wchar_t);
@@ -271,8 +274,7 @@ ScopedDllOverride::ScopedDllOverride(const wchar_t* name, const wchar_t* value) 
 ScopedDllOverride::~ScopedDllOverride()
 {
     RegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, KEY_WRITE, key.Put()) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, where.c_str(), 0, KEY_WRITE, key.Put()) != ERROR_SUCCESS)
         return;
     if (existed)
         RegSetValueExW(key.Get(), dll.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(old.c_str()),
@@ -291,8 +293,8 @@ std::wstring OverrideName(std::wstring name)
 }
 }  // namespace
 
-ScopedSystemFile::ScopedSystemFile(const wchar_t* name, const std::wstring& standin)
-    : path(SystemFolder() + L"\\" + name), native(OverrideName(name).c_str(), L"native")
+ScopedSystemFile::ScopedSystemFile(const wchar_t* name, const std::wstring& standin, const wchar_t* program)
+    : path(SystemFolder() + L"\\" + name), native(OverrideName(name).c_str(), L"native", program)
 {
     MoveFileExW(path.c_str(), (path + L".zqsaved").c_str(), MOVEFILE_REPLACE_EXISTING);
     CopyFileW(standin.c_str(), path.c_str(), FALSE);

@@ -49,18 +49,19 @@ std::vector<std::wstring> PendingWith(const std::wstring& marker);
 void DropPendingRenames(const std::wstring& marker);
 
 // HKCU\Software\Wine\DllOverrides\<dll> set to value while the holder lives (read by every
-// process of the prefix, the service included).
+// process of the prefix, the service included); with a program name (e.g. "zqclean64.exe"),
+// for that program's processes only.
 struct ScopedDllOverride {
-    ScopedDllOverride(const wchar_t* dll, const wchar_t* value);
+    ScopedDllOverride(const wchar_t* dll, const wchar_t* value, const wchar_t* program = nullptr);
     ~ScopedDllOverride();
-    std::wstring dll, old;
+    std::wstring dll, where, old;
     bool existed = false;
 };
 
 // A stand-in in place of a file of the system folder (saved beside it, and put back when the
-// holder goes), loaded natively by Wine.
+// holder goes), loaded natively by Wine: by every process, or by the named program's only.
 struct ScopedSystemFile {
-    ScopedSystemFile(const wchar_t* name, const std::wstring& standin);
+    ScopedSystemFile(const wchar_t* name, const std::wstring& standin, const wchar_t* program = nullptr);
     ~ScopedSystemFile();
     std::wstring path;
     ScopedDllOverride native;
