@@ -27,8 +27,8 @@ void ReadPreparedScript(const wchar_t* scriptPath, zqCleanScript& script)
     zqWString copyPath;
     if (!PreparedCopyPath(scriptPath, &copyPath))
         return;
-    StdioFile copy;
-    if (_wfopen_s(copy.Put(), copyPath.Get(), L"rb") != 0 || !copy.Valid())
+    StdioFile copy(_wfopen(copyPath.Get(), L"rb"));
+    if (!copy.Valid())
         return;
     script.Read(copy.Get());
     // A line refused whole is never cut or split into entries; the log says which and why.

@@ -127,7 +127,7 @@ int FindFilesByMask(const wchar_t* directory, const wchar_t* mask, wchar_t*** pa
         return -1;
     }
     wchar_t* loweredMask = static_cast<wchar_t*>(maskCopy.Get());
-    _wcslwr_s(loweredMask, wcslen(loweredMask) + 1);
+    _wcslwr(loweredMask);
 
     PathArray found = {nullptr, 0, 0};
     if (!CollectMatches(directory, loweredMask, &found, depth)) {
@@ -269,7 +269,7 @@ FileRemoval ScheduleUnlessGone(const wchar_t* path)
 bool LeadsToProtected(const wchar_t* link, const ProtectedPlaces* places)
 {
     typedef DWORD(WINAPI * GetFinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
-    static GetFinalPathFn finalPath = reinterpret_cast<GetFinalPathFn>(
+    GetFinalPathFn finalPath = reinterpret_cast<GetFinalPathFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
     if (places == nullptr || finalPath == nullptr)
         return false;

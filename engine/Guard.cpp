@@ -257,15 +257,15 @@ void AddKeyAndAbove(KeyTable* table, const wchar_t* key)
     }
 }
 
+const KeyTable kNoKeys;
+
 const KeyTable& SharedKeys()
 {
     static KeyTable* table = nullptr;
     if (table == nullptr) {
         table = new (std::nothrow) KeyTable;
-        if (table == nullptr) {
-            static KeyTable empty;
-            return empty;
-        }
+        if (table == nullptr)
+            return kNoKeys;
         for (const wchar_t* key : kSharedKeys)
             AddKeyAndAbove(table, key);
         for (const wchar_t* enumerator : kSharedEnumerators) {

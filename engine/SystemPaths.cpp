@@ -73,9 +73,10 @@ void SeedSearchDirs(zqList<zqWString>& searchDirs)
     if (got == 0 || got >= size)
         value[0] = 0;
 
-    wchar_t* context = nullptr;
-    for (wchar_t* token = wcstok_s(value, L";", &context); token != nullptr;
-         token = wcstok_s(nullptr, L";", &context)) {
+    for (wchar_t *token = value, *next = nullptr; token != nullptr; token = next) {
+        next = wcschr(token, L';');
+        if (next != nullptr)
+            *next++ = 0;
         if (token[0] == 0)
             continue;
         wchar_t* expanded = nullptr;

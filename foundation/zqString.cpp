@@ -13,37 +13,35 @@ size_t TextLength(const char* text) { return strlen(text); }
 size_t TextLength(const wchar_t* text) { return wcslen(text); }
 
 // Size of the other-width conversion of text, terminator included; 0 when it cannot convert.
+// (The runtime's plain conversions: Windows XP's has no checked ones.)
 size_t ConvertedSize(const char* text)
 {
-    size_t size = 0;
-    if (mbstowcs_s(&size, nullptr, 0, text, 0) != 0)
-        return 0;
-    return size;
+    size_t size = mbstowcs(nullptr, text, 0);
+    return size == static_cast<size_t>(-1) ? 0 : size + 1;
 }
 size_t ConvertedSize(const wchar_t* text)
 {
-    size_t size = 0;
-    if (wcstombs_s(&size, nullptr, 0, text, 0) != 0)
-        return 0;
-    return size;
+    size_t size = wcstombs(nullptr, text, 0);
+    return size == static_cast<size_t>(-1) ? 0 : size + 1;
 }
 
 // Converts into target (room for room characters, terminator included); returns the characters
 // converted including the terminator, 0 when nothing was converted.
 size_t Convert(wchar_t* target, size_t room, const char* text)
 {
-    size_t converted = 0;
-    if (mbstowcs_s(&converted, target, room, text, _TRUNCATE) != 0 && converted == 0)
+    size_t converted = room == 0 ? static_cast<size_t>(-1) : mbstowcs(target, text, room - 1);
+    if (converted == static_cast<size_t>(-1))
         return 0;
-    return converted;
+    target[converted] = 0;
+    return converted + 1;
 }
 size_t Convert(char* target, size_t room, const wchar_t* text)
 {
-    size_t converted = 0;
-    errno_t error = wcstombs_s(&converted, target, room, text, _TRUNCATE);
-    if (error != 0 && error != STRUNCATE)
+    size_t converted = room == 0 ? static_cast<size_t>(-1) : wcstombs(target, text, room - 1);
+    if (converted == static_cast<size_t>(-1))
         return 0;
-    return converted;
+    target[converted] = 0;
+    return converted + 1;
 }
 
 template <typename T>
@@ -217,8 +215,10 @@ int FormatW(wchar_t* target, size_t count, const wchar_t* format, ...)
         return -1;
     va_list args;
     va_start(args, format);
-    int written = _vsnwprintf_s(target, count, _TRUNCATE, format, args);
+    // -1 when cut; the text is terminated either way.
+    int written = _vsnwprintf(target, count - 1, format, args);
     va_end(args);
+    target[count - 1] = 0;
     return written;
 }
 
@@ -228,8 +228,9 @@ int FormatA(char* target, size_t count, const char* format, ...)
         return -1;
     va_list args;
     va_start(args, format);
-    int written = _vsnprintf_s(target, count, _TRUNCATE, format, args);
+    int written = _vsnprintf(target, count - 1, format, args);
     va_end(args);
+    target[count - 1] = 0;
     return written;
 }
 

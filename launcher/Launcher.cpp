@@ -317,10 +317,16 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
 // oldest systems we serve lack the call.
 void RestrictLibrarySearch()
 {
-    SetDllDirectoryW(L"");
+    // Both looked up: Windows XP before its first service pack has neither.
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCWSTR);
+    SetDllDirectoryFn setDirectory =
+        reinterpret_cast<SetDllDirectoryFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")));
+    if (setDirectory != nullptr)
+        setDirectory(L"");
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
     SetDefaultDllDirectoriesFn setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
     if (setDefault != nullptr)
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
 }
