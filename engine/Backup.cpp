@@ -71,14 +71,14 @@ bool AddSaved(BackupEntry* entry, const wchar_t* relative)
 }
 
 // Copies the assembly's folders out of every cache that holds it; the saved names are its
-// files, for "gacutil /i".
-bool SaveAssembly(const wchar_t* folder, int number, const wchar_t* assembly, BackupEntry* entry)
+// files, for "gacutil /i". found: whether any cache holds it at all.
+bool SaveAssembly(const wchar_t* folder, int number, const wchar_t* assembly, BackupEntry* entry, bool* found)
 {
     // The simple name: an assembly may be given with its version and key ("Name, Version=...").
     zqWString name, cache, source, target, relative;
     if (!FormatInto(name, L"%.*s", static_cast<int>(wcscspn(assembly, L", ")), assembly))
         return false;
-    bool found = false;
+    *found = false;
     for (size_t k = 0; k < sizeof kAssemblyCaches / sizeof kAssemblyCaches[0]; ++k) {
         wchar_t expanded[MAX_PATH];
         DWORD length = ExpandEnvironmentStringsW(kAssemblyCaches[k], expanded, MAX_PATH);
@@ -101,11 +101,9 @@ bool SaveAssembly(const wchar_t* folder, int number, const wchar_t* assembly, Ba
             if (!FindNextFileW(listing.Get(), &version))
                 break;
         }
-        found = true;
+        *found = true;
     }
-    if (!found)
-        SetLastError(ERROR_FILE_NOT_FOUND);
-    return found;
+    return true;
 }
 
 bool SaveRegistry(const wchar_t* folder, int number, const Target& target, BackupEntry* entry)
@@ -221,9 +219,15 @@ bool SaveTarget(Backup* backup, const Target& target, int* entryNumber)
                 FormatInto(relative, L"%s\\%s", entry->saved.At(0)->Get(), cut + 1) && entry->saved.At(0)->Assign(relative.Get());
         break;
     }
-    case TargetKind::Assembly:
-        saved = SaveAssembly(folder, number, target.path, entry);
+    case TargetKind::Assembly: {
+        bool found = false;
+        saved = SaveAssembly(folder, number, target.path, entry, &found);
+        if (saved && !found) {  // in no cache: the tool has nothing to lose either
+            delete entry;
+            return true;
+        }
         break;
+    }
     case TargetKind::RegistryKey:
     case TargetKind::RegistryValue:
     case TargetKind::ServiceKey:
@@ -273,13 +277,16 @@ bool WriteManifest(const Backup& backup, const wchar_t* script)
     }
     json manifest = {{"script", Utf8(script)}, {"items", items}};
     std::string text = manifest.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-    zqWString path;
-    if (!FormatInto(path, L"%s\\%s", backup.folder.Get(), kManifest))
+    // Written beside and moved over the last one: a manifest is whole or the one before.
+    zqWString path, temporary;
+    if (!FormatInto(path, L"%s\\%s", backup.folder.Get(), kManifest) || !FormatInto(temporary, L"%s.tmp", path.Get()))
         return false;
-    FileHandle file(CreateFileW(path.Get(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(CreateFileW(temporary.Get(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    return file.Valid() && WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size();
+    bool whole = file.Valid() && WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                 written == text.size() && FlushFileBuffers(file.Get());
+    file.Close();
+    return whole && MoveFileExW(temporary.Get(), path.Get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 bool ReadNewestBackup(const wchar_t* root, Backup* backup)

@@ -95,7 +95,11 @@ void RunSteps(RunContext& run, HANDLE block)
     StartBackup(&run.backup, run.script->backupFolder.Get());
 
     for (int i = 0; i < kPhaseCount; ++i) {
-        if (!RunPhase(run, kPhases[i]))
+        bool goOn = RunPhase(run, kPhases[i]);
+        // After every phase: a run that ends unexpectedly still leaves a restorable backup.
+        if (run.mode == RunMode::Clean && run.backup.asked && run.backup.error == 0)
+            WriteManifest(run.backup, run.report.script.Get());
+        if (!goOn)
             return;
     }
     WriteLog(0, "%s", kClosingLine);
@@ -142,8 +146,6 @@ int RunCleaning(RunMode mode)
     GetSystemTime(&run.report.start);
     SetLastError(blockError);
     RunSteps(run, block.Get());
-    if (run.mode == RunMode::Clean && run.backup.asked && run.backup.error == 0)
-        WriteManifest(run.backup, run.report.script.Get());
     // Every launch that got as far as the cleaning leaves its report.
     if (block.Valid()) {
         char reportPath[MAX_PATH];

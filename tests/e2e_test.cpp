@@ -280,10 +280,21 @@ TEST_F(EndToEnd, StopRequestLetsTheItemInHandFinish)
     KernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, L"Global\\zqe2e_stop_ready"));
     KernelHandle release(CreateEventW(nullptr, TRUE, FALSE, L"Global\\zqe2e_stop_release"));
     WriteFileBytes(work + L"\\gacutil.exitcode", "0 Global\\zqe2e_stop_ready Global\\zqe2e_stop_release\n");
-    WriteFileBytes(work + L"\\zqclean.ini", "[.NET]\nzqe2e.Slow\nzqe2e.NeverReached\n");
+    WriteFileBytes(work + L"\\gone.txt", "saved first");
+    WriteFileBytes(work + L"\\zqclean.ini", "[general]\nbackup=C:\\zqtest\\e2e-stop\\saved\n[files]\n"
+                                            "C:\\zqtest\\e2e-stop\\gone.txt\n[.NET]\nzqe2e.Slow\nzqe2e.NeverReached\n");
 
     KernelHandle launcher = Start(Program(), L"-s", work);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.Get(), 60000));
+    // The backup's manifest already lists what the phases before this one removed, should the
+    // run end here unexpectedly.
+    WIN32_FIND_DATAW made;
+    FindHandle found(FindFirstFileW((work + L"\\saved\\2*").c_str(), &made));
+    ASSERT_TRUE(found.Valid());
+    nlohmann::json manifest =
+        nlohmann::json::parse(ReadFileBytes(work + L"\\saved\\" + made.cFileName + L"\\manifest.json"), nullptr, false);
+    ASSERT_TRUE(manifest.contains("items") && manifest["items"].size() == 1u);
+    EXPECT_EQ(manifest["items"][0]["original"], "C:\\zqtest\\e2e-stop\\gone.txt");
     {
         ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         ServiceHandle service(OpenServiceW(manager.Get(), L"zqcleansrvc", SERVICE_ALL_ACCESS));
@@ -294,7 +305,7 @@ TEST_F(EndToEnd, StopRequestLetsTheItemInHandFinish)
     // The tool still runs: its line stays open, and the launcher waits for the service
     // process, which lives on although the manager was told it stopped.
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(launcher.Get(), 1500));
-    Lines expected = RunLog(work, {}, {"zqe2e.Slow..."}, {});
+    Lines expected = RunLog(work, {"C:\\zqtest\\e2e-stop\\gone.txt...OK"}, {"zqe2e.Slow..."}, {});
     expected.resize(std::find(expected.begin(), expected.end(), "zqe2e.Slow...") - expected.begin() + 1);
     expected[expected.size() - 2] = S("Delete .NET dlls from GAC(2):");
     EXPECT_EQ(expected, Log());
