@@ -267,8 +267,15 @@ Outcome Act(RunContext& run, const Target& target)
         return Restore(run, target);
     // Saved first, when a backup is asked for: what cannot be saved is not removed.
     int saved = -1;
-    if (run.backup.asked && !SaveTarget(&run.backup, target, &saved))
-        return Failed(GetLastError());
+    if (run.backup.asked) {
+        if (SaveByMoving(&run.backup, target, &saved)) {
+            Outcome moved = {OutcomeKind::Removed};
+            RecordOutcome(&run.backup, saved, moved);
+            return moved;
+        }
+        if (!SaveTarget(&run.backup, target, &saved))
+            return Failed(GetLastError());
+    }
     Outcome outcome = Remove(run, target);
     RecordOutcome(&run.backup, saved, outcome);
     return outcome;

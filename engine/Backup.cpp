@@ -126,6 +126,21 @@ bool SaveCopy(const wchar_t* folder, int number, const wchar_t* path, bool tree,
     return (tree ? CopyTree(path, target.Get()) : CopyFileWithTimes(path, target.Get())) && AddSaved(entry, relative.Get());
 }
 
+BackupEntry* NewEntry(const Target& target)
+{
+    BackupEntry* entry = new (std::nothrow) BackupEntry;
+    if (entry == nullptr || !entry->original.Assign(target.path) ||
+        !entry->valueName.Assign(target.valueName != nullptr ? target.valueName : L"")) {
+        delete entry;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    entry->kind = target.kind;
+    entry->root = target.root;
+    entry->keyOnly = target.keyOnly;
+    return entry;
+}
+
 // What of the target is there to save now; false when nothing is (already gone).
 bool IsThere(const Target& target)
 {
@@ -180,16 +195,9 @@ bool SaveTarget(Backup* backup, const Target& target, int* entryNumber)
         SetLastError(backup->error);
         return false;
     }
-    BackupEntry* entry = new (std::nothrow) BackupEntry;
-    if (entry == nullptr || !entry->original.Assign(target.path) ||
-        !entry->valueName.Assign(target.valueName != nullptr ? target.valueName : L"")) {
-        delete entry;
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    BackupEntry* entry = NewEntry(target);
+    if (entry == nullptr)
         return false;
-    }
-    entry->kind = target.kind;
-    entry->root = target.root;
-    entry->keyOnly = target.keyOnly;
     int number = backup->entries.count;
     const wchar_t* folder = backup->folder.Get();
     bool saved = false;
@@ -241,7 +249,45 @@ bool SaveTarget(Backup* backup, const Target& target, int* entryNumber)
         SetLastError(error != 0 ? error : ERROR_CANNOT_COPY);
         return false;
     }
-    backup->entries.AppendOwned(entry);
+    if (!backup->entries.AppendOwned(entry)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);  // unrecorded, so not removed
+        return false;
+    }
+    *entryNumber = number;
+    return true;
+}
+
+bool SaveByMoving(Backup* backup, const Target& target, int* entryNumber)
+{
+    *entryNumber = -1;
+    bool plainFile = target.kind == TargetKind::File && !target.unregisterFirst;
+    if (backup->error != 0 || (!plainFile && target.kind != TargetKind::Folder))
+        return false;
+    int number = backup->entries.count;
+    zqWString own, relative, moved, from, to;
+    if (!FormatInto(own, L"%s\\%d", backup->folder.Get(), number) ||
+        !FormatInto(relative, L"%d\\%s", number, LastPart(target.path)) ||
+        !FormatInto(moved, L"%s\\%s", backup->folder.Get(), relative.Get()) || !ExtendedPath(target.path, &from) ||
+        !ExtendedPath(moved.Get(), &to) || !MakeFolders(own.Get()))
+        return false;
+    // Anything in the way (another volume, a file in use, a folder holding one) leaves the
+    // target where it is, for the copy.
+    if (!MoveFileExW(from.Get(), to.Get(), 0)) {
+        RemoveDirectoryW(own.Get());
+        return false;
+    }
+    BackupEntry* entry = NewEntry(target);
+    bool recorded = entry != nullptr && AddSaved(entry, relative.Get());
+    if (!recorded)
+        delete entry;
+    else
+        recorded = backup->entries.AppendOwned(entry);  // frees it when it cannot hold it
+    if (!recorded) {
+        // No memory left to record it: it goes back where it was, unremoved.
+        MoveFileExW(to.Get(), from.Get(), 0);
+        RemoveDirectoryW(own.Get());
+        return false;
+    }
     *entryNumber = number;
     return true;
 }

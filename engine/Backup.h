@@ -1,5 +1,5 @@
 // A run's backup, when the script asks for one ("[general] backup=<folder>"): before the action
-// point removes a target it saves it into <folder>\<yyyymmdd-hhmmss>\, and the manifest there
+// point removes a target it saves it into <folder>\<yyyymmdd-hhmmss>\ (or moves it there), and the manifest there
 // says what was saved, from where, and what the run then did with it. A target that cannot be
 // saved is not removed.
 #pragma once
@@ -32,6 +32,11 @@ void StartBackup(Backup* backup, const wchar_t* root);
 // Saves what the target holds now. -1 with true: nothing there to lose; -1 with false: it
 // could not be saved (GetLastError tells why); otherwise the entry's number.
 bool SaveTarget(Backup* backup, const Target& target, int* entry);
+// Saves and removes a file or folder in one step, by moving it into the backup: one rename
+// whatever the tree holds, and everything of it kept (times, attributes, security, streams).
+// False, with the target left as it was, when it cannot be moved (another volume, something
+// in use, a file to unregister first): it is then saved by copying.
+bool SaveByMoving(Backup* backup, const Target& target, int* entry);
 void RecordOutcome(Backup* backup, int entry, const Outcome& outcome);
 // manifest.json in the backup's folder.
 bool WriteManifest(const Backup& backup, const wchar_t* script);

@@ -443,19 +443,72 @@ bool WriteTimesAndAttributes(const wchar_t* path, const FileTimes& times, DWORD 
 
 }  // namespace
 
+namespace {
+
+// The attributes a new file can be created with.
+const DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// One open of each side: attributes and times come from the open source, the target is created
+// with the attributes and gets the times before it is closed (a backup copies thousands of files).
+bool CopyOpenFile(HANDLE source, const wchar_t* to, bool* created)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(source, &info))
+        return false;
+    DWORD attributes = info.dwFileAttributes & kCopiedAttributes;
+    FileHandle target(CreateFileW(to, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target.Valid())
+        return false;
+    *created = true;
+    ULONGLONG left = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    const DWORD chunk = left < (1u << 20) ? static_cast<DWORD>(left) + 1 : (1u << 20);
+    HeapBlock buffer(malloc(chunk));
+    if (!buffer.Valid()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    for (;;) {
+        DWORD got = 0, written = 0;
+        if (!ReadFile(source, buffer.Get(), chunk, &got, nullptr))
+            return false;
+        if (got == 0)
+            break;
+        if (!WriteFile(target.Get(), buffer.Get(), got, &written, nullptr))
+            return false;
+        if (written != got) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+    }
+    return SetFileTime(target.Get(), &info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime);
+}
+
+}  // namespace
+
 bool CopyFileWithTimes(const wchar_t* fromPath, const wchar_t* toPath)
 {
     zqWString fromExtended, toExtended;
     if (!ExtendedPath(fromPath, &fromExtended) || !ExtendedPath(toPath, &toExtended))
         return false;
-    const wchar_t* from = fromExtended.Get();
-    const wchar_t* to = toExtended.Get();
-    FileTimes times;
-    DWORD attributes = GetFileAttributesW(from);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !ReadTimes(from, &times) ||
-        !CopyFileExW(from, to, nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS))
+    // A file in use is read alongside its writer where the system allows it.
+    FileHandle source(CreateFileW(fromExtended.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source.Valid())
         return false;
-    return WriteTimesAndAttributes(to, times, attributes);
+    bool created = false;
+    if (CopyOpenFile(source.Get(), toExtended.Get(), &created))
+        return true;
+    // No half copy is left to pass for the file (one that was there before stays).
+    DWORD error = GetLastError();
+    if (created) {
+        SetFileAttributesW(toExtended.Get(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(toExtended.Get());
+    }
+    SetLastError(error != 0 ? error : ERROR_CANNOT_COPY);
+    return false;
 }
 
 bool CopyTree(const wchar_t* fromPath, const wchar_t* toPath)

@@ -12,11 +12,12 @@ namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-void LowerAscii(wchar_t* text)
+// Every letter, not only ASCII: a profile folder named with an umlaut matches in either case.
+void LowerCase(wchar_t* text)
 {
-    for (; *text != 0; ++text)
-        if (*text >= L'A' && *text <= L'Z')
-            *text = static_cast<wchar_t>(*text - L'A' + L'a');
+    int length = static_cast<int>(wcslen(text));
+    if (length > 0)
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, text, length, text, length);
 }
 
 // "X:\" or "\\server\share" (with or without a final separator), and "\\server".
@@ -43,7 +44,7 @@ void AddFolder(ProtectedPlaces* places, const wchar_t* path)
     zqWString canonical;
     if (path == nullptr || path[0] == 0 || !CanonicalPath(path, &canonical))
         return;
-    LowerAscii(canonical.buffer);
+    LowerCase(canonical.buffer);
     for (;;) {
         if (!TextIndexContains(places->folderIndex, canonical.Get())) {
             zqWString* entry = new (std::nothrow) zqWString(canonical);
@@ -479,7 +480,10 @@ bool CanonicalPath(const wchar_t* path, zqWString* canonical)
     if (!FullPath(path, canonical))
         return false;
     // Short names made long, for what exists; what exists but cannot be told by its long name
-    // is undecidable.
+    // is undecidable. A generated short name always holds a "~"; a path without one is read
+    // as it stands (the lookup of every part would cost more than the removal).
+    if (wcschr(canonical->Get(), L'~') == nullptr)
+        return true;
     DWORD longNeeded = GetLongPathNameW(canonical->Get(), nullptr, 0);
     zqWString longPath;
     if (longNeeded == 0)
@@ -505,7 +509,7 @@ bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* path)
     }
     if (IsRootPath(lower.Get()))
         return true;
-    LowerAscii(lower.buffer);
+    LowerCase(lower.buffer);
     return TextIndexContains(places.folderIndex, lower.Get());
 }
 

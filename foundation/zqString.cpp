@@ -172,7 +172,10 @@ bool zqTString<T>::AppendSame(const T* text)
         return true;
     int n = static_cast<int>(TextLength(text));
     int oldLength = length;
-    if (!Reserve(oldLength + n))
+    // Grown by at least half again: a text built piece by piece (a registry export) is copied a
+    // bounded number of times, not once per piece.
+    if (oldLength + n >= capacity && !SetCapacity(oldLength + n + 1 > capacity + capacity / 2 ? oldLength + n + 1
+                                                                                              : capacity + capacity / 2))
         return false;
     memcpy(buffer + oldLength, text, static_cast<size_t>(n) * sizeof(T));
     length = oldLength + n;

@@ -47,6 +47,31 @@ void SetValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD ty
 }
 
 // Every file and folder below folder: content, attributes and last write time.
+// The file's identity on its volume (0 when it cannot be opened): a moved file keeps it.
+ULONGLONG FileIndex(const std::wstring& path)
+{
+    FileHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &info))
+        return 0;
+    return (ULONGLONG(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+// Every file named relative in one of the numbered folders of the run's backup below store.
+std::vector<std::wstring> InBackup(const std::wstring& store, const std::wstring& relative)
+{
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW stamp;
+    FindHandle find(FindFirstFileW((store + L"\\2*").c_str(), &stamp));
+    for (int n = 0; find.Valid() && n < 40; ++n) {
+        std::wstring path = store + L"\\" + stamp.cFileName + L"\\" + std::to_wstring(n) + L"\\" + relative;
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            found.push_back(path);
+    }
+    return found;
+}
+
 using Files = std::map<std::wstring, std::tuple<std::string, DWORD, ULONGLONG>>;
 void DumpFiles(const std::wstring& folder, Files* dump)
 {
@@ -186,8 +211,14 @@ TEST_F(Backup, EveryKindAndValueTypeComesBackExactly)
                        (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime};
     }
 
+    const ULONGLONG movedIndex = FileIndex(folders.back() + L"\\sub\\data.bin");
     EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
     Lines log = LogLines(kRunLog);
+    // On the backup's own volume a folder is saved and removed in one move: the very same file.
+    std::vector<std::wstring> moved = InBackup(store, L"zqbackup\\sub\\data.bin");
+    ASSERT_EQ(moved.size(), folders.size());
+    EXPECT_NE(movedIndex, 0u);
+    EXPECT_EQ(FileIndex(moved.back()), movedIndex);
     for (const auto& key : keys)
         EXPECT_FALSE(KeyExists(key.first == L".kds" ? HKEY_CLASSES_ROOT : HKLM, key.first) && key.first != kValues)
             << Narrow(key.first);
@@ -255,6 +286,28 @@ TEST_F(Backup, EveryKindAndValueTypeComesBackExactly)
         return line.find(" /i \"") != std::string::npos && line.find("Zq.Backup.dll\"") != std::string::npos;
     }));
     EXPECT_EQ(restore.back(), ClosingLine());
+}
+
+// A file in use without delete sharing cannot be moved: it is copied alongside its holder, then
+// left for the restart like any file in use.
+TEST_F(Backup, AFileInUseIsCopiedThenLeftForTheRestart)
+{
+    const std::wstring held = work + L"\\held.dat";
+    WriteFileBytes(held, "in use");
+    WriteFileBytes(work + L"\\zqclean.ini", "[general]\r\nbackup=C:\\zqtest\\backup-store\r\n"
+                                            "[files]\r\nC:\\zqtest\\backup\\held.dat\r\n");
+    {
+        FileHandle holder(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder.Valid());
+        EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
+    }
+    EXPECT_TRUE(Has(LogLines(kRunLog), "C:\\zqtest\\backup\\held.dat...AFTER BOOT"));
+    std::vector<std::wstring> copy = InBackup(store, L"held.dat");
+    ASSERT_EQ(copy.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(copy[0]), "in use");
+    EXPECT_NE(FileIndex(copy[0]), FileIndex(held));
+    EXPECT_FALSE(PendingWith(L"\\zqtest\\backup\\held.dat").empty());
+    DropPendingRenames(L"\\zqtest\\backup\\");
 }
 
 // A backup folder that cannot be written means that nothing is removed.

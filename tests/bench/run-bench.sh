@@ -8,7 +8,8 @@
 # BUILD_DIR is a 64-bit build (zqclean64.exe, bench/bench_*.exe). Environment:
 #   REPS=3            repetitions per contender (the median is reported)
 #   CMD_REPS=REPS     repetitions of the cmd script (about 1.5 minutes each)
-#   CONTENDERS="zqclean inproc baseline cmd"
+#   CONTENDERS="zqclean inproc baseline cmd"   (also: backup, zqclean64.exe -s with a
+#                     "[general] backup=" folder, whose save is verified and then removed)
 #   SAVE_WAIT=1       before each timed run, wait for the wineserver's periodic registry
 #                     save of the seeded keys, so that it does not fall into the run (the
 #                     seeded files are flushed to disk with sync in any case)
@@ -117,6 +118,15 @@ run() {
         t0=$(now); (cd "$work" && wine 'C:\zqbench\work\zqclean64.exe' -s) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
         [ "$rc" = 255 ] || echo "  zqclean64 exit code $rc (a completed run gives 255, i.e. -1)"
         cp "$prefix/drive_c/zqclean.log" "$results/zqclean-$rep.log" 2>/dev/null ;;
+    backup)
+        printf '[general]\r\nbackup=C:\\zqbench\\saved\r\n' >>"$work/zqclean.ini"
+        rm -rf "$prefix/drive_c/zqbench/saved"
+        t0=$(now); (cd "$work" && wine 'C:\zqbench\work\zqclean64.exe' -s) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
+        [ "$rc" = 255 ] || echo "  zqclean64 exit code $rc (a completed run gives 255, i.e. -1)"
+        cp "$prefix/drive_c/zqclean.log" "$results/backup-$rep.log" 2>/dev/null
+        local manifest=$(ls "$prefix"/drive_c/zqbench/saved/*/manifest.json 2>/dev/null | head -1)
+        echo "  backup: $(grep -c '"original"' "$manifest" 2>/dev/null || echo no) items in the manifest, $(du -sm "$prefix/drive_c/zqbench/saved" 2>/dev/null | cut -f1) MB"
+        rm -rf "$prefix/drive_c/zqbench/saved" ;;
     inproc)
         t0=$(now); (cd "$work" && wine 'X:\bench\bench_inproc.exe' "$workWin") >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
         cp "$prefix/drive_c/zqclean.log" "$results/inproc-$rep.log" 2>/dev/null ;;
@@ -185,6 +195,7 @@ declare -A med cmed
 for name in $contenders; do
     case $name in
     zqclean) label="zqclean64.exe -s" ;;
+    backup) label="zqclean64.exe -s, backup" ;;
     inproc) label="RunCleaning in-process" ;;
     baseline) label="bench_baseline.exe" ;;
     cmd) label="clean.cmd (wine64 cmd)" ;;
@@ -198,6 +209,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b == 0) p
 echo
 [ -n "${med[zqclean]:-}" ] && [ -n "${med[baseline]:-}" ] &&
     echo "ratio zqclean64 / baseline (medians): wall $(ratio "${med[zqclean]}" "${med[baseline]}"), cpu $(ratio "${cmed[zqclean]}" "${cmed[baseline]}")   (goal: at most 1.25)"
+[ -n "${med[backup]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
+    echo "ratio run with backup / without:      wall $(ratio "${med[backup]}" "${med[zqclean]}"), cpu $(ratio "${cmed[backup]}" "${cmed[zqclean]}")   (goal: at most 2)"
 [ -n "${med[inproc]:-}" ] && [ -n "${med[baseline]:-}" ] &&
     echo "ratio in-process run / baseline:      wall $(ratio "${med[inproc]}" "${med[baseline]}"), cpu $(ratio "${cmed[inproc]}" "${cmed[baseline]}")"
 [ -n "${med[cmd]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
@@ -225,6 +238,14 @@ for rep in $(seq "$reps" -1 1); do
         echo
         echo "in-process run phases (repetition $rep):"
         phases "$results/inproc-$rep.log"
+        break
+    fi
+done
+for rep in $(seq "$reps" -1 1); do
+    if [ -f "$results/backup-$rep.log" ]; then
+        echo
+        echo "zqclean64 with a backup, phases (repetition $rep):"
+        phases "$results/backup-$rep.log"
         break
     fi
 done
