@@ -9,7 +9,8 @@
 #   REPS=3            repetitions per contender (the median is reported)
 #   CMD_REPS=REPS     repetitions of the cmd script (about 1.5 minutes each)
 #   CONTENDERS="zqclean inproc baseline cmd"   (also: backup, zqclean64.exe -s with a
-#                     "[general] backup=" folder, whose save is verified and then removed)
+#                     "[general] backup=" folder, whose save is verified and then removed;
+#                     preview, zqclean64.exe -preview, verified to leave everything in place)
 #   SAVE_WAIT=1       before each timed run, wait for the wineserver's periodic registry
 #                     save of the seeded keys, so that it does not fall into the run (the
 #                     seeded files are flushed to disk with sync in any case)
@@ -102,7 +103,7 @@ seed() {
 }
 
 verify() {
-    (cd "$work" && wine 'X:\bench\bench_seed.exe' verify clean) 2>&1
+    (cd "$work" && wine 'X:\bench\bench_seed.exe' verify "$1") 2>&1
 }
 
 # run NAME REP: seeds, times the contender's whole process, verifies; appends to the tables.
@@ -127,6 +128,10 @@ run() {
         local manifest=$(ls "$prefix"/drive_c/zqbench/saved/*/manifest.json 2>/dev/null | head -1)
         echo "  backup: $(grep -c '"original"' "$manifest" 2>/dev/null || echo no) items in the manifest, $(du -sm "$prefix/drive_c/zqbench/saved" 2>/dev/null | cut -f1) MB"
         rm -rf "$prefix/drive_c/zqbench/saved" ;;
+    preview)
+        t0=$(now); (cd "$work" && wine 'C:\zqbench\work\zqclean64.exe' -preview) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
+        [ "$rc" = 255 ] || echo "  zqclean64 -preview exit code $rc (a completed preview gives 255, i.e. -1)"
+        cp "$prefix/drive_c/zqclean.preview.log" "$results/preview-$rep.log" 2>/dev/null ;;
     inproc)
         t0=$(now); (cd "$work" && wine 'X:\bench\bench_inproc.exe' "$workWin") >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
         cp "$prefix/drive_c/zqclean.log" "$results/inproc-$rep.log" 2>/dev/null ;;
@@ -136,7 +141,7 @@ run() {
         t0=$(now); (cd "$work" && "$wine64" cmd /c clean.cmd) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now) ;;
     esac
     c1=$(cpuNow)
-    check=$(verify)
+    check=$(verify "$([ "$name" = preview ] && echo seeded || echo clean)")
     local verified=$? secs=$(elapsed "$t0" "$t1")
     local cpu=$(awk -v a="$c0" -v b="$c1" 'BEGIN { printf "%.2f", (b - a) / 1e9 }')
     if [ "$verified" = 0 ]; then
@@ -196,6 +201,7 @@ for name in $contenders; do
     case $name in
     zqclean) label="zqclean64.exe -s" ;;
     backup) label="zqclean64.exe -s, backup" ;;
+    preview) label="zqclean64.exe -preview" ;;
     inproc) label="RunCleaning in-process" ;;
     baseline) label="bench_baseline.exe" ;;
     cmd) label="clean.cmd (wine64 cmd)" ;;
@@ -211,6 +217,8 @@ echo
     echo "ratio zqclean64 / baseline (medians): wall $(ratio "${med[zqclean]}" "${med[baseline]}"), cpu $(ratio "${cmed[zqclean]}" "${cmed[baseline]}")   (goal: at most 1.25)"
 [ -n "${med[backup]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
     echo "ratio run with backup / without:      wall $(ratio "${med[backup]}" "${med[zqclean]}"), cpu $(ratio "${cmed[backup]}" "${cmed[zqclean]}")   (goal: at most 2)"
+[ -n "${med[preview]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
+    echo "ratio preview / run:                  wall $(ratio "${med[preview]}" "${med[zqclean]}"), cpu $(ratio "${cmed[preview]}" "${cmed[zqclean]}")   (goal: at most 1)"
 [ -n "${med[inproc]:-}" ] && [ -n "${med[baseline]:-}" ] &&
     echo "ratio in-process run / baseline:      wall $(ratio "${med[inproc]}" "${med[baseline]}"), cpu $(ratio "${cmed[inproc]}" "${cmed[baseline]}")"
 [ -n "${med[cmd]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
