@@ -100,8 +100,7 @@ bool TreeDeletableNow(const wchar_t* folder)
     if (ExtendedPath(folder, &extended) && FormatInto(pattern, L"%s\\*", extended.Get()))
         listing.Reset(FindFirstFileW(pattern.Get(), &entry));
     while (listing.Valid()) {
-        bool dots = wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0;
-        if (!dots && FormatInto(child, L"%s\\%s", folder, entry.cFileName)) {
+        if (!IsDotEntry(entry.cFileName) && FormatInto(child, L"%s\\%s", folder, entry.cFileName)) {
             bool tree = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                         !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
             if (tree ? !TreeDeletableNow(child.Get()) : !DeletableNow(child.Get()))
@@ -129,8 +128,6 @@ Outcome Foresee(const Target& target)
 
 Outcome LeftAsItIs() { return {OutcomeKind::LeftAsItIs}; }
 Outcome Restored(bool done) { return done ? Outcome{OutcomeKind::Restored} : Failed(GetLastError()); }
-
-bool Exists(const wchar_t* path) { return PathIsThere(path); }
 
 bool RegistryTargetExists(const Target& target)
 {
@@ -172,11 +169,11 @@ Outcome Restore(RunContext& run, const Target& target)
     switch (target.kind) {
     case TargetKind::File:
     case TargetKind::Folder:
-        if (Exists(target.path))
+        if (PathIsThere(target.path))
             return LeftAsItIs();
         return Restored(CopyBack(saved.Get(), target.path, target.kind == TargetKind::Folder));
     case TargetKind::InfFile: {
-        if (Exists(target.path))
+        if (PathIsThere(target.path))
             return LeftAsItIs();
         bool done = CopyBack(saved.Get(), target.path, false);
         // The precompiled companion goes back beside it.
@@ -185,7 +182,7 @@ Outcome Restore(RunContext& run, const Target& target)
             FormatInto(saved, L"%s\\%s", run.backup.folder.Get(), entry->saved.At(1)->Get()) &&
             FormatInto(other, L"%.*s\\%s", static_cast<int>(cut - target.path), target.path,
                        wcsrchr(entry->saved.At(1)->Get(), L'\\') + 1))
-            done = Exists(other.Get()) || CopyBack(saved.Get(), other.Get(), false);
+            done = PathIsThere(other.Get()) || CopyBack(saved.Get(), other.Get(), false);
         return Restored(done);
     }
     case TargetKind::RegistryKey:
@@ -200,7 +197,7 @@ Outcome Restore(RunContext& run, const Target& target)
     case TargetKind::DriverPackage: {
         const wchar_t* cut = wcsrchr(target.path, L'\\');
         if (cut != nullptr && FormatInto(other, L"%.*s", static_cast<int>(cut - target.path), target.path) &&
-            Exists(other.Get()))
+            PathIsThere(other.Get()))
             return LeftAsItIs();
         if (!CanInstallDriverPackage(run.driverLibrary)) {
             // The line says where its copy lies, for the administrator to add it by hand.

@@ -28,6 +28,11 @@ bool PathIsThere(const wchar_t* path)
     return ExtendedPath(path, &extended) && GetFileAttributesW(extended.Get()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool IsDotEntry(const wchar_t* name)
+{
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
 namespace {
 
 // The paths collected by one FindFilesByMask call, subdirectories included.
@@ -71,11 +76,6 @@ bool IsDirectory(const wchar_t* path)
     zqWString extended;
     DWORD attributes = ExtendedPath(path, &extended) ? GetFileAttributesW(extended.Get()) : INVALID_FILE_ATTRIBUTES;
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool IsDotEntry(const wchar_t* name)
-{
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
 // Appends the matches below directory to found, in listing order, a subdirectory's matches

@@ -14,6 +14,8 @@ enum class FileRemoval { Removed, Scheduled, Failed };
 bool ExtendedPath(const wchar_t* path, zqWString* extended);
 // Whether a file or folder is there, at any length of its path.
 bool PathIsThere(const wchar_t* path);
+// "." or "..", which a folder listing shows and nothing may act on.
+bool IsDotEntry(const wchar_t* name);
 
 // Deletes path now, or else schedules it for deletion at the next system start. A path that is
 // already gone counts as removed and is not scheduled. Failed: GetLastError tells why.

@@ -7,6 +7,7 @@
 
 #include "engine/FileSystem.h"
 #include "registry/RegistryPrimitives.h"
+#include "script/CleanScript.h"
 
 namespace {
 
@@ -46,11 +47,7 @@ void AddFolder(ProtectedPlaces* places, const wchar_t* path)
         return;
     LowerCase(canonical.buffer);
     for (;;) {
-        if (!TextIndexContains(places->folderIndex, canonical.Get())) {
-            zqWString* entry = new (std::nothrow) zqWString(canonical);
-            if (entry != nullptr && places->folders.AppendOwned(entry))
-                TextIndexAdd(places->folderIndex, entry->Get());
-        }
+        AppendUnique(places->folders, places->folderIndex, canonical.Get());
         wchar_t* cut = wcsrchr(canonical.buffer, L'\\');
         if (cut == nullptr || IsRootPath(canonical.Get()))
             return;
@@ -90,8 +87,7 @@ void AddSubfolders(ProtectedPlaces* places, const wchar_t* folder)
     if (!listing.Valid())
         return;
     do {
-        bool dots = wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0;
-        if (!dots && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        if (!IsDotEntry(entry.cFileName) && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
             FormatInto(child, L"%s\\%s", folder, entry.cFileName))
             AddFolder(places, child.Get());
     } while (FindNextFileW(listing.Get(), &entry));
@@ -245,11 +241,7 @@ void AddKeyAndAbove(KeyTable* table, const wchar_t* key)
     if (!text.Assign(key))
         return;
     for (;;) {
-        if (!TextIndexContains(table->index, text.Get())) {
-            zqWString* entry = new (std::nothrow) zqWString(text);
-            if (entry != nullptr && table->keys.AppendOwned(entry))
-                TextIndexAdd(table->index, entry->Get());
-        }
+        AppendUnique(table->keys, table->index, text.Get());
         wchar_t* cut = wcsrchr(text.buffer, L'\\');
         if (cut == nullptr)
             return;

@@ -18,17 +18,17 @@ const char* ItemPrefix(TargetKind kind)
 
 void WriteOutcome(const PhaseRun& phase, const Target& target, const Outcome& outcome)
 {
-    const PhaseSpec& spec = *phase.spec;
+    const PhaseRow& row = *phase.row;
     switch (outcome.kind) {
     case OutcomeKind::Removed:
         WriteLog(0, "OK\n");
         break;
     case OutcomeKind::RemovedAtRestart:
-        WriteLog(0, "%s", spec.afterBoot);
+        WriteLog(0, "%s", row.afterBoot);
         break;
     case OutcomeKind::Failed:
     case OutcomeKind::Refused:
-        WriteLog(0, spec.failed, static_cast<int>(outcome.error), static_cast<int>(outcome.exitCode));
+        WriteLog(0, row.failed, static_cast<int>(outcome.error), static_cast<int>(outcome.exitCode));
         break;
     case OutcomeKind::WouldRemove:
         WriteLog(0, "WOULD DELETE\n");
@@ -53,7 +53,7 @@ void WriteOutcome(const PhaseRun& phase, const Target& target, const Outcome& ou
 
 bool PollAfterCandidate(PhaseRun& phase)
 {
-    if (phase.spec->stop.afterEachCandidate && StopRequested()) {
+    if (phase.row->stop.afterEachCandidate && StopRequested()) {
         phase.stopped = true;
         return false;
     }
@@ -70,7 +70,7 @@ bool OfferTarget(PhaseRun& phase, const Target& target)
     Outcome outcome = Act(*phase.run, target);
     if (target.shown != nullptr) {
         WriteOutcome(phase, target, outcome);
-        ReportTarget(&phase.run->report, phase.spec->name, target.shown, outcome);
+        ReportTarget(&phase.run->report, phase.row->name, target.shown, outcome);
     }
     if (Counts(outcome))
         ++phase.removed;
@@ -82,40 +82,40 @@ bool PassOver(PhaseRun& phase)
     return PollAfterCandidate(phase);
 }
 
-bool RunPhase(RunContext& run, const PhaseSpec& spec)
+bool RunPhase(RunContext& run, const PhaseRow& row)
 {
-    if (!spec.runsUnderWow64 && run.paths->isWow64)
+    if (!row.runsUnderWow64 && run.paths->isWow64)
         return true;
-    if (spec.Start != nullptr) {
-        PhaseStart start = spec.Start(run);
+    if (row.Start != nullptr) {
+        PhaseStart start = row.Start(run);
         if (start != PhaseStart::Go)
             return start == PhaseStart::Skip;
     }
     ReportPhase tally;
-    tally.phase = spec.name;
-    if (spec.HeaderCount != nullptr) {
-        tally.entries = spec.HeaderCount(run);
-        WriteLog(1, spec.header, tally.entries);
+    tally.phase = row.name;
+    if (row.HeaderCount != nullptr) {
+        tally.entries = row.HeaderCount(run);
+        WriteLog(1, row.header, tally.entries);
     } else {
-        WriteLog(1, "%s", spec.header);
+        WriteLog(1, "%s", row.header);
     }
 
-    PhaseRun phase = {&spec, &run, 0, 0, false};
-    spec.OfferCandidates(run, phase);
+    PhaseRun phase = {&row, &run, 0, 0, false};
+    row.OfferCandidates(run, phase);
 
     bool goOn = true;
     tally.removed = phase.removed;
     tally.summary = true;
-    if (spec.stop.endPoll == EndPoll::BeforeSummary && StopRequested())
+    if (row.stop.endPoll == EndPoll::BeforeSummary && StopRequested())
         goOn = tally.summary = false;
-    else if (phase.offered == 0 && spec.summaryWhenNone != nullptr)
-        WriteLog(1, "%s", spec.summaryWhenNone);
+    else if (phase.offered == 0 && row.summaryWhenNone != nullptr)
+        WriteLog(1, "%s", row.summaryWhenNone);
     else
-        WriteLog(spec.summaryStamped ? 1 : 0, spec.summary, phase.removed);
+        WriteLog(row.summaryStamped ? 1 : 0, row.summary, phase.removed);
     ReportPhaseEnd(&run.report, tally);
-    if (spec.Finish != nullptr)
-        spec.Finish(run);
-    if (goOn && spec.stop.endPoll == EndPoll::AfterSummary && StopRequested())
+    if (row.Finish != nullptr)
+        row.Finish(run);
+    if (goOn && row.stop.endPoll == EndPoll::AfterSummary && StopRequested())
         goOn = false;
     return goOn;
 }

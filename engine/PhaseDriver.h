@@ -22,7 +22,7 @@ struct StopRule {
 
 enum class PhaseStart { Go, Skip, EndRun };
 
-struct PhaseSpec {
+struct PhaseRow {
     const char* name;
     bool runsUnderWow64;                    // false: skipped by a 32-bit build on 64-bit Windows
     PhaseStart (*Start)(RunContext& run);   // before the header (null: Go); Skip writes its own line
@@ -39,7 +39,7 @@ struct PhaseSpec {
 };
 
 struct PhaseRun {
-    const PhaseSpec* spec;
+    const PhaseRow* row;
     RunContext* run;
     int removed;
     int offered;
@@ -53,9 +53,9 @@ bool OfferTarget(PhaseRun& phase, const Target& target);
 bool PassOver(PhaseRun& phase);
 
 // Runs one phase; false when the run ends after it.
-bool RunPhase(RunContext& run, const PhaseSpec& spec);
+bool RunPhase(RunContext& run, const PhaseRow& row);
 
 // The phases in the order the run takes them, and the one phase of a restore.
-extern const PhaseSpec kPhases[];
+extern const PhaseRow kPhases[];
 extern const int kPhaseCount;
-extern const PhaseSpec kRestorePhase;
+extern const PhaseRow kRestorePhase;

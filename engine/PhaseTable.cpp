@@ -18,7 +18,7 @@ const StopRule kEachNoSummary = {true, EndPoll::BeforeSummary};
 
 }  // namespace
 
-const PhaseSpec kPhases[] = {
+const PhaseRow kPhases[] = {
     {"driver packages", false, StartDriverPackages,
      "Delete driver packages(%i) from DriverStore:\n", DrvPackagesCount, OfferDriverPackages,
      "OK\n", kFailed, "%i driver packages are deleted from the DriverStore.\n", true, nullptr,
@@ -50,6 +50,6 @@ const PhaseSpec kPhases[] = {
 const int kPhaseCount = sizeof kPhases / sizeof kPhases[0];
 
 // Puts back, newest first, what the newest backup holds of what its run removed.
-const PhaseSpec kRestorePhase = {"restore", true, StartRestore, "Restore items(%i):\n", BackupCount,
+const PhaseRow kRestorePhase = {"restore", true, StartRestore, "Restore items(%i):\n", BackupCount,
                                  OfferRestoreItems, "OK\n", kFailed, "%i items are restored.\n", true, nullptr,
                                  FinishRestore, kEachThenSummary};

@@ -43,18 +43,6 @@ void CollectTwins(const SystemPaths& paths, const zqList<zqWString>& source,
 
 #endif
 
-// Appends a copy of text unless an entry exactly equal to it (case-sensitive) is already in the
-// list, whose entries the index holds.
-void AppendUnique(zqList<zqWString>& list, TextIndex& index, const wchar_t* text)
-{
-    if (TextIndexContains(index, text))
-        return;
-    int count = list.count;
-    AppendEntry(list, text);
-    if (list.count > count)
-        TextIndexAdd(index, list.At(count)->Get());
-}
-
 void IndexAll(const zqList<zqWString>& list, TextIndex& index)
 {
     for (int i = 0; i < list.count; ++i)

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "foundation/Handles.h"
+#include "foundation/TextIndex.h"
 #include "script/ExpandPath.h"
 #include "script/LineRules.h"
 
@@ -27,6 +28,16 @@ void AppendAny(zqList<zqWString>& list, const C* text)
 
 void AppendEntry(zqList<zqWString>& list, const char* text) { AppendAny(list, text); }
 void AppendEntry(zqList<zqWString>& list, const wchar_t* text) { AppendAny(list, text); }
+
+void AppendUnique(zqList<zqWString>& list, TextIndex& index, const wchar_t* text)
+{
+    if (TextIndexContains(index, text))
+        return;
+    int count = list.count;
+    AppendEntry(list, text);
+    if (list.count > count)
+        TextIndexAdd(index, list.At(count)->Get());
+}
 
 namespace {
 

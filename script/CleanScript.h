@@ -7,6 +7,8 @@
 #include "foundation/zqString.h"
 #include "script/LineRules.h"
 
+struct TextIndex;
+
 // Why the reader passed a script line over.
 enum class NoteReason {
     Refused,              // malformed: problem says how; the line is refused whole
@@ -65,3 +67,6 @@ private:
 // memory, or text that cannot be converted) is dropped, and the caller goes on.
 void AppendEntry(zqList<zqWString>& list, const char* text);
 void AppendEntry(zqList<zqWString>& list, const wchar_t* text);
+// Appends a copy of text unless an entry exactly equal to it is already in the list, whose
+// entries the index holds (an index that ignores case compares without regard to it).
+void AppendUnique(zqList<zqWString>& list, TextIndex& index, const wchar_t* text);

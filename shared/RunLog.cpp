@@ -69,16 +69,16 @@ void WideFormat(const char* format, zqWString* wide)
 {
     wide->Reserve(static_cast<int>(strlen(format)));
     wchar_t* out = wide->buffer;
-    bool inSpec = false;
+    bool inConversion = false;
     for (const unsigned char* c = reinterpret_cast<const unsigned char*>(format); *c != 0; ++c) {
         wchar_t unit = *c;
-        if (inSpec && (unit == L's' || unit == L'S')) {
+        if (inConversion && (unit == L's' || unit == L'S')) {
             unit = unit == L's' ? L'S' : L's';
-            inSpec = false;
-        } else if (inSpec && ((unit >= L'a' && unit <= L'z') || (unit >= L'A' && unit <= L'Z') || unit == L'%')) {
-            inSpec = false;
+            inConversion = false;
+        } else if (inConversion && ((unit >= L'a' && unit <= L'z') || (unit >= L'A' && unit <= L'Z') || unit == L'%')) {
+            inConversion = false;
         } else if (unit == L'%') {
-            inSpec = true;
+            inConversion = true;
         }
         *out++ = unit;
     }

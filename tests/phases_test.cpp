@@ -386,12 +386,12 @@ TEST_F(Phases, StopRules)
     };
     for (const auto& rule : rules) {
         ServiceCurrentState() = SERVICE_RUNNING;
-        const PhaseSpec* spec = std::find_if(kPhases, kPhases + kPhaseCount, [&](const PhaseSpec& phase) {
+        const PhaseRow* row = std::find_if(kPhases, kPhases + kPhaseCount, [&](const PhaseRow& phase) {
             return strcmp(phase.name, rule.phase) == 0;
         });
-        ASSERT_NE(spec, kPhases + kPhaseCount) << rule.phase;
-        PhaseSpec stopping = *spec;
-        realStart = spec->Start;
+        ASSERT_NE(row, kPhases + kPhaseCount) << rule.phase;
+        PhaseRow stopping = *row;
+        realStart = row->Start;
         stopping.Start = StartThenStop;
         log = FreshRunLog("phases");
         EXPECT_EQ(RunPhase(run, stopping), rule.goesOn) << rule.phase;

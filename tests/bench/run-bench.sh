@@ -233,30 +233,21 @@ if [ -f "$results/zqclean-1.log" ]; then
         echo "  repetition $rep: whole $secs s, run $s s, launch and service overhead $(awk -v a="$secs" -v b="$s" 'BEGIN { printf "%.2f", a - b }') s"
     done
 fi
-for rep in $(seq "$reps" -1 1); do
-    if [ -f "$results/zqclean-$rep.log" ]; then
-        echo
-        echo "zqclean64 phases (repetition $rep, from the run log's stamps):"
-        phases "$results/zqclean-$rep.log"
-        break
-    fi
-done
-for rep in $(seq "$reps" -1 1); do
-    if [ -f "$results/inproc-$rep.log" ]; then
-        echo
-        echo "in-process run phases (repetition $rep):"
-        phases "$results/inproc-$rep.log"
-        break
-    fi
-done
-for rep in $(seq "$reps" -1 1); do
-    if [ -f "$results/backup-$rep.log" ]; then
-        echo
-        echo "zqclean64 with a backup, phases (repetition $rep):"
-        phases "$results/backup-$rep.log"
-        break
-    fi
-done
+# The phases of the last repetition that left a log of this kind.
+lastPhases() {
+    local kind=$1 label=$2 rep
+    for rep in $(seq "$reps" -1 1); do
+        if [ -f "$results/$kind-$rep.log" ]; then
+            echo
+            echo "$label (repetition $rep, from the run log's stamps):"
+            phases "$results/$kind-$rep.log"
+            return
+        fi
+    done
+}
+lastPhases zqclean "zqclean64 phases"
+lastPhases inproc "in-process run phases"
+lastPhases backup "zqclean64 with a backup, phases"
 for rep in $(seq "$reps" -1 1); do
     if [ -f "$results/baseline-$rep.out" ]; then
         echo
