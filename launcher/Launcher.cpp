@@ -5,8 +5,8 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "engine/CleaningRun.h"
-#include "engine/FileSystem.h"
+#include "run/CleaningRun.h"
+#include "platform/Removal.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
 #include "launcher/ServiceControl.h"

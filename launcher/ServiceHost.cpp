@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "engine/CleaningRun.h"
-#include "engine/StopSignal.h"
+#include "run/CleaningRun.h"
+#include "shared/StopSignal.h"
 #include "shared/RunLog.h"
 #include "launcher/ServiceControl.h"
 

@@ -7,37 +7,8 @@
 #include <new>
 
 #include "foundation/Handles.h"
-#include "foundation/TextIndex.h"
-#include "script/ExpandPath.h"
+#include "platform/ExpandPath.h"
 #include "script/LineRules.h"
-
-namespace {
-
-template <typename C>
-void AppendAny(zqList<zqWString>& list, const C* text)
-{
-    zqWString* entry = new (std::nothrow) zqWString;
-    if (entry != nullptr && !entry->Assign(text)) {
-        delete entry;
-        return;
-    }
-    list.AppendOwned(entry);
-}
-
-}  // namespace
-
-void AppendEntry(zqList<zqWString>& list, const char* text) { AppendAny(list, text); }
-void AppendEntry(zqList<zqWString>& list, const wchar_t* text) { AppendAny(list, text); }
-
-void AppendUnique(zqList<zqWString>& list, TextIndex& index, const wchar_t* text)
-{
-    if (TextIndexContains(index, text))
-        return;
-    int count = list.count;
-    AppendEntry(list, text);
-    if (list.count > count)
-        TextIndexAdd(index, list.At(count)->Get());
-}
 
 namespace {
 

@@ -3,11 +3,9 @@
 
 #include <stdio.h>
 
-#include "foundation/zqList.h"
+#include "foundation/StringList.h"
 #include "foundation/zqString.h"
 #include "script/LineRules.h"
-
-struct TextIndex;
 
 // Why the reader passed a script line over.
 enum class NoteReason {
@@ -62,11 +60,3 @@ public:
 private:
     void Note(int line, NoteReason reason, LineProblem problem, const zqWString& text);
 };
-
-// Appends a heap copy of text to a list of the model; an entry whose string cannot be had (no
-// memory, or text that cannot be converted) is dropped, and the caller goes on.
-void AppendEntry(zqList<zqWString>& list, const char* text);
-void AppendEntry(zqList<zqWString>& list, const wchar_t* text);
-// Appends a copy of text unless an entry exactly equal to it is already in the list, whose
-// entries the index holds (an index that ignores case compares without regard to it).
-void AppendUnique(zqList<zqWString>& list, TextIndex& index, const wchar_t* text);

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "script/ExpandPath.h"
+#include "platform/ExpandPath.h"
 #include "script/LineRules.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "script/CleanScript.h"
 #include "script/LineRules.h"
-#include "script/ExpandPath.h"
+#include "platform/ExpandPath.h"
 #include "script/PrepareScript.h"
 #include "shared/RunLog.h"
 #include "shared/StatusBlock.h"

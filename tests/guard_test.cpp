@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Guard.h"
+#include "guard/Guard.h"
 #include "tests/support/Support.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/PhaseDriver.h"
-#include "engine/StopSignal.h"
-#include "engine/SystemPaths.h"
+#include "phases/PhaseDriver.h"
+#include "shared/StopSignal.h"
+#include "platform/SystemPaths.h"
 #include "script/CleanScript.h"
 #include "tests/support/Support.h"
 

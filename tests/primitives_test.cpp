@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/Removal.h"
+#include "platform/Search.h"
+#include "platform/Process.h"
+#include "platform/Copy.h"
 #include "registry/RegistryPrimitives.h"
 #include "tests/support/Support.h"
 

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/CleaningRun.h"
-#include "engine/StopSignal.h"
-#include "engine/SystemPaths.h"
-#include "engine/TargetExpansion.h"
+#include "run/CleaningRun.h"
+#include "shared/StopSignal.h"
+#include "platform/SystemPaths.h"
+#include "phases/TargetExpansion.h"
 #include "script/CleanScript.h"
 #include "shared/StatusBlock.h"
 #include "tests/support/Support.h"
@@ -104,7 +104,8 @@ TEST(TargetExpansion, TwinPathByPrefixOnly)
     ScopedEnv path(L"PATH", L"C:\\zqtest");
     zqCleanScript script;
     SystemPaths paths;
-    InitSystemPaths(paths, script);
+    InitSystemPaths(paths);
+    SeedSearchDirs(script.searchDirs);
     std::wstring windows = Expanded(L"%SystemRoot%");
     // Only the prefix's characters count: "system32extra" and the x86 folder itself match too.
     const std::pair<std::wstring, std::wstring> cases[] = {
@@ -131,7 +132,8 @@ TEST(TargetExpansion, SearchDirectoriesAndFoldersInTheirOrder)
     ScopedEnv path(L"PATH", L"C:\\zqtest\\A;c:\\ZQTEST\\a;%SystemRoot%\\system32;;C:/zqtest//B");
     zqCleanScript script;
     SystemPaths paths;
-    InitSystemPaths(paths, script);
+    InitSystemPaths(paths);
+    SeedSearchDirs(script.searchDirs);
     std::wstring s32 = Expanded(L"%SystemRoot%\\system32");
     std::wstring drivers = L";" + Expanded(L"%SystemRoot%") + L"\\system32\\drivers\\;";
     AddEntries(&script.exFolders, {L"C:\\zqtest\\E1", L"", L"C:\\zqtest\\E1"});
@@ -162,7 +164,8 @@ TEST(TargetExpansion, AHundredThousandFoldersQuickly)
     ScopedEnv path(L"PATH", L"C:\\zqtest");
     zqCleanScript script;
     SystemPaths paths;
-    InitSystemPaths(paths, script);
+    InitSystemPaths(paths);
+    SeedSearchDirs(script.searchDirs);
     for (int i = 0; i < 100000; ++i) {
         std::wstring folder = L"C:\\Program Files\\Vendor\\f" + std::to_wstring(i % 50000);
         AppendEntry(script.folders, folder.c_str());

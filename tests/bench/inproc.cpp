@@ -7,8 +7,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include "engine/CleaningRun.h"
-#include "engine/StopSignal.h"
+#include "run/CleaningRun.h"
+#include "shared/StopSignal.h"
 #include "foundation/zqString.h"
 #include "shared/RunLog.h"
 #include "shared/StatusBlock.h"

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileSystem.h"
+#include "platform/Removal.h"
+#include "platform/Search.h"
 #include "foundation/Handles.h"
 #include "tests/bench/PlainTree.h"
 #include "shared/RunLog.h"

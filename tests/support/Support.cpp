@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <wctype.h>
 
-#include "engine/CleaningRun.h"
+#include "run/CleaningRun.h"
 #include "script/CleanScript.h"
 #include "shared/RunLog.h"
 #include "shared/StatusBlock.h"

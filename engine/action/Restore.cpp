@@ -1,0 +1,112 @@
+// A restore puts back what the newest backup holds of one item; nothing that exists again is
+// overwritten.
+#include "action/Restore.h"
+
+#include <wchar.h>
+
+#include "foundation/Handles.h"
+#include "platform/Copy.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
+
+namespace {
+
+Outcome LeftAsItIs() { return {OutcomeKind::LeftAsItIs}; }
+Outcome Restored(bool done) { return done ? Outcome{OutcomeKind::Restored} : FailedWith(GetLastError()); }
+
+bool RegistryTargetExists(const Target& target)
+{
+    RegKey key;
+    LONG result = RegOpenKeyExW(target.root, target.path, 0, KEY_READ, key.Put());
+    if (result == ERROR_SUCCESS && target.kind == TargetKind::RegistryValue)
+        result = RegQueryValueExW(key.Get(), target.valueName, nullptr, nullptr, nullptr, nullptr);
+    return result == ERROR_SUCCESS;
+}
+
+// A copy of the backup back to where it came from, its folders made first.
+bool CopyBack(const wchar_t* saved, const wchar_t* original, bool tree)
+{
+    zqWString parent;
+    const wchar_t* cut = wcsrchr(original, L'\\');
+    if (cut != nullptr && FormatInto(parent, L"%.*s", static_cast<int>(cut - original), original))
+        MakeFolders(parent.Get());
+    return tree ? CopyTree(saved, original) : CopyFileWithTimes(saved, original);
+}
+
+// A tool of the system folder, or of the working directory, on one saved file.
+Outcome RunTool(const wchar_t* tool, const wchar_t* arguments, const wchar_t* file, const wchar_t* runDir)
+{
+    zqWString commandLine;
+    if (!FormatInto(commandLine, L"\"%s\" %s \"%s\"", tool, arguments, file))
+        return FailedWith(ERROR_NOT_ENOUGH_MEMORY, kNoExitCode);
+    DWORD exitCode = RunProcessAndWait(commandLine.buffer, runDir);
+    DWORD error = GetLastError();
+    return exitCode == 0 ? Outcome{OutcomeKind::Restored} : FailedWith(error, exitCode);
+}
+
+}  // namespace
+
+Outcome RestoreTarget(ActionContext& run, const Target& target)
+{
+    const BackupEntry* entry = run.backup.entries.At(target.backupEntry);
+    if (entry == nullptr || entry->saved.count == 0)
+        return FailedWith(ERROR_FILE_NOT_FOUND);
+    zqWString saved, other, tool;
+    FormatInto(saved, L"%s\\%s", run.backup.folder.Get(), entry->saved.At(0)->Get());
+    switch (target.kind) {
+    case TargetKind::File:
+    case TargetKind::Folder:
+        if (PathIsThere(target.path))
+            return LeftAsItIs();
+        return Restored(CopyBack(saved.Get(), target.path, target.kind == TargetKind::Folder));
+    case TargetKind::InfFile: {
+        if (PathIsThere(target.path))
+            return LeftAsItIs();
+        bool done = CopyBack(saved.Get(), target.path, false);
+        // The precompiled companion goes back beside it.
+        const wchar_t* cut = wcsrchr(target.path, L'\\');
+        if (done && entry->saved.count > 1 && cut != nullptr &&
+            FormatInto(saved, L"%s\\%s", run.backup.folder.Get(), entry->saved.At(1)->Get()) &&
+            FormatInto(other, L"%.*s\\%s", static_cast<int>(cut - target.path), target.path,
+                       wcsrchr(entry->saved.At(1)->Get(), L'\\') + 1))
+            done = PathIsThere(other.Get()) || CopyBack(saved.Get(), other.Get(), false);
+        return Restored(done);
+    }
+    case TargetKind::RegistryKey:
+    case TargetKind::RegistryValue:
+    case TargetKind::ServiceKey:
+    case TargetKind::DeviceKey:
+        if (RegistryTargetExists(target))
+            return LeftAsItIs();
+        if (!SystemProgramPath(L"reg.exe", &tool))
+            return FailedWith(ERROR_FILE_NOT_FOUND, kNoExitCode);
+        return RunTool(tool.Get(), L"import", saved.Get(), nullptr);
+    case TargetKind::DriverPackage: {
+        const wchar_t* cut = wcsrchr(target.path, L'\\');
+        if (cut != nullptr && FormatInto(other, L"%.*s", static_cast<int>(cut - target.path), target.path) &&
+            PathIsThere(other.Get()))
+            return LeftAsItIs();
+        if (!CanInstallDriverPackage(run.driverLibrary)) {
+            // The line says where its copy lies, for the administrator to add it by hand.
+            Outcome kept = {OutcomeKind::CopyKept};
+            return kept;
+        }
+        DWORD result = InstallDriverPackage(run.driverLibrary, saved.Get());
+        return result == kDifxSuccess ? Outcome{OutcomeKind::Restored} : FailedWith(result);
+    }
+    case TargetKind::Assembly: {
+        // Every saved version goes back into the cache through the working directory's tool.
+        if (!FormatInto(tool, L"%s\\gacutil.exe", run.workDir))
+            return FailedWith(ERROR_NOT_ENOUGH_MEMORY, kNoExitCode);
+        Outcome outcome = {OutcomeKind::Restored};
+        for (int i = 0; i < entry->saved.count && outcome.kind == OutcomeKind::Restored; ++i) {
+            FormatInto(saved, L"%s\\%s", run.backup.folder.Get(), entry->saved.At(i)->Get());
+            outcome = RunTool(tool.Get(), L"/i", saved.Get(), run.workDir);
+        }
+        return outcome;
+    }
+    }
+    return FailedWith(ERROR_INVALID_PARAMETER);
+}
+
+// The removal itself, once the guard and the backup have let it through.

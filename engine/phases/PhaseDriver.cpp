@@ -1,0 +1,121 @@
+#include "phases/PhaseDriver.h"
+
+#include "action/ActionPoint.h"
+#include "shared/StopSignal.h"
+#include "platform/SystemPaths.h"
+#include "shared/RunLog.h"
+
+namespace {
+
+const char* ItemPrefix(TargetKind kind)
+{
+    switch (kind) {
+    case TargetKind::RegistryKey: return "K: ";
+    case TargetKind::RegistryValue: return "V: ";
+    default: return "";
+    }
+}
+
+void WriteOutcome(const PhaseRun& phase, const Target& target, const Outcome& outcome)
+{
+    const PhaseRow& row = *phase.row;
+    switch (outcome.kind) {
+    case OutcomeKind::Removed:
+        WriteLog(0, "OK\n");
+        break;
+    case OutcomeKind::RemovedAtRestart:
+        WriteLog(0, "%s", row.afterBoot);
+        break;
+    case OutcomeKind::Failed:
+    case OutcomeKind::Refused:
+        WriteLog(0, row.failed, static_cast<int>(outcome.error), static_cast<int>(outcome.exitCode));
+        break;
+    case OutcomeKind::WouldRemove:
+        WriteLog(0, "WOULD DELETE\n");
+        break;
+    case OutcomeKind::WouldRemoveAtRestart:
+        WriteLog(0, "WOULD DELETE AFTER BOOT\n");
+        break;
+    case OutcomeKind::Restored:
+        WriteLog(0, "RESTORED\n");
+        break;
+    case OutcomeKind::LeftAsItIs:
+        WriteLog(0, "EXISTS, LEFT AS IT IS\n");
+        break;
+    case OutcomeKind::CopyKept: {
+        const BackupEntry* entry = phase.run->backup.entries.At(target.backupEntry);
+        WriteLog(0, "NOT REINSTALLED, ITS COPY IS IN %S\\%S\n", phase.run->backup.folder.Get(),
+                 entry != nullptr && entry->saved.count > 0 ? entry->saved.At(0)->Get() : L"");
+        break;
+    }
+    }
+}
+
+bool PollAfterCandidate(PhaseRun& phase)
+{
+    if (phase.row->stop.afterEachCandidate && StopRequested()) {
+        phase.stopped = true;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool OfferTarget(PhaseRun& phase, const Target& target)
+{
+    ++phase.offered;
+    if (target.shown != nullptr)
+        WriteLog(0, "%s%S...", ItemPrefix(target.kind), target.shown);
+    Outcome outcome = Act(*phase.run, target);
+    if (target.shown != nullptr) {
+        WriteOutcome(phase, target, outcome);
+        ReportTarget(&phase.run->report, phase.row->name, target.shown, outcome);
+    }
+    if (Counts(outcome))
+        ++phase.removed;
+    return PollAfterCandidate(phase);
+}
+
+bool PassOver(PhaseRun& phase)
+{
+    return PollAfterCandidate(phase);
+}
+
+bool RunPhase(RunContext& run, const PhaseRow& row)
+{
+    if (!row.runsUnderWow64 && run.paths->isWow64)
+        return true;
+    if (row.Start != nullptr) {
+        PhaseStart start = row.Start(run);
+        if (start != PhaseStart::Go)
+            return start == PhaseStart::Skip;
+    }
+    ReportPhase tally;
+    tally.phase = row.name;
+    if (row.HeaderCount != nullptr) {
+        tally.entries = row.HeaderCount(run);
+        WriteLog(1, row.header, tally.entries);
+    } else {
+        WriteLog(1, "%s", row.header);
+    }
+
+    PhaseRun phase = {&row, &run, 0, 0, false};
+    row.OfferCandidates(run, phase);
+
+    bool goOn = true;
+    tally.removed = phase.removed;
+    tally.summary = true;
+    if (row.stop.endPoll == EndPoll::BeforeSummary && StopRequested())
+        goOn = tally.summary = false;
+    else if (phase.offered == 0 && row.summaryWhenNone != nullptr)
+        WriteLog(1, "%s", row.summaryWhenNone);
+    else
+        WriteLog(row.summaryStamped ? 1 : 0, row.summary, phase.removed);
+    ReportPhaseEnd(&run.report, tally);
+    if (row.Finish != nullptr)
+        row.Finish(run);
+    if (goOn && row.stop.endPoll == EndPoll::AfterSummary && StopRequested())
+        goOn = false;
+    return goOn;
+}

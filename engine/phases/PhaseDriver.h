@@ -1,0 +1,61 @@
+// The one loop of every phase: header, one item line per target handed to the action point,
+// its outcome, the count, the stop polls and the summary. A phase is a row of data: its texts,
+// the list its header counts, how its entries become targets, and its stop rule.
+#pragma once
+
+#include "phases/RunContext.h"
+#include "guard/Target.h"
+
+class zqCleanScript;
+struct PhaseRun;
+
+// When the run's stop request is polled, and what a stop seen there leaves out.
+enum class EndPoll {
+    None,           // not polled after the loop: the run goes on
+    BeforeSummary,  // a stop drops the summary and ends the run
+    AfterSummary,   // the summary is still written, then a stop ends the run
+};
+struct StopRule {
+    bool afterEachCandidate;  // polled after every candidate; a stop ends the loop
+    EndPoll endPoll;
+};
+
+enum class PhaseStart { Go, Skip, EndRun };
+
+struct PhaseRow {
+    const char* name;
+    bool runsUnderWow64;                    // false: skipped by a 32-bit build on 64-bit Windows
+    PhaseStart (*Start)(RunContext& run);   // before the header (null: Go); Skip writes its own line
+    const char* header;                     // stamped
+    int (*HeaderCount)(const RunContext& run);  // fills "%i" of the header (null: none)
+    void (*OfferCandidates)(RunContext& run, PhaseRun& phase);
+    const char* afterBoot;                  // outcome text of a removal at the next restart
+    const char* failed;                     // outcome format: error code[, tool exit code]
+    const char* summary;                    // "%i": the targets removed
+    bool summaryStamped;
+    const char* summaryWhenNone;            // stamped, instead of summary when nothing was offered
+    void (*Finish)(RunContext& run);        // after the summary (null: nothing)
+    StopRule stop;
+};
+
+struct PhaseRun {
+    const PhaseRow* row;
+    RunContext* run;
+    int removed;
+    int offered;
+    bool stopped;
+};
+
+// Writes the target's item line, hands it to the action point, writes the outcome and counts
+// it; then polls as the phase's rule says. False when the phase must offer nothing more.
+bool OfferTarget(PhaseRun& phase, const Target& target);
+// A candidate that is no target (not present, not selected): only the poll.
+bool PassOver(PhaseRun& phase);
+
+// Runs one phase; false when the run ends after it.
+bool RunPhase(RunContext& run, const PhaseRow& row);
+
+// The phases in the order the run takes them, and the one phase of a restore.
+extern const PhaseRow kPhases[];
+extern const int kPhaseCount;
+extern const PhaseRow kRestorePhase;

@@ -1,0 +1,42 @@
+// The machine-readable account of a launch that ran the cleaning: every item line with its
+// outcome, every phase's counts, every script line the run passed over. Written as JSON.
+#pragma once
+
+#include <windows.h>
+
+#include "shared/RunMode.h"
+#include "guard/Target.h"
+#include "foundation/zqList.h"
+#include "foundation/zqString.h"
+
+class zqCleanScript;
+
+struct ReportItem {
+    const char* phase = "";
+    zqWString target;  // as the log shows it
+    Outcome outcome = {OutcomeKind::Removed};
+};
+
+struct ReportPhase {
+    const char* phase = "";
+    int entries = -1;  // the count of its header (-1: its header counts nothing)
+    int removed = 0;   // the count of its summary
+    bool summary = false;
+};
+
+struct RunReport {
+    RunMode mode = RunMode::Clean;
+    SYSTEMTIME start = {};
+    zqWString script, workDir;
+    int status = -1;
+    bool completed = false;  // the run reached its closing line
+    zqList<ReportItem> items;
+    zqList<ReportPhase> phases;
+};
+
+void ReportTarget(RunReport* report, const char* phase, const wchar_t* target, const Outcome& outcome);
+void ReportPhaseEnd(RunReport* report, const ReportPhase& phase);
+
+// Writes the report to path, UTF-8, through a temporary file moved over the old one, so that a
+// reader never sees half a document. The script's notes become its warnings.
+bool WriteRunReport(const RunReport& report, const zqCleanScript& script, const wchar_t* path);

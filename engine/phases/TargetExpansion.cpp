@@ -1,0 +1,165 @@
+#include "phases/TargetExpansion.h"
+
+#include <stdlib.h>
+#include <wchar.h>
+
+
+#include "platform/Paths.h"
+#include "platform/Search.h"
+#include "guard/Guard.h"
+#include "shared/StopSignal.h"
+#include "foundation/Handles.h"
+#include "foundation/TextIndex.h"
+#include "script/CleanScript.h"
+#include "platform/ExpandPath.h"
+
+namespace {
+
+const wchar_t* TextOf(const zqList<zqWString>& list, int index)
+{
+    const zqWString* entry = list.At(index);
+    return entry != nullptr ? entry->Get() : L"";
+}
+
+#ifdef _WIN64
+bool StartsWithIgnoringCase(const wchar_t* path, const wchar_t* prefix)
+{
+    // An empty prefix would make every path a twin candidate.
+    if (prefix == nullptr || prefix[0] == 0)
+        return false;
+    return _wcsnicmp(path, prefix, wcslen(prefix)) == 0;
+}
+
+// Twins of every non-empty entry of source, appended to the scratch list.
+void CollectTwins(const SystemPaths& paths, const zqList<zqWString>& source,
+                  zqList<zqWString>& twins)
+{
+    wchar_t twin[kTwinPathUnits];
+    for (int i = 0; i < source.count; ++i) {
+        const wchar_t* text = TextOf(source, i);
+        if (text[0] != 0 && TwinPath(paths, text, twin))
+            AppendEntry(twins, twin);
+    }
+}
+
+#endif
+
+void IndexAll(const zqList<zqWString>& list, TextIndex& index)
+{
+    for (int i = 0; i < list.count; ++i)
+        TextIndexAdd(index, TextOf(list, i));
+}
+
+// Appends each non-empty entry of source to target unless it is already there.
+void AppendAllUnique(const zqList<zqWString>& source, zqList<zqWString>& target, TextIndex& index)
+{
+    for (int i = 0; i < source.count; ++i) {
+        const wchar_t* text = TextOf(source, i);
+        if (text[0] != 0)
+            AppendUnique(target, index, text);
+    }
+}
+
+}  // namespace
+
+#ifdef _WIN64
+bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinPathUnits])
+{
+    twin[0] = 0;
+    if (path == nullptr)
+        return false;
+    const wchar_t* from = nullptr;
+    const wchar_t* to = nullptr;
+    if (StartsWithIgnoringCase(path, paths.system32Dir)) {
+        from = paths.system32Dir;
+        to = paths.sysWow64Dir;
+    } else if (StartsWithIgnoringCase(path, paths.programFilesDir)) {
+        from = paths.programFilesDir;
+        to = paths.programFilesX86Dir;
+    }
+    if (from == nullptr || to == nullptr)
+        return false;
+    const wchar_t* rest = path + wcslen(from);
+    // A twin that does not fit is left out: a cut path would name some other folder.
+    if (wcslen(to) + wcslen(rest) >= kTwinPathUnits)
+        return false;
+    wcscpy(twin, to);
+    wcscat(twin, rest);
+    return true;
+}
+#endif
+
+// Each merge compares with the whole target list through an index of it: a script with a
+// hundred thousand folders must not take a hundred thousand scans of the list.
+void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths)
+{
+    TextIndex searchIndex;
+    IndexAll(script.searchDirs, searchIndex);
+    AppendAllUnique(script.exFolders, script.searchDirs, searchIndex);
+#ifdef _WIN64
+    TextIndex folderIndex;
+    IndexAll(script.folders, folderIndex);
+    CollectTwins(paths, script.folders, script.wowTwins);
+    AppendAllUnique(script.wowTwins, script.folders, folderIndex);
+    script.wowTwins.RemoveAll();
+#else
+    (void)paths;
+#endif
+    AppendAllUnique(script.folders, script.searchDirs, searchIndex);
+#ifdef _WIN64
+    CollectTwins(paths, script.searchDirs, script.wowTwins);
+    AppendAllUnique(script.wowTwins, script.searchDirs, searchIndex);
+    script.wowTwins.RemoveAll();
+#endif
+}
+
+// The product's own folders, where a mask that names no file of its own ("*.dll") may look: the
+// extra folders and the folders (their twins included), never the PATH or the drivers folder.
+void IndexProductFolders(const zqCleanScript& script, const SystemPaths& paths, TextIndex& index, zqList<zqWString>& twins)
+{
+    IndexAll(script.exFolders, index);
+    IndexAll(script.folders, index);
+#ifdef _WIN64
+    CollectTwins(paths, script.exFolders, twins);
+    IndexAll(twins, index);
+#else
+    (void)paths;
+    (void)twins;
+#endif
+}
+
+bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places)
+{
+    TextIndex productFolders;
+    zqList<zqWString> twins;
+    IndexProductFolders(script, paths, productFolders, twins);
+    zqWString canonical;
+    for (int m = 0; m < script.maskedFiles.count; ++m) {
+        const wchar_t* mask = TextOf(script.maskedFiles, m);
+        bool anyName = MaskHasNoLiteralName(mask);
+        if (StopRequested())
+            return false;
+        for (int d = 0; d < script.searchDirs.count; ++d) {
+            const wchar_t* searchDir = TextOf(script.searchDirs, d);
+            if (anyName && !TextIndexContains(productFolders, searchDir))
+                continue;
+            wchar_t* expanded = nullptr;
+            if (!ExpandPathW(searchDir, &expanded))
+                continue;
+            HeapBlock directory(expanded);
+            if (anyName && (!CanonicalPath(expanded, &canonical) || IsProtectedFolder(places, canonical.Get())))
+                continue;
+            wchar_t** found = nullptr;
+            int count = FindFilesByMask(expanded, mask, &found, 0);
+            for (int i = 0; i < count; ++i) {
+                AppendEntry(script.files, found[i]);
+                free(found[i]);
+            }
+            free(found);
+            if (StopRequested())
+                return false;
+        }
+    }
+    // Once more before the files header, also when there was nothing to expand.
+    return !StopRequested();
+}

@@ -1,0 +1,26 @@
+// Completes searchDirs and folders before the phases, and turns the [maskedfiles] masks into
+// [files] entries just before the file phase.
+#pragma once
+
+#include "foundation/zqList.h"
+#include "foundation/zqString.h"
+#include "platform/SystemPaths.h"
+
+class zqCleanScript;
+struct ProtectedPlaces;
+
+#ifdef _WIN64
+const size_t kTwinPathUnits = 260;
+// The 32-bit twin of path (system32 -> SysWOW64, Program Files -> Program Files (x86)),
+// built into twin; false when there is none (or it does not fit).
+bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinPathUnits]);
+#endif
+
+// Extra folders, folders and (64-bit build) their twins into searchDirs and folders.
+void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths);
+
+// Appends every file that a [maskedfiles] mask matches in a search directory to files. A mask
+// with no literal character in its name part ("*.dll") looks only in the product's own folders
+// ([exfolders], [folders]) that are not protected. Returns false when a stop request ended it
+// (the run then ends at once).
+bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places);

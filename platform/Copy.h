@@ -1,0 +1,13 @@
+// Copies of files and folder trees that keep attributes and times.
+#pragma once
+
+#include <windows.h>
+
+// Copies a file, its attributes (read-only, hidden, system included) and its three times; a
+// file in use is read with the sharing the system allows. Fails when to exists.
+bool CopyFileWithTimes(const wchar_t* from, const wchar_t* to);
+// Copies a folder tree, every file and folder with its attributes and times, empty folders
+// included; a link inside it is not entered. Fails when to exists.
+bool CopyTree(const wchar_t* from, const wchar_t* to);
+// Makes the folder and every folder above it that is missing.
+bool MakeFolders(const wchar_t* folder);

@@ -1,0 +1,18 @@
+// Starting a program and waiting for it; the system's own programs and libraries.
+#pragma once
+
+#include <windows.h>
+
+#include "foundation/zqString.h"
+
+// Starts the writable command line in runDir (null: the current directory), waits for it and
+// returns its exit code; 0xFFFFFFFF when it did not start or the wait failed (GetLastError).
+DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir);
+const DWORD kNoExitCode = 0xFFFFFFFF;
+
+// Loads a library by name from the system folders (and, when asked, the program's own folder)
+// only: never from the current folder or along PATH. Null when it is not there.
+HMODULE LoadTrustedLibrary(const wchar_t* name, bool alsoProgramFolder);
+
+// The full path of a program of the system folder of this build's own bitness.
+bool SystemProgramPath(const wchar_t* name, zqWString* path);

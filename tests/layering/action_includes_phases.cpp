@@ -1,0 +1,1 @@
+#include "phases/PhaseDriver.h"  // the action point knows no phase

@@ -1,0 +1,1 @@
+#include "action/ActionPoint.h"  // the backup saves; it does not decide what goes

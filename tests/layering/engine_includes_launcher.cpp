@@ -1,1 +1,0 @@
-#include "launcher/ServiceHost.h"  // the engine may not know who runs it

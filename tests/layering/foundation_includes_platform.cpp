@@ -1,0 +1,1 @@
+#include "platform/Paths.h"  // strings and lists know no file system

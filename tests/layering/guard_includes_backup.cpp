@@ -1,0 +1,1 @@
+#include "backup/Backup.h"  // the guard judges; it saves nothing

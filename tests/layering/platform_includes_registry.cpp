@@ -1,0 +1,1 @@
+#include "registry/RegistryPrimitives.h"  // the file primitives know no registry

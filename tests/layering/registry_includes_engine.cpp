@@ -1,1 +1,0 @@
-#include "engine/PhaseDriver.h"  // a registry primitive may not know the phases

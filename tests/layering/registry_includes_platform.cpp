@@ -1,0 +1,1 @@
+#include "platform/Paths.h"  // the registry primitives know no file system

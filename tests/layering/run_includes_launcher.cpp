@@ -1,0 +1,1 @@
+#include "launcher/ServiceHost.h"  // the run may not know who runs it

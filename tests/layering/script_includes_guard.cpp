@@ -1,0 +1,1 @@
+#include "guard/Guard.h"  // the script model knows no policy

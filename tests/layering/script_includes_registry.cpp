@@ -1,1 +1,0 @@
-#include "registry/RegistryPrimitives.h"  // the script model knows no registry
