@@ -15,8 +15,6 @@ const wchar_t* const kHeaders[] = {
 
 const wchar_t kCtrlZ = 0x1A;
 
-bool IsUnicode(ScriptEncoding encoding) { return encoding != ScriptEncoding::SingleByte; }
-
 size_t UnitSize(ScriptEncoding encoding)
 {
     return encoding == ScriptEncoding::Utf16LE || encoding == ScriptEncoding::Utf16BE ? 2 : 1;
@@ -32,17 +30,21 @@ wchar_t UnitAt(const ScriptText& script, size_t offset)
     }
 }
 
-// Decodes units [start, end) of the script into line; false when they are no valid text.
+// Decodes units [start, end) of the script into line; false when they are no valid text. A
+// single-byte script is text in the machine's ANSI code page, read as the system's own narrow
+// calls read it (on code page 1252 the byte 0x80 is the euro sign, on 1251 a Cyrillic letter).
 bool Decode(const ScriptText& script, size_t start, size_t end, zqWString* line)
 {
     const char* raw = static_cast<const char*>(script.bytes.Get()) + start;
     int rawLength = static_cast<int>(end - start);
     int length = rawLength;
-    if (script.encoding == ScriptEncoding::Utf8 && rawLength > 0) {
-        length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, raw, rawLength, nullptr, 0);
+    UINT codePage = script.encoding == ScriptEncoding::Utf8 ? CP_UTF8 : CP_ACP;
+    bool multiByte = UnitSize(script.encoding) == 1;
+    if (multiByte && rawLength > 0) {
+        length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, raw, rawLength, nullptr, 0);
         if (length == 0)
             return false;
-    } else if (UnitSize(script.encoding) == 2) {
+    } else if (!multiByte) {
         if (rawLength % 2 != 0)
             return false;
         length = rawLength / 2;
@@ -51,15 +53,15 @@ bool Decode(const ScriptText& script, size_t start, size_t end, zqWString* line)
         return false;
     if (length == 0)
         return true;
-    if (script.encoding == ScriptEncoding::Utf8) {
-        MultiByteToWideChar(CP_UTF8, 0, raw, rawLength, line->buffer, length);
+    if (multiByte) {
+        MultiByteToWideChar(codePage, 0, raw, rawLength, line->buffer, length);
     } else {
         for (int i = 0; i < length; ++i)
             line->buffer[i] = UnitAt(script, start + static_cast<size_t>(i) * UnitSize(script.encoding));
     }
     line->buffer[length] = 0;
     line->length = length;
-    if (UnitSize(script.encoding) == 2) {
+    if (!multiByte) {
         // Surrogates come in pairs, high then low.
         for (int i = 0; i < length; ++i) {
             wchar_t c = line->buffer[i];
@@ -84,17 +86,13 @@ LineProblem ProblemOf(const zqWString& line)
     return LineProblem::None;
 }
 
-// Trailing blanks and control characters go; in a single-byte script so does every byte from
-// 0x80 up that ends the line (the bytes that are negative as signed characters).
-void Trim(zqWString* line, ScriptEncoding encoding)
+// Trailing blanks, tabs and control characters go, and nothing else: whatever the encoding, a
+// letter at the end of a name is part of it.
+void Trim(zqWString* line)
 {
     int length = line->length;
-    while (length > 0) {
-        wchar_t c = line->buffer[length - 1];
-        if (c > 0x20 && (IsUnicode(encoding) || c < 0x80 || c > 0xFF))
-            break;
+    while (length > 0 && line->buffer[length - 1] <= 0x20)
         --length;
-    }
     line->Reserve(length);
 }
 
@@ -157,7 +155,7 @@ bool NextScriptLine(ScriptText* script, zqWString* line, LineProblem* problem)
 
     *problem = Decode(*script, start, end, line) ? ProblemOf(*line) : LineProblem::BadText;
     if (*problem == LineProblem::None)
-        Trim(line, script->encoding);
+        Trim(line);
     return true;
 }
 

@@ -1,5 +1,5 @@
-// How a cleaning script's bytes become lines: its encoding (single-byte text, or UTF-8 or
-// UTF-16 by their byte-order marks), where a line ends (CR LF, LF or a lone CR), which lines are
+// How a cleaning script's bytes become lines: its encoding (single-byte text in the machine's
+// ANSI code page, or UTF-8 or UTF-16 by their byte-order marks), where a line ends (CR LF, LF or a lone CR), which lines are
 // refused whole, how a line is trimmed and recognised as a header. The reader and the script
 // preparation both use these, so that they always agree on what a line is.
 #pragma once
@@ -30,7 +30,7 @@ enum class ScriptEncoding { SingleByte, Utf8, Utf16LE, Utf16BE };
 // Why a line is refused whole: it is never cut, split or read in part.
 enum class LineProblem { None, NulByte, CtrlZ, TooLong, BadText };
 
-// The longest line, in characters (bytes in a single-byte script).
+// The longest line, in characters.
 const int kLongestLine = 2047;
 // A script is read whole; a larger file is no cleaning script.
 const size_t kLargestScript = 64 * 1024 * 1024;

@@ -99,7 +99,7 @@ TEST(Script, ReaderSectionsAndLineRules)
     std::wstring dir = MakeScratchDir(L"script"), path = dir + L"\\reader.ini";
     WriteFileBytes(path,
                    "before.sys\r\n[FILES]\r\na.sys   \t\r\n  lead.sys\r\n;comment.sys\r\n"
-                   " [files]\r\n[drvpackages\r\ncaf\xe9.sys \x85\xff\r\n\r\n   \t\r\n"
+                   " [files]\r\n[drvpackages\r\ncaf\xe9.sys \x85\xff \t\r\n\r\n   \t\r\n"
                    "[unknown]\r\nignored.sys\r\n"
                    "[Folders]\r\nC://Temp//x=1\r\n\\\\server\\share//dir\r\n%SystemRoot%\\x=0=1\r\n"
                    "[files]\r\n" + kLong1 + "\r\n" + kLong1 + "y\r\n"
@@ -111,7 +111,7 @@ TEST(Script, ReaderSectionsAndLineRules)
     zqCleanScript model;
     ReadScriptFile(model, path);
     EXPECT_EQ(Entries(model.files), (Texts{L"a.sys", L"  lead.sys", L";comment.sys", L" [files]", L"[drvpackages",
-                                           L"caf\xe9.sys", Widen(kLong1)}));
+                                           L"caf\xe9.sys \x2026\xff", Widen(kLong1)}));
     EXPECT_EQ(Entries(model.folders), (Texts{L"C:\\Temp\\x", L"\\\\server\\share\\dir", kRoot + L"\\x"}));
     EXPECT_EQ(Entries(model.registry), Texts{L"HKEY_CURRENT_USER\\Software\\Example:LastRun"});
     EXPECT_EQ(Entries(model.devices), Texts{L"ROOT\\EXAMPLE"});
@@ -242,7 +242,7 @@ TEST(Script, PreparedCopyLineForLineInUtf8)
     // over as it was, so that the reader refuses it again.
     const std::string expected = "\xEF\xBB\xBFstray line\r\n[General]\r\nexcludefolders=1\r\n\r\n\r\n"
                                  "[Folders]\r\n" + root + "\\x\\y=1\r\n[exfolders]\r\n" + root + "\\x\r\n"
-                                 "[files]\r\n%SystemRoot%\\x\r\nname\xC3\xA9.sys\r\n" + std::string("nul\0byte\r\n", 10) +
+                                 "[files]\r\n%SystemRoot%\\x\r\nname\xC3\xA9.sys \xE2\x80\xA6\xC3\xBF\r\n" + std::string("nul\0byte\r\n", 10) +
                                  "[mystery]\r\nkept below unknown\r\n[drivers]\r\ntail\r\n";
     EXPECT_EQ(PrepareScript(path.c_str()), PrepareResult::Written);
     EXPECT_EQ(ReadFileBytes(copy), expected);
