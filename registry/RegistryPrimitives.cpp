@@ -9,10 +9,8 @@
 
 namespace {
 
-// A subkey or value name of the longest length the registry allows, plus its terminator.
+// A subkey name of the longest length the registry allows, plus its terminator.
 const DWORD kNameChars = 256;
-// A child's full path: "%s\\%s" of the key's path and the subkey name.
-const size_t kChildPathChars = 1024;
 
 // The registry functions return their error instead of setting it; the callers log the
 // thread's last error, so it is stored there.
@@ -22,26 +20,30 @@ BOOL FailWith(LONG error)
     return FALSE;
 }
 
-void CountsOf(HKEY key, DWORD* subkeys, DWORD* values)
+// Counts of subkeys and values, and the longest value name (in characters, without its
+// terminator: up to 16,383).
+void CountsOf(HKEY key, DWORD* subkeys, DWORD* values, DWORD* longestValueName = nullptr)
 {
-    *subkeys = 0;
-    *values = 0;
+    DWORD longest = 0;
     LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subkeys, nullptr, nullptr,
-                                   values, nullptr, nullptr, nullptr, nullptr);
-    if (result != ERROR_SUCCESS) {
-        *subkeys = 0;
-        *values = 0;
-    }
+                                   values, &longest, nullptr, nullptr, nullptr);
+    if (result != ERROR_SUCCESS)
+        *subkeys = *values = longest = 0;
+    if (longestValueName != nullptr)
+        *longestValueName = longest;
 }
 
-// Deletes the values of an open key one by one.
+// Deletes the values of an open key one by one, whatever the length of their names.
 BOOL RemoveValuesW(HKEY key)
 {
-    DWORD subkeys, values;
-    CountsOf(key, &subkeys, &values);
+    DWORD subkeys, values, longest;
+    CountsOf(key, &subkeys, &values, &longest);
+    HeapBlock block(malloc((longest + 1) * sizeof(wchar_t)));
+    wchar_t* name = static_cast<wchar_t*>(block.Get());
+    if (values > 0 && name == nullptr)
+        return FailWith(ERROR_NOT_ENOUGH_MEMORY);
     for (DWORD i = 0; i < values; ++i) {
-        wchar_t name[kNameChars];
-        DWORD length = kNameChars;
+        DWORD length = longest + 1;
         if (RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             continue;
@@ -52,7 +54,7 @@ BOOL RemoveValuesW(HKEY key)
     return TRUE;
 }
 
-BOOL RemoveSubkeysW(HKEY key, size_t pathLength);
+BOOL RemoveSubkeysW(HKEY key);
 
 // Deletes the emptied key name below parent. A key goes with its values, so they are only
 // deleted one by one when the key itself is refused (the refusal is then reported, as it
@@ -72,9 +74,8 @@ BOOL DeleteEmptiedKeyW(HKEY parent, const wchar_t* name)
 
 // Removes every subkey of an open key, deepest keys first. Children are opened and deleted
 // through the handle in hand rather than by their full path from the root: the same keys in
-// the same order, without walking the path again for every key. pathLength is the length of
-// the key's full path, which a child's path must keep below the 1024 characters allowed.
-BOOL RemoveSubkeysW(HKEY key, size_t pathLength)
+// the same order, without walking the path again for every key, and at any depth.
+BOOL RemoveSubkeysW(HKEY key)
 {
     DWORD subkeys, values;
     CountsOf(key, &subkeys, &values);
@@ -83,15 +84,11 @@ BOOL RemoveSubkeysW(HKEY key, size_t pathLength)
         wchar_t name[kNameChars];
         if (RegEnumKeyW(key, 0, name, kNameChars) != ERROR_SUCCESS)
             continue;
-        size_t childLength = pathLength + 1 + wcslen(name);
-        // A child whose path does not fit would be acted on in a cut form: refuse it.
-        if (childLength >= kChildPathChars)
-            return FailWith(ERROR_FILENAME_EXCED_RANGE);
         RegKey child;
         LONG result = RegOpenKeyW(key, name, child.Put());
         if (result != ERROR_SUCCESS)
             return FailWith(result);
-        if (!RemoveSubkeysW(child.Get(), childLength))
+        if (!RemoveSubkeysW(child.Get()))
             return FALSE;
         child.Close();
         // A key that stays (a subkey that could not be enumerated, a refused deletion) is a
@@ -118,7 +115,7 @@ BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
     LONG result = RegOpenKeyW(root, path, key.Put());
     if (result != ERROR_SUCCESS)
         return FailWith(result);
-    if (!RemoveSubkeysW(key.Get(), wcslen(path)))
+    if (!RemoveSubkeysW(key.Get()))
         return FALSE;
 
     HeapBlock copy(_wcsdup(path));
