@@ -85,6 +85,11 @@ struct HeapBlockTraits {  // blocks from malloc
     static Type Invalid() { return nullptr; }
     static void CloseIt(Type p) { free(p); }
 };
+struct LocalBlockTraits {  // blocks the system allocates for its caller (security descriptors)
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void CloseIt(Type p) { LocalFree(p); }
+};
 
 using KernelHandle = HandleHolder<KernelHandleTraits>;
 using FileHandle = HandleHolder<FileHandleTraits>;
@@ -95,3 +100,4 @@ using MappedView = HandleHolder<MappedViewTraits>;
 using LoadedModule = HandleHolder<ModuleTraits>;
 using StdioFile = HandleHolder<StdioFileTraits>;
 using HeapBlock = HandleHolder<HeapBlockTraits>;
+using LocalBlock = HandleHolder<LocalBlockTraits>;

@@ -221,6 +221,10 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     InitRunLogPath(RunLogName(runMode));
     LaunchHolds holds;
     holds.log = StartRunLog();
+    // An earlier launch's report is never to be read as this one's, whatever ends this one.
+    char reportPath[MAX_PATH];
+    SystemDriveFile(ReportName(runMode), reportPath, sizeof reportPath);
+    DeleteFileA(reportPath);
 
     zqWString module;
     bool haveModule = ReadModulePath(&module);

@@ -29,7 +29,7 @@ void Report(DWORD state, DWORD checkPoint, DWORD waitHint)
     serviceStatus.dwCurrentState = state;
     serviceStatus.dwCheckPoint = checkPoint;
     serviceStatus.dwWaitHint = waitHint;
-    ServiceCurrentState().store(state);
+    StoreServiceState(state);
     SetServiceStatus(statusHandle, &serviceStatus);
     LeaveCriticalSection(&statusLock);
 }

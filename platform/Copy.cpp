@@ -95,7 +95,7 @@ bool CopyFileWithTimes(const wchar_t* fromPath, const wchar_t* toPath)
     return false;
 }
 
-bool CopyTree(const wchar_t* fromPath, const wchar_t* toPath)
+bool CopyTree(const wchar_t* fromPath, const wchar_t* toPath, bool onlyMissing)
 {
     zqWString fromExtended, toExtended;
     if (!ExtendedPath(fromPath, &fromExtended) || !ExtendedPath(toPath, &toExtended))
@@ -104,8 +104,17 @@ bool CopyTree(const wchar_t* fromPath, const wchar_t* toPath)
     const wchar_t* to = toExtended.Get();
     FileTimes times;
     DWORD attributes = GetFileAttributesW(from);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !ReadTimes(from, &times) || !CreateDirectoryW(to, nullptr))
+    if (attributes == INVALID_FILE_ATTRIBUTES || !ReadTimes(from, &times))
         return false;
+    bool made = CreateDirectoryW(to, nullptr) != 0;
+    if (!made && (!onlyMissing || GetLastError() != ERROR_ALREADY_EXISTS))
+        return false;
+    // What stands there is added to only when it is a folder itself, never through a link.
+    DWORD standing = made ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesW(to);
+    if ((standing & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (standing & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return false;
+    }
     zqWString pattern, source, target;
     if (!FormatInto(pattern, L"%s\\*", from))
         return false;
@@ -119,8 +128,10 @@ bool CopyTree(const wchar_t* fromPath, const wchar_t* toPath)
             if (!FormatInto(source, L"%s\\%s", from, entry.cFileName) ||
                 !FormatInto(target, L"%s\\%s", to, entry.cFileName))
                 return false;
-            bool copied = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CopyTree(source.Get(), target.Get())
-                                                                              : CopyFileWithTimes(source.Get(), target.Get());
+            bool tree = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            bool copied = tree ? CopyTree(source.Get(), target.Get(), onlyMissing)
+                               : (onlyMissing && GetFileAttributesW(target.Get()) != INVALID_FILE_ATTRIBUTES) ||
+                                     CopyFileWithTimes(source.Get(), target.Get());
             if (!copied)
                 return false;
         }
@@ -130,23 +141,24 @@ bool CopyTree(const wchar_t* fromPath, const wchar_t* toPath)
             break;
         }
     }
-    // The folder's own times last: copying into it changed them.
-    return WriteTimesAndAttributes(to, times, attributes);
+    // The folder's own times last: copying into it changed them. A folder that stood there
+    // already keeps its own.
+    return !made || WriteTimesAndAttributes(to, times, attributes);
 }
 
-bool MakeFolders(const wchar_t* path)
+bool MakeFolders(const wchar_t* path, SECURITY_ATTRIBUTES* security)
 {
     zqWString extended;
     if (!ExtendedPath(path, &extended))
         return false;
     const wchar_t* folder = extended.Get();
-    if (CreateDirectoryW(folder, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+    if (CreateDirectoryW(folder, security) || GetLastError() == ERROR_ALREADY_EXISTS)
         return true;
     if (GetLastError() != ERROR_PATH_NOT_FOUND)
         return false;
     zqWString parent;
     const wchar_t* cut = wcsrchr(folder, L'\\');
-    if (cut == nullptr || !FormatInto(parent, L"%.*s", static_cast<int>(cut - folder), folder) || !MakeFolders(parent.Get()))
+    if (cut == nullptr || !FormatInto(parent, L"%.*s", static_cast<int>(cut - folder), folder) || !MakeFolders(parent.Get(), security))
         return false;
-    return CreateDirectoryW(folder, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    return CreateDirectoryW(folder, security) || GetLastError() == ERROR_ALREADY_EXISTS;
 }

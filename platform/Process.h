@@ -5,9 +5,17 @@
 
 #include "foundation/zqString.h"
 
+// How long a started program may run, and what ends the wait early.
+struct ToolLimits {
+    DWORD timeoutMs = INFINITE;
+    HANDLE stop = nullptr;  // an event; once set, the program is ended at once
+};
+
 // Starts the writable command line in runDir (null: the current directory), waits for it and
 // returns its exit code; 0xFFFFFFFF when it did not start or the wait failed (GetLastError).
-DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir);
+// A program still running when the limit is reached (ERROR_TIMEOUT) or the stop event is set
+// (ERROR_CANCELLED) is ended together with every process it started.
+DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir, const ToolLimits& limits = ToolLimits());
 const DWORD kNoExitCode = 0xFFFFFFFF;
 
 // Loads a library by name from the system folders (and, when asked, the program's own folder)

@@ -165,6 +165,21 @@ const wchar_t* RootName(HKEY root)
     return nullptr;
 }
 
+bool RegKeyName(HKEY root, const wchar_t* path, zqWString* name)
+{
+    if (RootName(root) == nullptr || !name->Assign(RootName(root)))
+        return false;
+    for (const wchar_t* part = path; *part != 0;) {
+        size_t length = wcscspn(part, L"\\");
+        zqWString piece;
+        if (length > 0 && (!FormatInto(piece, L"\\%.*s", static_cast<int>(length), part) || !name->Append(piece.Get())))
+            return false;
+        part += length;
+        part += wcsspn(part, L"\\");
+    }
+    return true;
+}
+
 bool ExportRegistry(HKEY root, const wchar_t* path, const wchar_t* valueName, zqWString* text)
 {
     zqWString fullName;
@@ -174,20 +189,9 @@ bool ExportRegistry(HKEY root, const wchar_t* path, const wchar_t* valueName, zq
         SetLastError(static_cast<DWORD>(result));
         return false;
     }
-    // The key's name with single separators and none at its ends.
-    if (RootName(root) == nullptr || !fullName.Assign(RootName(root))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (!RegKeyName(root, path, &fullName)) {
+        SetLastError(RootName(root) == nullptr ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
         return false;
-    }
-    for (const wchar_t* part = path; *part != 0;) {
-        size_t length = wcscspn(part, L"\\");
-        zqWString piece;
-        if (length > 0 && (!FormatInto(piece, L"\\%.*s", static_cast<int>(length), part) || !fullName.Append(piece.Get()))) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return false;
-        }
-        part += length;
-        part += wcsspn(part, L"\\");
     }
     return PutKey(text, key.Get(), fullName, valueName);
 }

@@ -10,6 +10,10 @@
 // The root's name as the registry editor writes it ("HKEY_LOCAL_MACHINE"); null for no root.
 const wchar_t* RootName(HKEY root);
 
+// The key's name as a .reg file writes it: the root's name and the path's parts, each after one
+// separator ("HKEY_LOCAL_MACHINE\SOFTWARE\Example"). False for no root, or without memory.
+bool RegKeyName(HKEY root, const wchar_t* path, zqWString* name);
+
 // Appends to text the key at path below root with all below it, or, when valueName is given,
 // that one value of the key. False (GetLastError tells why) when the key or value cannot be read.
 bool ExportRegistry(HKEY root, const wchar_t* path, const wchar_t* valueName, zqWString* text);

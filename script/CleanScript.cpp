@@ -22,6 +22,22 @@ bool IsBackupLine(const wchar_t* line)
     return _wcsnicmp(line, L"backup=", kBackupKeyLength + 1) == 0;
 }
 
+const wchar_t kToolTimeoutKey[] = L"tooltimeout=";
+const size_t kToolTimeoutKeyLength = 12;
+
+// "tooltimeout=<seconds>": digits only, from 1 up to the longest limit; false for anything else.
+bool ReadToolTimeout(const wchar_t* value, DWORD* seconds)
+{
+    unsigned long long read = 0;
+    const wchar_t* digit = value;
+    for (; *digit >= L'0' && *digit <= L'9' && read <= kLongestToolTimeoutSeconds; ++digit)
+        read = read * 10 + static_cast<unsigned>(*digit - L'0');
+    if (digit == value || *digit != 0 || read == 0 || read > kLongestToolTimeoutSeconds)
+        return false;
+    *seconds = static_cast<DWORD>(read);
+    return true;
+}
+
 // The registry phase takes only the five root names written in full; any other entry it passes
 // over, and the reader says so.
 bool HasFullRootName(const wchar_t* entry)
@@ -117,6 +133,10 @@ void zqCleanScript::Read(FILE* stream)
             if (line.length >= kExcludeFoldersKeyLength &&
                 _wcsnicmp(line.Get(), kExcludeFoldersKey, kExcludeFoldersKeyLength) == 0) {
                 excludeFolders = line.length > kExcludeFoldersDigit && line.buffer[kExcludeFoldersDigit] == L'1';
+            } else if (_wcsnicmp(line.Get(), kToolTimeoutKey, kToolTimeoutKeyLength) == 0) {
+                // An unreadable limit leaves the one before it (or the default) in force.
+                if (!ReadToolTimeout(line.Get() + kToolTimeoutKeyLength, &toolTimeoutSeconds))
+                    Note(script.lineNumber, NoteReason::BadToolTimeout, problem, line);
             } else if (IsBackupLine(line.Get())) {
                 // "backup=<folder>": where a run saves what it removes. A later line wins.
                 wchar_t* expanded = nullptr;

@@ -1,6 +1,7 @@
 // The cleaning script model: one list per script section plus the lists the run fills.
 #pragma once
 
+#include <windows.h>
 #include <stdio.h>
 
 #include "foundation/StringList.h"
@@ -14,9 +15,15 @@ enum class NoteReason {
     UnknownSection,       // a header that is none of the eleven
     InUnknownSection,     // a line of such a section
     UnreadGeneralKey,     // a [general] key nobody reads
+    BadToolTimeout,       // a [general] tooltimeout that is no whole number of seconds from 1 up
     RegistryRootNotFull,  // a [registry] entry whose root is not one of the five full names
     ScriptUnreadable,     // the whole script (line 0): not readable, or larger than allowed
 };
+
+// How long a tool (gacutil.exe, regsvr32.exe, reg.exe) may run unless the script says otherwise,
+// and the longest time it may say: the limit must fit in milliseconds.
+const unsigned long kDefaultToolTimeoutSeconds = 300;
+const unsigned long kLongestToolTimeoutSeconds = 4294966;
 
 struct ScriptNote {
     int line = 0;  // counted from 1, as an editor counts
@@ -40,6 +47,7 @@ public:
 
     bool excludeFolders = false;
     zqWString backupFolder;  // [general] backup=<folder>, expanded; empty: no backup
+    DWORD toolTimeoutSeconds = kDefaultToolTimeoutSeconds;  // [general] tooltimeout=<seconds>
     zqList<zqWString> folders;
 #ifdef _WIN64
     zqList<zqWString> wowTwins;  // scratch list of the target expansion

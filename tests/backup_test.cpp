@@ -63,7 +63,7 @@ std::vector<std::wstring> InBackup(const std::wstring& store, const std::wstring
 {
     std::vector<std::wstring> found;
     WIN32_FIND_DATAW stamp;
-    FindHandle find(FindFirstFileW((store + L"\\2*").c_str(), &stamp));
+    FindHandle find(FindFirstFileW((store + L"\\0*").c_str(), &stamp));
     for (int n = 0; find.Valid() && n < 40; ++n) {
         std::wstring path = store + L"\\" + stamp.cFileName + L"\\" + std::to_wstring(n) + L"\\" + relative;
         if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)

@@ -29,15 +29,18 @@ Outcome FromFileRemoval(FileRemoval removal)
     return FailedWith(GetLastError());
 }
 
-// An ActiveX control is unregistered while it is still there; the tool's verdict is its own.
-// The system's own tool of the build's bitness runs, by full path: never one that lies in the
-// program's or the working folder or along PATH.
-void UnregisterControl(const wchar_t* path)
+// An ActiveX control is unregistered while it is still there; the tool's verdict is its own,
+// but one that has not ended within its time (or when a stop is requested) is ended, and the
+// control stays. The system's own tool of the build's bitness runs, by full path: never one that
+// lies in the program's or the working folder or along PATH.
+bool UnregisterControl(const wchar_t* path, const ToolLimits& limits)
 {
     zqWString tool, commandLine;
-    if (SystemProgramPath(L"regsvr32.exe", &tool) &&
-        FormatInto(commandLine, L"\"%s\" /S /U \"%s\"", tool.Get(), path))
-        RunProcessAndWait(commandLine.buffer, nullptr);
+    if (!SystemProgramPath(L"regsvr32.exe", &tool) || !FormatInto(commandLine, L"\"%s\" /S /U \"%s\"", tool.Get(), path) ||
+        RunProcessAndWait(commandLine.buffer, nullptr, limits) != kNoExitCode)
+        return true;
+    DWORD error = GetLastError();
+    return error != ERROR_TIMEOUT && error != ERROR_CANCELLED;
 }
 
 // The INF counts; its precompiled companion goes the same way, unreported. A failure reports
@@ -73,12 +76,12 @@ Outcome UninstallPackage(const DriverLibrary& library, const wchar_t* infPath)
 
 // The tool's path is quoted, since the launcher's folder may hold blanks; the assembly name is
 // passed as written. It runs in its own folder.
-Outcome RemoveAssembly(const wchar_t* workDir, const wchar_t* assembly)
+Outcome RemoveAssembly(const wchar_t* workDir, const wchar_t* assembly, const ToolLimits& limits)
 {
     zqWString commandLine;
     if (!FormatInto(commandLine, L"\"%s\\gacutil.exe\" /u %s /silent", workDir, assembly))
         return FailedWith(ERROR_NOT_ENOUGH_MEMORY, kNoExitCode);
-    DWORD exitCode = RunProcessAndWait(commandLine.buffer, workDir[0] != 0 ? workDir : nullptr);
+    DWORD exitCode = RunProcessAndWait(commandLine.buffer, workDir[0] != 0 ? workDir : nullptr, limits);
     DWORD error = GetLastError();
     return exitCode == 0 ? Removed() : FailedWith(error, exitCode);
 }
@@ -92,11 +95,11 @@ Outcome Remove(ActionContext& run, const Target& target)
     case TargetKind::InfFile:
         return RemoveInf(target.path);
     case TargetKind::File:
-        if (target.unregisterFirst)
-            UnregisterControl(target.path);
+        if (target.unregisterFirst && !UnregisterControl(target.path, run.tools))
+            return FailedWith(GetLastError());
         return FromFileRemoval(RemoveNowOrAtRestart(target.path));
     case TargetKind::Assembly:
-        return RemoveAssembly(run.workDir, target.path);
+        return RemoveAssembly(run.workDir, target.path, run.tools);
     case TargetKind::Folder:
         return FromFileRemoval(DeleteFolderTree(target.path, KeepProtectedFolders(run.places)));
     case TargetKind::RegistryKey:
@@ -119,20 +122,26 @@ Outcome Act(ActionContext& run, const Target& target)
     Outcome refusal = {OutcomeKind::Refused};
     if (IsRefused(run.places, target, &refusal.error, &refusal.reason))
         return refusal;
-    if (run.mode == RunMode::Preview)
-        return Foresee(target);
     if (run.mode == RunMode::Restore)
         return RestoreTarget(run, target);
-    // Saved first, when a backup is asked for: what cannot be saved is not removed.
+    // Saved first, when a backup is asked for: what cannot be saved and recorded is not
+    // removed (a preview says so too, when the backup folder is refused).
+    if (run.mode == RunMode::Preview)
+        return run.backup.asked && run.backup.error != 0 ? FailedWith(run.backup.error) : Foresee(target);
     int saved = -1;
     if (run.backup.asked) {
-        if (SaveByMoving(&run.backup, target, &saved)) {
+        switch (SaveForRemoval(&run.backup, target, &saved)) {
+        case SaveStep::Failed:
+            return FailedWith(GetLastError());
+        case SaveStep::Moved: {
             Outcome moved = {OutcomeKind::Removed};
             RecordOutcome(&run.backup, saved, moved);
             return moved;
         }
-        if (!SaveTarget(&run.backup, target, &saved))
-            return FailedWith(GetLastError());
+        case SaveStep::Saved:
+        case SaveStep::NothingThere:
+            break;
+        }
     }
     Outcome outcome = Remove(run, target);
     RecordOutcome(&run.backup, saved, outcome);

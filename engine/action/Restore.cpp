@@ -1,5 +1,5 @@
 // A restore puts back what the newest backup holds of one item; nothing that exists again is
-// overwritten.
+// overwritten, and nothing in the backup is trusted that could send a write elsewhere.
 #include "action/Restore.h"
 
 #include <wchar.h>
@@ -8,11 +8,19 @@
 #include "platform/Copy.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/Security.h"
+#include "registry/RegFileCheck.h"
 
 namespace {
 
 Outcome LeftAsItIs() { return {OutcomeKind::LeftAsItIs}; }
 Outcome Restored(bool done) { return done ? Outcome{OutcomeKind::Restored} : FailedWith(GetLastError()); }
+Outcome Untrusted(const char* reason)
+{
+    Outcome refused = {OutcomeKind::Refused, ERROR_ACCESS_DENIED};
+    refused.reason = reason;
+    return refused;
+}
 
 bool RegistryTargetExists(const Target& target)
 {
@@ -23,25 +31,58 @@ bool RegistryTargetExists(const Target& target)
     return result == ERROR_SUCCESS;
 }
 
-// A copy of the backup back to where it came from, its folders made first.
-bool CopyBack(const wchar_t* saved, const wchar_t* original, bool tree)
+// A copy of the backup back to where it came from, its folders made first. onlyMissing: a tree
+// that stands there is completed, never overwritten.
+bool CopyBack(const wchar_t* saved, const wchar_t* original, bool tree, bool onlyMissing = false)
 {
     zqWString parent;
     const wchar_t* cut = wcsrchr(original, L'\\');
     if (cut != nullptr && FormatInto(parent, L"%.*s", static_cast<int>(cut - original), original))
         MakeFolders(parent.Get());
-    return tree ? CopyTree(saved, original) : CopyFileWithTimes(saved, original);
+    return tree ? CopyTree(saved, original, onlyMissing) : CopyFileWithTimes(saved, original);
 }
 
 // A tool of the system folder, or of the working directory, on one saved file.
-Outcome RunTool(const wchar_t* tool, const wchar_t* arguments, const wchar_t* file, const wchar_t* runDir)
+Outcome RunTool(const wchar_t* tool, const wchar_t* arguments, const wchar_t* file, const wchar_t* runDir,
+                const ToolLimits& limits)
 {
     zqWString commandLine;
     if (!FormatInto(commandLine, L"\"%s\" %s \"%s\"", tool, arguments, file))
         return FailedWith(ERROR_NOT_ENOUGH_MEMORY, kNoExitCode);
-    DWORD exitCode = RunProcessAndWait(commandLine.buffer, runDir);
+    DWORD exitCode = RunProcessAndWait(commandLine.buffer, runDir, limits);
     DWORD error = GetLastError();
     return exitCode == 0 ? Outcome{OutcomeKind::Restored} : FailedWith(error, exitCode);
+}
+
+// A key or value goes back through the system's "reg import", as the system account: only when
+// its .reg file names nothing but the item's own key (and value), and nobody else may change it.
+// A key that a run ended in the middle of removing is completed from it.
+Outcome ImportRegistry(const ActionContext& run, const Target& target, const BackupEntry& entry, const wchar_t* saved)
+{
+    if (!RegFileStaysWithin(saved, target.root, target.path,
+                            target.kind == TargetKind::RegistryValue ? target.valueName : nullptr))
+        return Untrusted("its saved .reg file names more than the item's own key");
+    if (OthersMayChange(saved))
+        return Untrusted("others may change its saved .reg file");
+    bool unfinished = !entry.settled && target.kind != TargetKind::RegistryValue;
+    if (RegistryTargetExists(target) && !unfinished)
+        return LeftAsItIs();
+    zqWString tool;
+    if (!SystemProgramPath(L"reg.exe", &tool))
+        return FailedWith(ERROR_FILE_NOT_FOUND, kNoExitCode);
+    return RunTool(tool.Get(), L"import", saved, nullptr, run.tools);
+}
+
+// A file or folder that stands there again stays as it is; a folder tree that a run ended in the
+// middle of removing is completed, what stands there kept.
+Outcome CopyFileOrTreeBack(const Target& target, const BackupEntry& entry, const wchar_t* saved)
+{
+    bool tree = target.kind == TargetKind::Folder;
+    if (!PathIsThere(target.path))
+        return Restored(CopyBack(saved, target.path, tree));
+    if (!tree || entry.settled)
+        return LeftAsItIs();
+    return Restored(CopyBack(saved, target.path, true, true));
 }
 
 }  // namespace
@@ -51,14 +92,14 @@ Outcome RestoreTarget(ActionContext& run, const Target& target)
     const BackupEntry* entry = run.backup.entries.At(target.backupEntry);
     if (entry == nullptr || entry->saved.count == 0)
         return FailedWith(ERROR_FILE_NOT_FOUND);
+    if (!entry->savedInPlace)
+        return Untrusted("its saved copy is named outside its own place in the backup");
     zqWString saved, other, tool;
     FormatInto(saved, L"%s\\%s", run.backup.folder.Get(), entry->saved.At(0)->Get());
     switch (target.kind) {
     case TargetKind::File:
     case TargetKind::Folder:
-        if (PathIsThere(target.path))
-            return LeftAsItIs();
-        return Restored(CopyBack(saved.Get(), target.path, target.kind == TargetKind::Folder));
+        return CopyFileOrTreeBack(target, *entry, saved.Get());
     case TargetKind::InfFile: {
         if (PathIsThere(target.path))
             return LeftAsItIs();
@@ -76,11 +117,7 @@ Outcome RestoreTarget(ActionContext& run, const Target& target)
     case TargetKind::RegistryValue:
     case TargetKind::ServiceKey:
     case TargetKind::DeviceKey:
-        if (RegistryTargetExists(target))
-            return LeftAsItIs();
-        if (!SystemProgramPath(L"reg.exe", &tool))
-            return FailedWith(ERROR_FILE_NOT_FOUND, kNoExitCode);
-        return RunTool(tool.Get(), L"import", saved.Get(), nullptr);
+        return ImportRegistry(run, target, *entry, saved.Get());
     case TargetKind::DriverPackage: {
         const wchar_t* cut = wcsrchr(target.path, L'\\');
         if (cut != nullptr && FormatInto(other, L"%.*s", static_cast<int>(cut - target.path), target.path) &&
@@ -101,12 +138,10 @@ Outcome RestoreTarget(ActionContext& run, const Target& target)
         Outcome outcome = {OutcomeKind::Restored};
         for (int i = 0; i < entry->saved.count && outcome.kind == OutcomeKind::Restored; ++i) {
             FormatInto(saved, L"%s\\%s", run.backup.folder.Get(), entry->saved.At(i)->Get());
-            outcome = RunTool(tool.Get(), L"/i", saved.Get(), run.workDir);
+            outcome = RunTool(tool.Get(), L"/i", saved.Get(), run.workDir, run.tools);
         }
         return outcome;
     }
     }
     return FailedWith(ERROR_INVALID_PARAMETER);
 }
-
-// The removal itself, once the guard and the backup have let it through.

@@ -1,16 +1,20 @@
 // A run's backup, when the script asks for one ("[general] backup=<folder>"): before the action
-// point removes a target it saves it into <folder>\<yyyymmdd-hhmmss>\ (or moves it there), and the manifest there
-// says what was saved, from where, and what the run then did with it. A target that cannot be
-// saved is not removed.
+// point removes a target it saves it into <folder>\<sequence>-<yyyymmdd-hhmmss>Z\ (or moves it
+// there), and the journal there records it, written through, before the removal and its outcome
+// after; the manifest sums the journal up after every phase. A target that cannot be saved or
+// recorded is not removed. A restore reads the newest backup that holds something to put back.
 #pragma once
 
 #include <windows.h>
 
-#include "guard/Target.h"
+#include "foundation/Handles.h"
 #include "foundation/zqList.h"
 #include "foundation/zqString.h"
+#include "guard/Guard.h"
+#include "guard/Target.h"
 
 struct BackupEntry {
+    int number = -1;         // the item's place in its run's order: its saved names begin with it
     TargetKind kind = TargetKind::File;
     HKEY root = nullptr;
     zqWString original;      // the path, key or assembly as the run took it
@@ -18,29 +22,57 @@ struct BackupEntry {
     bool keyOnly = false;    // RegistryKey
     zqList<zqWString> saved; // what lies in the backup folder, relative to it
     OutcomeKind outcome = OutcomeKind::Failed;
+    bool settled = false;    // its outcome is recorded; a run that ended first leaves it open
+    bool savedInPlace = true;  // read back: every saved name lies in the item's own place
 };
 
 struct Backup {
     bool asked = false;
-    DWORD error = 0;         // why the folder could not be made (0: it was)
-    zqWString folder;        // <backup>\<yyyymmdd-hhmmss>
+    bool made = false;              // the run's own folder was made
+    DWORD error = 0;                // why nothing can be saved now (0: the folder is ready)
+    const char* refusal = nullptr;  // the folder the script names is refused, and why
+    zqWString folder;               // the run's folder (the folder named, when none was made)
+    FileHandle journal;             // the run's journal, written through
+    zqWString trouble;              // a file of the backup that could not be written, to log
+    DWORD troubleError = 0;
     zqList<BackupEntry> entries;
 };
 
-// Makes the backup's own folder below root (empty root: no backup is asked for).
-void StartBackup(Backup* backup, const wchar_t* root);
-// Saves what the target holds now. -1 with true: nothing there to lose; -1 with false: it
-// could not be saved (GetLastError tells why); otherwise the entry's number.
-bool SaveTarget(Backup* backup, const Target& target, int* entry);
-// Saves and removes a file or folder in one step, by moving it into the backup: one rename
-// whatever the tree holds, and everything of it kept (times, attributes, security, streams).
-// False, with the target left as it was, when it cannot be moved (another volume, something
-// in use, a file to unregister first): it is then saved by copying.
-bool SaveByMoving(Backup* backup, const Target& target, int* entry);
-void RecordOutcome(Backup* backup, int entry, const Outcome& outcome);
-// manifest.json in the backup's folder.
-bool WriteManifest(const Backup& backup, const wchar_t* script);
+// The names of a backup's journal and manifest in its folder.
+extern const wchar_t kJournalName[];
+extern const wchar_t kManifestName[];
 
-// The newest backup below root and its entries, for a restore; false (GetLastError tells why)
-// when there is none or its manifest cannot be read.
-bool ReadNewestBackup(const wchar_t* root, Backup* backup);
+// A run: checks the folder the script names (empty: no backup is asked for) and, unless only a
+// preview asks, makes the run's own folder below it, so that only the system account and the
+// administrators may change it and what is made inside. A folder that is no full path of a local
+// drive, a protected folder, a folder that others may change, or one the run removes (or lies
+// in) is refused: every target then fails and nothing is removed.
+void StartBackup(Backup* backup, const wchar_t* root, const ProtectedPlaces& places,
+                 const zqList<zqWString>& removedFolders, bool make);
+
+enum class SaveStep {
+    NothingThere,  // nothing to lose: removed as without a backup
+    Saved,         // saved and recorded: remove it, then record the outcome
+    Moved,         // saved and removed in one step, by moving it into the backup; recorded
+    Failed,        // not saved or not recorded (GetLastError tells why): not to be removed
+};
+// Saves what the target holds now and records it in the journal. A file or folder is moved into
+// the backup where it can be (one rename, whatever the tree holds, and everything of it kept:
+// times, attributes, security, streams), otherwise copied. *entry: the entry's number.
+SaveStep SaveForRemoval(Backup* backup, const Target& target, int* entry);
+// Records the outcome of the entry's removal in the journal.
+void RecordOutcome(Backup* backup, int entry, const Outcome& outcome);
+// manifest.json in the run's folder: every entry, whole or the one before; false (GetLastError
+// tells why) when it cannot be written.
+bool WriteManifest(const Backup& backup, const wchar_t* script);
+// The run's end: the manifest once more, or, when nothing was saved, no folder left at all.
+// False (GetLastError tells why) when the manifest cannot be written.
+bool FinishBackup(Backup* backup, const wchar_t* script);
+
+// A restore: the newest backup below root that holds an entry to put back (root itself when it
+// is a run's folder), with those entries in run order. False (GetLastError tells why) when there
+// is none.
+bool FindRestorableBackup(const wchar_t* root, Backup* backup);
+// Whether anyone but the system account and the administrators may change the backup's folder,
+// manifest or journal: then nothing in it can be trusted.
+bool OthersMayChangeBackup(const Backup& backup);

@@ -74,7 +74,18 @@ bool OfferTarget(PhaseRun& phase, const Target& target)
     }
     if (Counts(outcome))
         ++phase.removed;
+    LogBackupTrouble(*phase.run);
     return PollAfterCandidate(phase);
+}
+
+void LogBackupTrouble(RunContext& run)
+{
+    Backup& backup = run.backup;
+    if (backup.troubleError == 0)
+        return;
+    WriteLog(1, "Backup journal cannot be written: %S (Err:%i)\n", backup.trouble.Get(), static_cast<int>(backup.troubleError));
+    // Once: nothing more is saved or removed after it.
+    backup.troubleError = 0;
 }
 
 bool PassOver(PhaseRun& phase)

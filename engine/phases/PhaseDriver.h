@@ -51,6 +51,8 @@ struct PhaseRun {
 bool OfferTarget(PhaseRun& phase, const Target& target);
 // A candidate that is no target (not present, not selected): only the poll.
 bool PassOver(PhaseRun& phase);
+// A journal of the backup that could not be written: its stamped line, once.
+void LogBackupTrouble(RunContext& run);
 
 // Runs one phase; false when the run ends after it.
 bool RunPhase(RunContext& run, const PhaseRow& row);

@@ -1,5 +1,6 @@
-// A restore: the newest backup of the folder that the script names puts back, newest first,
-// what its run removed. Nothing that exists again is overwritten.
+// A restore: the newest backup of the folder that the script names that holds something to put
+// back puts back, newest first, what its run removed (or may have removed before it ended).
+// Nothing that exists again is overwritten.
 #include <wchar.h>
 
 #include "phases/PhaseSources.h"
@@ -14,8 +15,16 @@ PhaseStart StartRestore(RunContext& run)
         WriteLog(1, "Cannot restore (the script names no backup folder.)\n");
         return PhaseStart::Skip;
     }
-    if (!ReadNewestBackup(folder, &run.backup)) {
+    if (!FindRestorableBackup(folder, &run.backup)) {
         WriteLog(1, "Cannot restore (no backup in %S: %i)\n", folder, static_cast<int>(GetLastError()));
+        return PhaseStart::Skip;
+    }
+    run.report.backupFolder.Assign(run.backup.folder.Get());
+    // What anyone else may have written is not put back as the system account.
+    if (OthersMayChangeBackup(run.backup)) {
+        run.report.backupError = ERROR_ACCESS_DENIED;
+        run.report.backupReason = "others may change the backup";
+        WriteLog(1, "Cannot restore (others may change the backup %S)\n", run.backup.folder.Get());
         return PhaseStart::Skip;
     }
     WriteLog(1, "Restore from %S\n", run.backup.folder.Get());

@@ -77,6 +77,8 @@ const char* NoteReasonText(const ScriptNote& note)
     case NoteReason::UnknownSection: return "a section header that is none of the eleven";
     case NoteReason::InUnknownSection: return "a line of an unknown section";
     case NoteReason::UnreadGeneralKey: return "a [general] key that nothing reads";
+    case NoteReason::BadToolTimeout:
+        return "tooltimeout is no whole number of seconds from 1 to 4294966: the limit before it holds (300 by default)";
     case NoteReason::RegistryRootNotFull: return "its root is not written in full: the registry phase passes it over";
     case NoteReason::ScriptUnreadable: return "the script cannot be read, or is larger than 64 MB";
     }
@@ -145,6 +147,14 @@ bool WriteRunReport(const RunReport& report, const zqCleanScript& script, const 
         warnings.push_back({{"line", note->line}, {"text", Utf8(note->text.Get(), note->text.length)},
                             {"reason", NoteReasonText(*note)}});
     }
+    if (report.backupFolder.length > 0) {
+        json backup = {{"folder", Utf8(report.backupFolder.Get())}, {"error", report.backupError}};
+        if (report.backupError != 0)
+            backup["error_text"] = ErrorText(report.backupError);
+        if (report.backupReason != nullptr)
+            backup["reason"] = report.backupReason;
+        document["backup"] = backup;
+    }
     document["phases"] = phases;
     document["items"] = items;
     document["warnings"] = warnings;
@@ -159,8 +169,10 @@ bool WriteRunReport(const RunReport& report, const zqCleanScript& script, const 
                                     nullptr));
         if (!file.Valid() || !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
             written != text.size() || !FlushFileBuffers(file.Get())) {
+            DWORD error = file.Valid() && written != text.size() && written != 0 ? ERROR_WRITE_FAULT : GetLastError();
             file.Close();
             DeleteFileW(temporary.c_str());
+            SetLastError(error);
             return false;
         }
     }

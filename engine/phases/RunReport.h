@@ -30,6 +30,9 @@ struct RunReport {
     zqWString script, workDir;
     int status = -1;
     bool completed = false;  // the run reached its closing line
+    zqWString backupFolder;  // the run's backup folder, or the one a restore read (empty: none)
+    DWORD backupError = 0;   // why nothing could be saved (or put back)
+    const char* backupReason = nullptr;  // a refused backup folder: why
     zqList<ReportItem> items;
     zqList<ReportPhase> phases;
 };

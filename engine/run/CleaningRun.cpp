@@ -52,6 +52,44 @@ bool StartedFromFolderToDelete(const zqCleanScript& script, const wchar_t* workD
 const int kErrorNoBlock = 760;
 const int kErrorNoWorkDir = 761;
 
+// The backup folder the script names, checked (and, for a run, made) once the lists say which
+// folders the run removes; what stands in its way is logged and reported before the phases.
+void StartRunBackup(RunContext& run)
+{
+    Backup& backup = run.backup;
+    StartBackup(&backup, run.script->backupFolder.Get(), run.places, run.script->folders, run.mode == RunMode::Clean);
+    if (!backup.asked)
+        return;
+    run.report.backupFolder.Assign(backup.folder.Get());
+    run.report.backupError = backup.error;
+    run.report.backupReason = backup.refusal;
+    if (backup.refusal != nullptr)
+        WriteLog(1, "Backup folder refused: %S (%s)\n", backup.folder.Get(), backup.refusal);
+    else if (backup.error != 0 && !backup.made)
+        WriteLog(1, "Backup folder cannot be made: %S (Err:%i)\n", backup.folder.Get(), static_cast<int>(backup.error));
+    LogBackupTrouble(run);
+}
+
+void LogManifestTrouble(const Backup& backup)
+{
+    WriteLog(1, "Backup manifest cannot be written: %S\\manifest.json (Err:%i)\n", backup.folder.Get(),
+             static_cast<int>(GetLastError()));
+}
+
+// The phases in their order; false when one ended the run.
+bool RunPhases(RunContext& run)
+{
+    for (int i = 0; i < kPhaseCount; ++i) {
+        if (!RunPhase(run, kPhases[i]))
+            return false;
+        // After every phase: a summary of the journal for whoever reads the backup.
+        if (run.backup.made && run.backup.entries.count > 0 && i + 1 < kPhaseCount &&
+            !WriteManifest(run.backup, run.report.script.Get()))
+            LogManifestTrouble(run.backup);
+    }
+    return true;
+}
+
 // Everything after the set-up; returns at the first reason to end the run.
 void RunSteps(RunContext& run, HANDLE block)
 {
@@ -74,6 +112,9 @@ void RunSteps(RunContext& run, HANDLE block)
         return;
     run.workDir = workDir;
     run.report.workDir.Assign(workDir);
+    // A tool that has not ended by its time, or when a stop is requested, is ended.
+    run.tools.timeoutMs = run.script->toolTimeoutSeconds * 1000;
+    run.tools.stop = StopEvent();
     AskProtectedPlaces(&run.places);
     if (run.mode == RunMode::Restore) {
         if (RunPhase(run, kRestorePhase))
@@ -90,16 +131,13 @@ void RunSteps(RunContext& run, HANDLE block)
         run.report.status = kStatusRefused;
         return;
     }
-    StartBackup(&run.backup, run.script->backupFolder.Get());
-
-    for (int i = 0; i < kPhaseCount; ++i) {
-        bool goOn = RunPhase(run, kPhases[i]);
-        // After every phase: a run that ends unexpectedly still leaves a restorable backup.
-        if (run.mode == RunMode::Clean && run.backup.asked && run.backup.error == 0)
-            WriteManifest(run.backup, run.report.script.Get());
-        if (!goOn)
-            return;
-    }
+    StartRunBackup(run);
+    bool completed = RunPhases(run);
+    // Also after a stop request: the manifest, or no folder when nothing was saved.
+    if (run.backup.asked && !FinishBackup(&run.backup, run.report.script.Get()))
+        LogManifestTrouble(run.backup);
+    if (!completed)
+        return;
     WriteLog(0, "%s", kClosingLine);
     run.report.completed = true;
 }
@@ -127,8 +165,8 @@ int RunCleaning(RunMode mode)
         char reportPath[MAX_PATH];
         SystemDriveFile(ReportName(mode), reportPath, sizeof reportPath);
         zqWString path;
-        if (path.Assign(reportPath))
-            WriteRunReport(run.report, script, path.Get());
+        if (!path.Assign(reportPath) || !WriteRunReport(run.report, script, path.Get()))
+            WriteLog(1, "Report cannot be written: %s (Err:%i)\n", reportPath, static_cast<int>(GetLastError()));
     }
     FreeSystemPaths(paths);
     return 1;

@@ -1,0 +1,109 @@
+// The journal and the manifest of a run's backup: what was saved and what became of it, on the
+// disk before the next item is touched.
+#include "backup/BackupRecords.h"
+
+#include <wchar.h>
+
+#include <string>
+
+#include "platform/Paths.h"
+
+namespace {
+
+using nlohmann::json;
+
+// In the "\\?\" form: a backup folder may lie deep.
+bool FileInBackup(const Backup& backup, const wchar_t* name, zqWString* path)
+{
+    zqWString plain;
+    return FormatInto(plain, L"%s\\%s", backup.folder.Get(), name) && ExtendedPath(plain.Get(), path);
+}
+
+}  // namespace
+
+const wchar_t kJournalName[] = L"journal.jsonl";
+const wchar_t kManifestName[] = L"manifest.json";
+
+void NoteTrouble(Backup* backup, const wchar_t* file, DWORD error)
+{
+    if (backup->troubleError != 0)
+        return;  // the first one is logged; the rest follow from it
+    backup->trouble.Assign(wcsncmp(file, L"\\\\?\\", 4) == 0 && file[5] == L':' ? file + 4 : file);
+    backup->troubleError = error != 0 ? error : ERROR_WRITE_FAULT;
+}
+
+bool OpenJournal(Backup* backup)
+{
+    zqWString path;
+    if (!FileInBackup(*backup, kJournalName, &path))
+        return false;
+    backup->journal.Reset(CreateFileW(path.Get(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (backup->journal.Valid())
+        return true;
+    NoteTrouble(backup, path.Get(), GetLastError());
+    return false;
+}
+
+bool AppendRecord(Backup* backup, const json& record)
+{
+    if (backup->error != 0) {
+        SetLastError(backup->error);
+        return false;
+    }
+    std::string line = RecordLine(record);
+    DWORD written = 0;
+    if (WriteFile(backup->journal.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+        written == line.size())
+        return true;
+    DWORD error = written != 0 ? ERROR_WRITE_FAULT : GetLastError();
+    zqWString path;
+    FileInBackup(*backup, kJournalName, &path);
+    NoteTrouble(backup, path.Get(), error);
+    // Nothing more is removed that the journal cannot hold.
+    backup->error = backup->troubleError;
+    SetLastError(backup->error);
+    return false;
+}
+
+void RecordOutcome(Backup* backup, int entry, const Outcome& outcome)
+{
+    BackupEntry* saved = entry >= 0 ? backup->entries.At(entry) : nullptr;
+    if (saved == nullptr)
+        return;
+    saved->outcome = outcome.kind;
+    saved->settled = true;
+    // The caller still reads the removal's own error.
+    DWORD error = GetLastError();
+    AppendRecord(backup, OutcomeRecord(entry, outcome.kind));
+    SetLastError(error);
+}
+
+bool WriteManifest(const Backup& backup, const wchar_t* script)
+{
+    // One record a line, so that a manifest cut short still reads up to its last whole record.
+    std::string text = "{\"script\": " + json(Utf8(script)).dump(-1, ' ', false, json::error_handler_t::replace) +
+                       ", \"items\": [\n";
+    for (int i = 0; i < backup.entries.count; ++i) {
+        std::string line = RecordLine(ManifestRecord(*backup.entries.At(i)));
+        line.insert(line.size() - 1, i + 1 < backup.entries.count ? "," : "");
+        text += line;
+    }
+    text += "]}\n";
+    // Written beside and moved over the last one: a manifest is whole or the one before.
+    zqWString path, temporary;
+    if (!FileInBackup(backup, kManifestName, &path) || !FormatInto(temporary, L"%s.tmp", path.Get()))
+        return false;
+    FileHandle file(CreateFileW(temporary.Get(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    bool whole = file.Valid() && WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                 written == text.size() && FlushFileBuffers(file.Get());
+    DWORD error = GetLastError();
+    file.Close();
+    if (whole && MoveFileExW(temporary.Get(), path.Get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    error = whole ? GetLastError() : error;
+    DeleteFileW(temporary.Get());
+    SetLastError(error != 0 ? error : ERROR_WRITE_FAULT);
+    return false;
+}
