@@ -2,11 +2,14 @@
 // removed by a run that saves it, then "-restore" puts back exactly that: files byte for byte
 // with their attributes and times, keys and values with their types.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <map>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/support/Support.h"
 
@@ -91,6 +94,40 @@ void DumpFiles(const std::wstring& folder, Files* dump)
     }
 }
 
+// The run folders below store, oldest first.
+std::vector<std::wstring> RunFolders(const std::wstring& store)
+{
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW entry;
+    FindHandle find(FindFirstFileW((store + L"\\0*").c_str(), &entry));
+    while (find.Valid()) {
+        found.push_back(store + L"\\" + entry.cFileName);
+        if (!FindNextFileW(find.Get(), &entry))
+            break;
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::wstring Utf16Text(const std::string& bytes) { return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2); }
+std::string Utf16Bytes(const std::wstring& text) { return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2); }
+
+// Gives the folder an access list that lets everyone change it (null: only the system and the
+// administrators).
+void LetEveryoneChange(const std::wstring& folder, bool everyone)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(everyone ? L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)"
+                                                                  : L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                         SDDL_REVISION_1, &sd, nullptr);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, dacl, nullptr);
+    LocalFree(sd);
+}
+
 class Backup : public ::testing::Test {
 protected:
     void SetUp() override
@@ -104,6 +141,9 @@ protected:
     {
         Clean();
         RemoveTree(work);
+        LetEveryoneChange(store, false);
+        for (const std::wstring& folder : RunFolders(store + L"\\runs"))
+            LetEveryoneChange(folder, false);
         RemoveTree(store);
     }
     void Clean()
@@ -116,6 +156,9 @@ protected:
         DeleteFileW(pnf.c_str());
         for (const std::wstring& key : {kProduct, kProduct + L"-import", kService, kDevice, kValues})
             RemoveScratchKey(HKLM, key);
+        RegKey run;
+        if (RegOpenKeyExW(HKLM, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_WRITE, run.Put()) == ERROR_SUCCESS)
+            RegDeleteValueW(run.Get(), L"zqevil");
         RemoveScratchKey(HKEY_CLASSES_ROOT, L".kds");
         for (const wchar_t* file : {L"difx\\difx-calls.txt"})
             DeleteFileW(StandinPath(file).c_str());
@@ -323,4 +366,178 @@ TEST_F(Backup, NoBackupNoRemoval)
     EXPECT_TRUE(Has(log, "C:\\zqtest\\backup\\loose.txt...FAILED(Err:3)"));
     EXPECT_TRUE(Has(log, "K: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackup...FAILED(Err:3)"));
     EXPECT_TRUE(PathExists(work + L"\\loose.txt") && KeyExists(HKLM, kProduct));
+}
+
+// A deployment retry runs the same script twice: the second run saves nothing and leaves no
+// backup, and the restore takes the first one, names it, puts back a value with a 300-character
+// name, and leaves a key and a file that came back meanwhile with other contents as they are.
+TEST_F(Backup, RerunsRestoreTheBackupThatSavedSomething)
+{
+    const std::wstring longName(300, L'n');
+    WriteFileBytes(work + L"\\loose.txt", "loose");
+    WriteFileBytes(work + L"\\kept.txt", "kept");
+    SetValue(HKLM, kProduct, L"v", REG_SZ, L"x", 4);
+    SetValue(HKLM, kValues, longName.c_str(), REG_SZ, L"long", 10);
+    WriteFileBytes(work + L"\\zqclean.ini", "[general]\r\nbackup=C:\\zqtest\\backup-store\\runs\r\n[files]\r\n"
+                                            "C:\\zqtest\\backup\\loose.txt\r\nC:\\zqtest\\backup\\kept.txt\r\n[registry]\r\n"
+                                            "HKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackup\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackupvals:" +
+                                                Narrow(longName) + "\r\n");
+    EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
+    EXPECT_FALSE(ValueExists(HKLM, kValues, longName) || PathExists(work + L"\\kept.txt"));
+    EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
+    std::vector<std::wstring> runs = RunFolders(store + L"\\runs");
+    ASSERT_EQ(runs.size(), 1u);  // "000001-<yyyymmdd>-<hhmmss>Z", in UTC
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    wchar_t today[16];
+    swprintf(today, 16, L"000001-%04u%02u", now.wYear, now.wMonth);
+    EXPECT_EQ(runs[0].substr(store.size() + 6, 13), today);
+    EXPECT_EQ(runs[0].back(), L'Z');
+
+    // A later run that ended before it saved anything leaves an empty journal behind.
+    ASSERT_TRUE(CreateDirectoryW((store + L"\\runs\\000002-20300101-000000Z").c_str(), nullptr));
+    WriteFileBytes(store + L"\\runs\\000002-20300101-000000Z\\journal.jsonl", "");
+    WriteFileBytes(work + L"\\loose.txt", "made again");
+    SetValue(HKLM, kProduct, L"other", REG_SZ, L"y", 4);
+    EXPECT_EQ(kCompletedRun, Launch(L"-restore", work));
+    Lines log = LogLines(kRunLog);
+    for (const std::string& line : {S("Restore from " + Narrow(runs[0])), S("Restore items(4):"),
+                                    std::string("C:\\zqtest\\backup\\loose.txt...EXISTS, LEFT AS IT IS"),
+                                    std::string("K: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackup...EXISTS, LEFT AS IT IS"),
+                                    "V: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackupvals:" + Narrow(longName) + "...RESTORED",
+                                    S("2 items are restored.")})
+        EXPECT_TRUE(Has(log, line)) << line;
+    EXPECT_EQ(ReadFileBytes(work + L"\\loose.txt"), "made again");
+    EXPECT_EQ(ReadFileBytes(work + L"\\kept.txt"), "kept");
+    EXPECT_TRUE(ValueExists(HKLM, kProduct, L"other") && !ValueExists(HKLM, kProduct, L"v"));
+    EXPECT_TRUE(ValueExists(HKLM, kValues, longName));
+}
+
+// A run ended in the middle of its files phase (killed while a control's unregistration hangs)
+// leaves a journal from which the restore brings back everything it had removed, though no
+// manifest lists it and the journal's last record is cut in half.
+TEST_F(Backup, ARunKilledMidPhaseIsRestoredFromItsJournal)
+{
+    for (const wchar_t* name : {L"\\a.txt", L"\\b.txt", L"\\c.txt"})
+        WriteFileBytes(work + name, Narrow(name));
+    ASSERT_TRUE(CopyFileW(StandinPath(L"blocker.dll").c_str(), (work + L"\\control.ocx").c_str(), FALSE));
+    WriteFileBytes(work + L"\\zqclean.ini", "[general]\r\nbackup=C:\\zqtest\\backup-store\r\n[files]\r\n"
+                                            "C:\\zqtest\\backup\\a.txt\r\nC:\\zqtest\\backup\\b.txt\r\n"
+                                            "C:\\zqtest\\backup\\control.ocx\r\nC:\\zqtest\\backup\\c.txt\r\n");
+    KernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, L"Global\\zqtest_unreg_ready"));
+    KernelHandle launcher = Start(Program(), L"-s", work);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.Get(), 60000));
+    {
+        ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, GENERIC_READ));
+        ServiceHandle service(OpenServiceW(manager.Get(), L"zqcleansrvc", SERVICE_QUERY_STATUS));
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD size = 0;
+        ASSERT_TRUE(QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                         sizeof status, &size));
+        KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId));
+        ASSERT_TRUE(TerminateProcess(process.Get(), 9));
+        WaitForSingleObject(process.Get(), 10000);
+    }
+    // As a power loss would end them: the launcher too (the next launch finds its service).
+    TerminateProcess(launcher.Get(), 9);
+    WaitForSingleObject(launcher.Get(), 10000);
+    EXPECT_FALSE(PathExists(work + L"\\a.txt") || PathExists(work + L"\\b.txt"));
+    EXPECT_TRUE(PathExists(work + L"\\control.ocx") && PathExists(work + L"\\c.txt"));
+    std::vector<std::wstring> runs = RunFolders(store);
+    ASSERT_EQ(runs.size(), 1u);
+    std::string manifest = ReadFileBytes(runs[0] + L"\\manifest.json");
+    EXPECT_EQ(manifest.find("a.txt"), std::string::npos);  // written after the phases before it only
+    std::string journal = ReadFileBytes(runs[0] + L"\\journal.jsonl");
+    WriteFileBytes(runs[0] + L"\\journal.jsonl", journal + journal.substr(0, journal.find('\n') / 2));
+
+    EXPECT_EQ(kCompletedRun, Launch(L"-restore", work));
+    Lines log = LogLines(kRunLog);
+    EXPECT_TRUE(Has(log, "C:\\zqtest\\backup\\control.ocx...EXISTS, LEFT AS IT IS"));
+    EXPECT_TRUE(Has(log, S("2 items are restored.")));
+    EXPECT_EQ(ReadFileBytes(work + L"\\a.txt") + ReadFileBytes(work + L"\\b.txt"), "\\a.txt\\b.txt");
+}
+
+// Nothing in a backup is trusted: a restore refuses a backup that others may change, an item
+// whose target the guard refuses or whose saved copy is named outside its place, and a .reg file
+// that names a key beyond the item's own; a manifest cut short is read up to its last whole record.
+TEST_F(Backup, NothingInABackupIsTrusted)
+{
+    WriteFileBytes(work + L"\\loose.txt", "loose");
+    SetValue(HKLM, kProduct + L"\\sub", L"v", REG_SZ, L"x", 4);
+    SetValue(HKLM, kValues, L"single", REG_SZ, L"x", 4);
+    WriteFileBytes(work + L"\\zqclean.ini", "[general]\r\nbackup=C:\\zqtest\\backup-store\\runs\r\n[files]\r\n"
+                                            "C:\\zqtest\\backup\\loose.txt\r\n[registry]\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackup\r\n"
+                                            "HKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackupvals:single\r\n");
+    EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
+    std::vector<std::wstring> runs = RunFolders(store + L"\\runs");
+    ASSERT_EQ(runs.size(), 1u);
+    const std::wstring run = runs[0];
+
+    LetEveryoneChange(run, true);
+    EXPECT_EQ(kCompletedRun, Launch(L"-restore", work));
+    EXPECT_TRUE(Has(LogLines(kRunLog), S("Cannot restore (others may change the backup " + Narrow(run) + ")")));
+    EXPECT_FALSE(PathExists(work + L"\\loose.txt"));
+    LetEveryoneChange(run, false);
+
+    // The journal gone, the manifest cut short after two items and three planted ones.
+    DeleteFileW((run + L"\\journal.jsonl").c_str());
+    std::string manifest = ReadFileBytes(run + L"\\manifest.json");
+    size_t items = manifest.find('\n') + 1;
+    manifest = manifest.substr(0, items) +
+               "{\"item\":7,\"kind\":\"folder\",\"original\":\"C:\\\\windows\\\\system32\",\"saved\":[\"7\\\\system32\"],\"outcome\":\"deleted\"},\n"
+               "{\"item\":8,\"kind\":\"file\",\"original\":\"C:\\\\zqtest\\\\backup\\\\win.ini\",\"saved\":[\"8\\\\..\\\\..\\\\..\\\\..\\\\windows\\\\win.ini\"],\"outcome\":\"deleted\"},\n" +
+               manifest.substr(items, manifest.rfind("{") - items) + manifest.substr(manifest.rfind("{"), 30);
+    WriteFileBytes(run + L"\\manifest.json", manifest);
+    std::wstring reg = Utf16Text(ReadFileBytes(run + L"\\1.reg"));
+    ASSERT_NE(reg.find(L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackup]"), std::wstring::npos);
+    WriteFileBytes(run + L"\\1.reg", Utf16Bytes(reg + L"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\"
+                                                        L"CurrentVersion\\Run]\r\n\"zqevil\"=\"C:\\\\evil.exe\"\r\n"));
+
+    EXPECT_EQ(kCompletedRun, Launch(L"-restore", work));
+    Lines log = LogLines(kRunLog);
+    for (const std::string& line : {S("Restore items(4):"), Narrow(SystemRootDir()) + "\\system32...FAILED(Err:5)",
+                                    std::string("C:\\zqtest\\backup\\win.ini...FAILED(Err:5)"),
+                                    std::string("K: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackup...FAILED(Err:5)"),
+                                    std::string("C:\\zqtest\\backup\\loose.txt...RESTORED"), S("1 items are restored.")})
+        EXPECT_TRUE(Has(log, line)) << line;
+    EXPECT_FALSE(ValueExists(HKLM, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"zqevil"));
+    EXPECT_FALSE(KeyExists(HKLM, kProduct) || PathExists(work + L"\\win.ini"));
+    nlohmann::json report = nlohmann::json::parse(ReadFileBytes(L"C:\\zqclean.restore.json"), nullptr, false);
+    EXPECT_EQ(report["backup"]["folder"], Narrow(run));
+}
+
+// A backup folder where the run removes things, a protected folder, or no full path of a local
+// drive is refused: nothing is removed, and the log and the report say why. A preview makes no
+// backup folder.
+TEST_F(Backup, UnfitBackupFoldersAreRefusedAndAPreviewMakesNone)
+{
+    const std::wstring product = L"C:\\zqtest\\backup-product";
+    CreateDirectoryW(product.c_str(), nullptr);
+    WriteFileBytes(product + L"\\app.exe", "app");
+    const struct {
+        std::string folder, shown, reason;
+        int error;
+    } cases[] = {
+        {"C:\\zqtest\\backup-product\\saved", "C:\\zqtest\\backup-product\\saved", "a folder that the run removes, or one inside it", 5},
+        {"zqsaved", "zqsaved", "it is no full path of a local drive", 161},
+        {"%SystemRoot%", Narrow(SystemRootDir()), "a folder that the system or every product needs", 5},
+    };
+    for (const auto& c : cases) {
+        WriteFileBytes(work + L"\\zqclean.ini", "[general]\r\nbackup=" + c.folder + "\r\n[folders]\r\n" + Narrow(product) + "\r\n");
+        EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
+        Lines log = LogLines(kRunLog);
+        EXPECT_TRUE(Has(log, S("Backup folder refused: " + c.shown + " (" + c.reason + ")"))) << c.folder;
+        EXPECT_TRUE(Has(log, Narrow(product) + "...FAILED(Err:" + std::to_string(c.error) + ")")) << c.folder;
+        nlohmann::json report = nlohmann::json::parse(ReadFileBytes(L"C:\\zqclean.json"), nullptr, false);
+        EXPECT_EQ(report["backup"]["reason"], c.reason);
+        EXPECT_TRUE(PathExists(product + L"\\app.exe"));
+    }
+    EXPECT_FALSE(PathExists(product + L"\\saved"));
+
+    WriteFileBytes(work + L"\\zqclean.ini", "[general]\r\nbackup=C:\\zqtest\\backup-store\\preview\r\n[folders]\r\n" +
+                                            Narrow(product) + "\r\n");
+    EXPECT_EQ(kCompletedRun, Launch(L"-preview", work));
+    EXPECT_TRUE(Has(LogLines(L"C:\\zqclean.preview.log"), Narrow(product) + "...WOULD DELETE"));
+    EXPECT_FALSE(PathExists(store + L"\\preview"));
+    RemoveTree(product);
 }

@@ -316,6 +316,63 @@ TEST_F(EndToEnd, StopRequestEndsTheToolInHand)
     RemoveTree(work);
 }
 
+// A tool that never ends is ended at its time limit with everything it started; its item fails
+// in its phase's own words and the run goes on. A limit that is no number is a warning, and the
+// one before it holds.
+TEST_F(EndToEnd, ToolsThatNeverEndAreEndedAtTheirLimit)
+{
+    std::wstring work = MakeScratchDir(L"e2e-tools");
+    ASSERT_TRUE(CopyStandIn(L"gacutil.exe", work + L"\\gacutil.exe"));
+    ASSERT_TRUE(CopyFileW(StandinPath(L"blocker.dll").c_str(), (work + L"\\control.ocx").c_str(), FALSE));
+    WriteFileBytes(work + L"\\free.txt", "x");
+    WriteFileBytes(work + L"\\gacutil.exitcode", "0 zqe2e_tool_ready zqe2e_tool_never child\n");
+    WriteFileBytes(work + L"\\zqclean.ini", "[general]\r\ntooltimeout=2\r\ntooltimeout=2s\r\n[files]\r\n"
+                                            "C:\\zqtest\\e2e-tools\\control.ocx\r\nC:\\zqtest\\e2e-tools\\free.txt\r\n"
+                                            "[.NET]\r\nzqe2e.Hangs\r\n");
+    DWORD started = GetTickCount();
+    EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
+    EXPECT_LT(GetTickCount() - started, 30000u);  // each tool would wait a minute
+    Lines log = Log();
+    for (const char* line : {"C:\\zqtest\\e2e-tools\\control.ocx...FAILED(Err:1460)", "C:\\zqtest\\e2e-tools\\free.txt...OK",
+                             "zqe2e.Hangs...FAILED. Error: 1460(-1)"})
+        EXPECT_TRUE(Has(log, line)) << line;
+    EXPECT_EQ(log.back(), ClosingLine());
+    EXPECT_TRUE(PathExists(work + L"\\control.ocx"));
+    EXPECT_TRUE(PathExists(work + L"\\gacutil.child"));  // the tool had started another process
+    KernelHandle child(OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\zqtest_tool_child"));
+    EXPECT_FALSE(child.Valid());  // which ended with it
+    nlohmann::json report = nlohmann::json::parse(ReadFileBytes(L"C:\\zqclean.json"));
+    ASSERT_EQ(report["warnings"].size(), 1u);
+    EXPECT_EQ(report["warnings"][0]["line"], 3);
+    RemoveTree(work);
+}
+
+// A single-byte script is text in the machine's ANSI code page (1252 here): the bytes 0x80-0x9F
+// are letters like any other, and a name that ends in one above 0x7F keeps it.
+TEST_F(EndToEnd, SingleByteScriptInTheAnsiCodePage)
+{
+    ASSERT_EQ(GetACP(), 1252u);
+    std::wstring work = MakeScratchDir(L"e2e-cp"), vendor = work + L"\\Vendor";
+    const std::wstring price = work + L"\\Prix 5\x20ac HT", own = vendor + L"\\\x00c4\x00d6", other = vendor + L"\\other";
+    const std::wstring file = work + L"\\\x0160\x0153\x0178.txt", key = L"SOFTWARE\\zqe2e-cp\\\x017d\x20ac\x00e9";
+    for (const std::wstring& folder : {price, vendor, own, other}) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        WriteFileBytes(folder + L"\\x.txt", "x");
+    }
+    WriteFileBytes(file, "x");
+    MakeKey(HKLM, key, {{L"v", L"1"}});
+    MakeKey(HKLM, L"SOFTWARE\\zqe2e-cp\\keep", {{L"v", L"1"}});
+    WriteFileBytes(work + L"\\zqclean.ini", "[folders]\r\nC:\\zqtest\\e2e-cp\\Prix 5\x80 HT\r\nC:\\zqtest\\e2e-cp\\Vendor\\\xc4\xd6\r\n"
+                                            "[files]\r\nC:\\zqtest\\e2e-cp\\\x8a\x9c\x9f.txt \t\r\n[registry]\r\n"
+                                            "HKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e-cp\\\x8e\x80\xe9\r\n");
+    EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
+    EXPECT_FALSE(PathExists(price) || PathExists(own) || PathExists(file) || KeyExists(HKLM, key));
+    EXPECT_TRUE(PathExists(other + L"\\x.txt") && KeyExists(HKLM, L"SOFTWARE\\zqe2e-cp\\keep"));
+    EXPECT_TRUE(Has(Log(), "C:\\zqtest\\e2e-cp\\Prix 5\x80 HT...OK"));  // the run log speaks the code page too
+    RemoveScratchKey(HKLM, L"SOFTWARE\\zqe2e-cp");
+    RemoveTree(work);
+}
+
 // A preview does the lookups of a run and changes nothing; both leave a report a program can
 // read, and they agree on what the run removes.
 TEST_F(EndToEnd, PreviewThenRunWithTheirReports)

@@ -90,10 +90,10 @@ Outcome CopyFileOrTreeBack(const Target& target, const BackupEntry& entry, const
 Outcome RestoreTarget(ActionContext& run, const Target& target)
 {
     const BackupEntry* entry = run.backup.entries.At(target.backupEntry);
+    if (entry != nullptr && !entry->savedInPlace)
+        return Untrusted("its saved copy is named outside its own place in the backup");
     if (entry == nullptr || entry->saved.count == 0)
         return FailedWith(ERROR_FILE_NOT_FOUND);
-    if (!entry->savedInPlace)
-        return Untrusted("its saved copy is named outside its own place in the backup");
     zqWString saved, other, tool;
     FormatInto(saved, L"%s\\%s", run.backup.folder.Get(), entry->saved.At(0)->Get());
     switch (target.kind) {

@@ -1,8 +1,10 @@
 // Test stand-in for a command-line tool (copied as gacutil.exe or regsvr32.exe). With <base>
 // its own path without ".exe" it appends its command line to <base>.args; when that ends in a
 // quoted path, "present" or "absent" for that file to <base>.seen; reads <base>.exitcode if
-// present, "<code> [<readyEvent> <releaseEvent>]": with the events it sets <readyEvent> and
-// waits (60 s at most) for <releaseEvent>, so a test can act while the tool runs; exits <code>.
+// present, "<code> [<readyEvent> <releaseEvent> [child]]": with the events it sets <readyEvent>
+// and waits (60 s at most) for <releaseEvent>, so a test can act while the tool runs; exits
+// <code>. With "child" it first starts a copy of itself ("--child") that writes <base>.child,
+// holds the mutex "Global\zqtest_tool_child" and sleeps a minute: what the tool started.
 #include <windows.h>
 
 #include <stdio.h>
@@ -35,8 +37,15 @@ int wmain()
         return 100;
     std::wstring base = path;
     base = base.substr(0, base.rfind(L'.'));
-
     std::wstring line = GetCommandLineW();
+    if (line.size() > 8 && line.compare(line.size() - 8, 8, L" --child") == 0) {
+        HANDLE held = CreateMutexW(nullptr, TRUE, L"Global\\zqtest_tool_child");
+        AppendLine(base + L".child", L"started");
+        Sleep(60000);
+        CloseHandle(held);
+        return 0;
+    }
+
     AppendLine(base + L".args", line);
     size_t open = line.size() > 1 && line.back() == L'"' ? line.rfind(L'"', line.size() - 2) : std::wstring::npos;
     if (open != std::wstring::npos) {
@@ -48,10 +57,20 @@ int wmain()
     FILE* control = _wfopen((base + L".exitcode").c_str(), L"rt");
     if (control == nullptr)
         return code;
-    wchar_t ready[128] = {}, release[128] = {};
-    int fields = fwscanf(control, L"%d %127ls %127ls", &code, ready, release);
+    wchar_t ready[128] = {}, release[128] = {}, child[16] = {};
+    int fields = fwscanf(control, L"%d %127ls %127ls %15ls", &code, ready, release, child);
     fclose(control);
-    if (fields == 3) {
+    if (fields == 4 && wcscmp(child, L"child") == 0) {
+        std::wstring childLine = L"\"" + std::wstring(path) + L"\" --child";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(nullptr, &childLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+            CloseHandle(started.hThread);
+            CloseHandle(started.hProcess);
+        }
+    }
+    if (fields >= 3) {
         HANDLE readyEvent = CreateEventW(nullptr, TRUE, FALSE, ready);
         HANDLE releaseEvent = CreateEventW(nullptr, TRUE, FALSE, release);
         if (readyEvent != nullptr && releaseEvent != nullptr) {
