@@ -59,7 +59,9 @@ Outcome RunTool(const wchar_t* tool, const wchar_t* arguments, const wchar_t* fi
 // A key that a run ended in the middle of removing is completed from it.
 Outcome ImportRegistry(const ActionContext& run, const Target& target, const BackupEntry& entry, const wchar_t* saved)
 {
-    if (!RegFileStaysWithin(saved, target.root, target.path,
+    zqWString extended;
+    if (!ExtendedPath(saved, &extended) ||
+        !RegFileStaysWithin(extended.Get(), target.root, target.path,
                             target.kind == TargetKind::RegistryValue ? target.valueName : nullptr))
         return Untrusted("its saved .reg file names more than the item's own key");
     if (OthersMayChange(saved))

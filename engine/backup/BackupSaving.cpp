@@ -34,7 +34,7 @@ bool SaveAssembly(const wchar_t* folder, BackupEntry* entry, bool* found)
     // The simple name: an assembly may be given with its version and key ("Name, Version=...").
     const wchar_t* assembly = entry->original.Get();
     int number = entry->number;
-    zqWString name, cache, source, target, relative;
+    zqWString name, source, target, relative;
     if (!FormatInto(name, L"%.*s", static_cast<int>(wcscspn(assembly, L", ")), assembly))
         return false;
     *found = false;

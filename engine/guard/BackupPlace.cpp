@@ -44,9 +44,10 @@ bool IsUnfitForBackup(const ProtectedPlaces& places, const zqList<zqWString>& re
         return true;
     *reason = "a folder that the run removes, or one inside it";
     for (int i = 0; i < removedFolders.count; ++i) {
-        // An entry that is no full path removes nothing (the guard refuses it).
+        // An entry that is no full path, or a protected folder, removes nothing: the guard
+        // refuses it.
         if (CanonicalPath(removedFolders.At(i)->Get(), &removed) && removed.length > 0 &&
-            (!UpperCase(&removed) || SameOrInside(canonical, removed)))
+            !IsProtectedFolder(places, removed.Get()) && (!UpperCase(&removed) || SameOrInside(canonical, removed)))
             return true;
     }
     return false;
