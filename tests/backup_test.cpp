@@ -479,13 +479,21 @@ TEST_F(Backup, NothingInABackupIsTrusted)
     EXPECT_FALSE(PathExists(work + L"\\loose.txt"));
     LetEveryoneChange(run, false);
 
-    // The journal gone, the manifest cut short after two items and three planted ones.
+    // The journal gone, the manifest cut short after two items and three planted ones, one of them
+    // in the shape the run writes, its saved copy beside it.
+    std::wstring plantedPath = SystemFolder() + L"\\zqplanted.dll";
+    std::string planted = Narrow(plantedPath);
+    for (size_t at = 0; (at = planted.find('\\', at)) != std::string::npos; at += 2)
+        planted.insert(at, "\\");
+    CreateDirectoryW((run + L"\\9").c_str(), nullptr);
+    WriteFileBytes(run + L"\\9\\zqplanted.dll", "planted");
     DeleteFileW((run + L"\\journal.jsonl").c_str());
     std::string manifest = ReadFileBytes(run + L"\\manifest.json");
     size_t items = manifest.find('\n') + 1;
     manifest = manifest.substr(0, items) +
                "{\"item\":7,\"kind\":\"folder\",\"original\":\"C:\\\\windows\\\\system32\",\"saved\":[\"7\\\\system32\"],\"outcome\":\"deleted\"},\n"
-               "{\"item\":8,\"kind\":\"file\",\"original\":\"C:\\\\zqtest\\\\backup\\\\win.ini\",\"saved\":[\"8\\\\..\\\\..\\\\..\\\\..\\\\windows\\\\win.ini\"],\"outcome\":\"deleted\"},\n" +
+               "{\"item\":8,\"kind\":\"file\",\"original\":\"C:\\\\zqtest\\\\backup\\\\win.ini\",\"saved\":[\"8\\\\..\\\\..\\\\..\\\\..\\\\windows\\\\win.ini\"],\"outcome\":\"deleted\"},\n"
+               "{\"item\":9,\"kind\":\"file\",\"original\":\"" + planted + "\",\"saved\":[\"9\\\\zqplanted.dll\"],\"outcome\":\"deleted\"},\n" +
                manifest.substr(items, manifest.rfind("{") - items) + manifest.substr(manifest.rfind("{"), 30);
     WriteFileBytes(run + L"\\manifest.json", manifest);
     std::wstring reg = Utf16Text(ReadFileBytes(run + L"\\1.reg"));
@@ -495,13 +503,14 @@ TEST_F(Backup, NothingInABackupIsTrusted)
 
     EXPECT_EQ(kCompletedRun, Launch(L"-restore", work));
     Lines log = LogLines(kRunLog);
-    for (const std::string& line : {S("Restore items(4):"), Narrow(SystemRootDir()) + "\\system32...FAILED(Err:5)",
+    for (const std::string& line : {S("Restore items(5):"), Narrow(plantedPath) + "...FAILED(Err:5)",
+                                    Narrow(SystemRootDir()) + "\\system32...FAILED(Err:5)",
                                     std::string("C:\\zqtest\\backup\\win.ini...FAILED(Err:5)"),
                                     std::string("K: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqbackup...FAILED(Err:5)"),
                                     std::string("C:\\zqtest\\backup\\loose.txt...RESTORED"), S("1 items are restored.")})
         EXPECT_TRUE(Has(log, line)) << line;
     EXPECT_FALSE(ValueExists(HKLM, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"zqevil"));
-    EXPECT_FALSE(KeyExists(HKLM, kProduct) || PathExists(work + L"\\win.ini"));
+    EXPECT_FALSE(KeyExists(HKLM, kProduct) || PathExists(work + L"\\win.ini") || PathExists(plantedPath));
     nlohmann::json report = nlohmann::json::parse(ReadFileBytes(L"C:\\zqclean.restore.json"), nullptr, false);
     EXPECT_EQ(report["backup"]["folder"], Narrow(run));
 }

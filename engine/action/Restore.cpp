@@ -60,6 +60,8 @@ Outcome RunTool(const wchar_t* tool, const wchar_t* arguments, const wchar_t* fi
 Outcome ImportRegistry(const ActionContext& run, const Target& target, const BackupEntry& entry, const wchar_t* saved)
 {
     zqWString extended;
+    if (!SavedFileKeepsSeal(run.backup, entry, saved))
+        return Untrusted("its saved .reg file is not as its run wrote it");
     if (!ExtendedPath(saved, &extended) ||
         !RegFileStaysWithin(extended.Get(), target.root, target.path,
                             target.kind == TargetKind::RegistryValue ? target.valueName : nullptr))
@@ -92,6 +94,10 @@ Outcome CopyFileOrTreeBack(const Target& target, const BackupEntry& entry, const
 Outcome RestoreTarget(ActionContext& run, const Target& target)
 {
     const BackupEntry* entry = run.backup.entries.At(target.backupEntry);
+    // Only what the run itself recorded is put back: a record anyone changed, or wrote in its
+    // place, lacks the seal that only the run's account can make.
+    if (entry != nullptr && !entry->sealed)
+        return Untrusted("its record in the backup is not as its run wrote it");
     if (entry != nullptr && !entry->savedInPlace)
         return Untrusted("its saved copy is named outside its own place in the backup");
     if (entry == nullptr || entry->saved.count == 0)

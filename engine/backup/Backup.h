@@ -7,11 +7,14 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "foundation/Handles.h"
 #include "foundation/zqList.h"
 #include "foundation/zqString.h"
 #include "guard/Guard.h"
 #include "guard/Target.h"
+#include "platform/Seal.h"
 
 struct BackupEntry {
     int number = -1;         // the item's place in its run's order: its saved names begin with it
@@ -24,6 +27,8 @@ struct BackupEntry {
     OutcomeKind outcome = OutcomeKind::Failed;
     bool settled = false;    // its outcome is recorded; a run that ended first leaves it open
     bool savedInPlace = true;  // read back: every saved name lies in the item's own place
+    bool sealed = false;     // read back: its record carries the seal of its run's key
+    std::string regSeal;     // a key or value: the seal of its saved .reg file's bytes
 };
 
 struct Backup {
@@ -33,6 +38,7 @@ struct Backup {
     const char* refusal = nullptr;  // the folder the script names is refused, and why
     zqWString folder;               // the run's folder (the folder named, when none was made)
     FileHandle journal;             // the run's journal, written through
+    SealKey seal;                   // what the run's records are sealed with (a restore: read back)
     zqWString trouble;              // a file of the backup that could not be written, to log
     DWORD troubleError = 0;
     zqList<BackupEntry> entries;
@@ -41,6 +47,7 @@ struct Backup {
 // The names of a backup's journal and manifest in its folder.
 extern const wchar_t kJournalName[];
 extern const wchar_t kManifestName[];
+extern const wchar_t kSealKeyName[];
 
 // A run: checks the folder the script names (empty: no backup is asked for) and, unless only a
 // preview asks, makes the run's own folder below it, so that only the system account and the
@@ -73,6 +80,8 @@ bool FinishBackup(Backup* backup, const wchar_t* script);
 // is a run's folder), with those entries in run order. False (GetLastError tells why) when there
 // is none.
 bool FindRestorableBackup(const wchar_t* root, Backup* backup);
+// Whether a saved file (a key's .reg file) is byte for byte what the entry's run sealed.
+bool SavedFileKeepsSeal(const Backup& backup, const BackupEntry& entry, const wchar_t* saved);
 // Whether anyone but the system account and the administrators may change the backup's folder,
 // manifest or journal: then nothing in it can be trusted.
 bool OthersMayChangeBackup(const Backup& backup);

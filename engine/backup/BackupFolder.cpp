@@ -110,12 +110,18 @@ bool HoldsRecords(const wchar_t* folder)
 // removed before it ended unexpectedly (an entry saved, its outcome never recorded).
 void ReadRunFolder(const wchar_t* folder, Backup* backup)
 {
+    // Without the key that only its run's account can unwrap, no record of it is sealed.
+    zqWString path;
+    std::string wrapped;
+    backup->seal = SealKey();
+    if (!FormatInto(path, L"%s\\%s", folder, kSealKeyName) || !ReadWholeFile(path.Get(), &wrapped) ||
+        !UnwrapSealKey(wrapped, &backup->seal))
+        backup->seal = SealKey();
     zqList<BackupEntry> byNumber;
     for (const wchar_t* name : {kManifestName, kJournalName}) {
-        zqWString path;
         std::string text;
         if (FormatInto(path, L"%s\\%s", folder, name) && ReadWholeFile(path.Get(), &text))
-            ReadRecords(text, &byNumber);
+            ReadRecords(text, backup->seal, &byNumber);
     }
     backup->entries.RemoveAll();
     for (int i = 0; i < byNumber.count; ++i) {
@@ -195,7 +201,7 @@ bool FinishBackup(Backup* backup, const wchar_t* script)
     if (backup->entries.count > 0)
         return WriteManifest(*backup, script);
     // Nothing saved: a later restore has nothing here to put back, and finds no folder either.
-    for (const wchar_t* name : {kJournalName, kManifestName}) {
+    for (const wchar_t* name : {kJournalName, kManifestName, kSealKeyName}) {
         zqWString path;
         if (FormatInto(path, L"%s\\%s", backup->folder.Get(), name))
             DeleteFileW(path.Get());
@@ -228,10 +234,19 @@ bool OthersMayChangeBackup(const Backup& backup)
 {
     if (OthersMayChange(backup.folder.Get()))
         return true;
-    for (const wchar_t* name : {kJournalName, kManifestName}) {
+    for (const wchar_t* name : {kJournalName, kManifestName, kSealKeyName}) {
         zqWString path;
         if (!FormatInto(path, L"%s\\%s", backup.folder.Get(), name) || (PathIsThere(path.Get()) && OthersMayChange(path.Get())))
             return true;
     }
     return false;
+}
+
+bool SavedFileKeepsSeal(const Backup& backup, const BackupEntry& entry, const wchar_t* saved)
+{
+    std::string bytes;
+    if (entry.regSeal.empty() || !ReadWholeFile(saved, &bytes))
+        return false;
+    std::string made = SealOf(backup.seal, bytes.data(), bytes.size());
+    return !made.empty() && made == entry.regSeal;
 }

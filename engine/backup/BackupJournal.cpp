@@ -23,6 +23,7 @@ bool FileInBackup(const Backup& backup, const wchar_t* name, zqWString* path)
 
 const wchar_t kJournalName[] = L"journal.jsonl";
 const wchar_t kManifestName[] = L"manifest.json";
+const wchar_t kSealKeyName[] = L"seal.key";
 
 void NoteTrouble(Backup* backup, const wchar_t* file, DWORD error)
 {
@@ -34,7 +35,23 @@ void NoteTrouble(Backup* backup, const wchar_t* file, DWORD error)
 
 bool OpenJournal(Backup* backup)
 {
+    // The seal's key first: a record that cannot be sealed is not written, and its item stays.
+    std::string wrapped;
     zqWString path;
+    if (!FileInBackup(*backup, kSealKeyName, &path))
+        return false;
+    if (!MakeSealKey(&backup->seal, &wrapped)) {
+        NoteTrouble(backup, path.Get(), GetLastError());
+        return false;
+    }
+    FileHandle keyFile(CreateFileW(path.Get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    DWORD written = 0;
+    if (!keyFile.Valid() || !WriteFile(keyFile.Get(), wrapped.data(), static_cast<DWORD>(wrapped.size()), &written, nullptr) ||
+        written != wrapped.size()) {
+        NoteTrouble(backup, path.Get(), written != 0 ? ERROR_WRITE_FAULT : GetLastError());
+        return false;
+    }
     if (!FileInBackup(*backup, kJournalName, &path))
         return false;
     backup->journal.Reset(CreateFileW(path.Get(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -51,7 +68,7 @@ bool AppendRecord(Backup* backup, const json& record)
         SetLastError(backup->error);
         return false;
     }
-    std::string line = RecordLine(record);
+    std::string line = SealedLine(*backup, record);
     DWORD written = 0;
     if (WriteFile(backup->journal.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
         written == line.size())
@@ -85,7 +102,7 @@ bool WriteManifest(const Backup& backup, const wchar_t* script)
     std::string text = "{\"script\": " + json(Utf8(script)).dump(-1, ' ', false, json::error_handler_t::replace) +
                        ", \"items\": [\n";
     for (int i = 0; i < backup.entries.count; ++i) {
-        std::string line = RecordLine(ManifestRecord(*backup.entries.At(i)));
+        std::string line = SealedLine(backup, ManifestRecord(*backup.entries.At(i)));
         line.insert(line.size() - 1, i + 1 < backup.entries.count ? "," : "");
         text += line;
     }

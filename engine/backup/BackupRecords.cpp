@@ -50,6 +50,19 @@ std::string Field(const json& record, const char* name)
     return at != record.end() && at->is_string() ? at->get<std::string>() : std::string();
 }
 
+// Whether the record carries the seal of key over the rest of it.
+bool CarriesSeal(json record, const SealKey& key)
+{
+    auto seal = record.find("seal");
+    if (seal == record.end() || !seal->is_string())
+        return false;
+    std::string claimed = seal->get<std::string>();
+    record.erase("seal");
+    std::string text = record.dump(-1, ' ', false, json::error_handler_t::replace);
+    std::string made = SealOf(key, text.data(), text.size());
+    return !made.empty() && made == claimed;
+}
+
 bool IsRegistryKind(TargetKind kind)
 {
     return kind == TargetKind::RegistryKey || kind == TargetKind::RegistryValue || kind == TargetKind::ServiceKey ||
@@ -110,6 +123,7 @@ bool ApplySaved(const json& record, BackupEntry* entry)
     // A key or value without its root, or a root for something else, cannot be put back either.
     if ((entry->root != nullptr) != IsRegistryKind(entry->kind))
         entry->savedInPlace = false;
+    entry->regSeal = Field(record, "reg_seal");
     return known && FromUtf8(Field(record, "original"), &entry->original) && entry->original.length > 0 &&
            FromUtf8(Field(record, "value"), &entry->valueName);
 }
@@ -130,10 +144,11 @@ void ApplyOutcome(const json& record, BackupEntry* entry)
     }
 }
 
-void ReadRecord(const json& record, int position, zqList<BackupEntry>* byNumber)
+void ReadRecord(const json& record, int position, const SealKey& key, zqList<BackupEntry>* byNumber)
 {
     if (!record.is_object())
         return;
+    bool sealed = CarriesSeal(record, key);
     auto item = record.find("item");
     int number = item == record.end() ? position : item->is_number_integer() ? item->get<int>() : -1;
     if (number < 0 || number >= kMostItems)
@@ -144,10 +159,14 @@ void ReadRecord(const json& record, int position, zqList<BackupEntry>* byNumber)
     BackupEntry* entry = byNumber->At(number);
     if (record.contains("kind")) {
         entry->number = number;
+        entry->sealed = sealed;
         if (!ApplySaved(record, entry))
             entry->number = -1;  // nothing that can be put back
     }
-    ApplyOutcome(record, entry);
+    // An outcome nobody can vouch for leaves the entry open: a restore then puts back what is
+    // missing of it, and never overwrites what stands there.
+    if (sealed)
+        ApplyOutcome(record, entry);
 }
 
 }  // namespace
@@ -182,6 +201,8 @@ json SavedRecord(const BackupEntry& entry)
         record["value"] = Utf8(entry.valueName.Get());
     if (entry.keyOnly)
         record["key_only"] = true;
+    if (!entry.regSeal.empty())
+        record["reg_seal"] = entry.regSeal;
     return record;
 }
 
@@ -202,19 +223,22 @@ json ManifestRecord(const BackupEntry& entry)
     return record;
 }
 
-std::string RecordLine(const json& record)
+std::string SealedLine(const Backup& backup, json record)
 {
+    record.erase("seal");
+    std::string text = record.dump(-1, ' ', false, json::error_handler_t::replace);
+    record["seal"] = SealOf(backup.seal, text.data(), text.size());
     return record.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-void ReadRecords(const std::string& text, zqList<BackupEntry>* byNumber)
+void ReadRecords(const std::string& text, const SealKey& key, zqList<BackupEntry>* byNumber)
 {
     // A manifest whole: every item of it, also one written by an earlier version.
     json whole = json::parse(text, nullptr, false);
     if (!whole.is_discarded() && whole.is_object() && whole.contains("items") && whole["items"].is_array()) {
         int position = 0;
         for (const json& record : whole["items"])
-            ReadRecord(record, position++, byNumber);
+            ReadRecord(record, position++, key, byNumber);
         return;
     }
     // Otherwise record by record, one a line; a line cut short or damaged is passed over.
@@ -228,7 +252,7 @@ void ReadRecords(const std::string& text, zqList<BackupEntry>* byNumber)
             json record = json::parse(text.begin() + static_cast<std::ptrdiff_t>(first),
                                       text.begin() + static_cast<std::ptrdiff_t>(last) + 1, nullptr, false);
             if (!record.is_discarded() && record.contains("item"))
-                ReadRecord(record, -1, byNumber);
+                ReadRecord(record, -1, key, byNumber);
         }
         start = end + 1;
     }

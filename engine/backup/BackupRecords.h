@@ -15,10 +15,11 @@ nlohmann::json SavedRecord(const BackupEntry& entry);
 nlohmann::json OutcomeRecord(int number, OutcomeKind outcome);
 // Both in one, for the manifest.
 nlohmann::json ManifestRecord(const BackupEntry& entry);
-// One record as a line of UTF-8 text, its line end included.
-std::string RecordLine(const nlohmann::json& record);
+// One record as a line of UTF-8 text, its line end included, sealed with the backup's key.
+std::string SealedLine(const Backup& backup, nlohmann::json record);
 
-// The run's journal, made new in its folder, every write of it written through to the disk.
+// The run's seal key, made and kept wrapped in its folder, and its journal, made new there, every
+// write of it written through to the disk.
 bool OpenJournal(Backup* backup);
 // Appends one record to the journal. False when it cannot: the trouble is noted, and nothing is
 // saved or removed any more.
@@ -27,8 +28,9 @@ bool AppendRecord(Backup* backup, const nlohmann::json& record);
 void NoteTrouble(Backup* backup, const wchar_t* file, DWORD error);
 
 // Every entry that the records of a manifest's or a journal's text name, by number, added to (or
-// completing) byNumber[number]. A line that is no whole record is passed over.
-void ReadRecords(const std::string& text, zqList<BackupEntry>* byNumber);
+// completing) byNumber[number]. A line that is no whole record is passed over; an entry whose
+// record does not carry the seal of key is kept unsealed, and an outcome without it is not read.
+void ReadRecords(const std::string& text, const SealKey& key, zqList<BackupEntry>* byNumber);
 
 // Adds a saved name to the entry; false without memory.
 bool AddSaved(BackupEntry* entry, const wchar_t* relative);

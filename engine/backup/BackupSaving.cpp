@@ -65,13 +65,17 @@ bool SaveAssembly(const wchar_t* folder, BackupEntry* entry, bool* found)
     return true;
 }
 
-bool SaveRegistry(const wchar_t* folder, const Target& target, BackupEntry* entry)
+bool SaveRegistry(const wchar_t* folder, const SealKey& seal, const Target& target, BackupEntry* entry)
 {
     zqWString text, file, extended, relative;
     if (!text.Assign(kRegFileHeader) ||
         !ExportRegistry(target.root, target.path, target.kind == TargetKind::RegistryValue ? target.valueName : nullptr, &text))
         return false;
-    return FormatInto(relative, L"%d.reg", entry->number) && FormatInto(file, L"%s\\%s", folder, relative.Get()) &&
+    // Sealed as the file's bytes will be: a restore imports nothing but what the run wrote.
+    std::string bytes("\xFF\xFE", 2);
+    bytes.append(reinterpret_cast<const char*>(text.Get()), static_cast<size_t>(text.length) * sizeof(wchar_t));
+    entry->regSeal = SealOf(seal, bytes.data(), bytes.size());
+    return !entry->regSeal.empty() && FormatInto(relative, L"%d.reg", entry->number) && FormatInto(file, L"%s\\%s", folder, relative.Get()) &&
            ExtendedPath(file.Get(), &extended) && WriteRegFile(extended.Get(), text) && AddSaved(entry, relative.Get());
 }
 
@@ -130,7 +134,7 @@ bool IsThere(const Target& target)
 }
 
 // Copies or exports the target into the entry's own place.
-bool SaveByCopying(const wchar_t* folder, const Target& target, BackupEntry* entry, bool* nothingThere)
+bool SaveByCopying(const wchar_t* folder, const SealKey& seal, const Target& target, BackupEntry* entry, bool* nothingThere)
 {
     switch (target.kind) {
     case TargetKind::File:
@@ -165,7 +169,7 @@ bool SaveByCopying(const wchar_t* folder, const Target& target, BackupEntry* ent
     case TargetKind::RegistryValue:
     case TargetKind::ServiceKey:
     case TargetKind::DeviceKey:
-        return SaveRegistry(folder, target, entry);
+        return SaveRegistry(folder, seal, target, entry);
     }
     return false;
 }
@@ -234,7 +238,7 @@ SaveStep SaveForRemoval(Backup* backup, const Target& target, int* entryNumber)
         return step;
     }
     bool nothingThere = false;
-    if (!SaveByCopying(backup->folder.Get(), target, entry, &nothingThere) || nothingThere) {
+    if (!SaveByCopying(backup->folder.Get(), backup->seal, target, entry, &nothingThere) || nothingThere) {
         DWORD error = GetLastError();
         delete entry;
         SetLastError(error != 0 ? error : ERROR_CANNOT_COPY);
