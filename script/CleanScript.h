@@ -16,6 +16,7 @@ enum class NoteReason {
     UnreadGeneralKey,     // a [general] key nobody reads
     RegistryRootNotFull,  // a [registry] entry whose root is not one of the five full names
     ScriptUnreadable,     // the whole script (line 0): not readable, or larger than allowed
+    UnknownExitCodes,     // a [general] exitcodes value that asks for nothing known
 };
 
 struct ScriptNote {
