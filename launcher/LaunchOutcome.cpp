@@ -94,12 +94,12 @@ int EndAfterRun(const LaunchOutcome& outcome, HANDLE block, const wchar_t* scrip
     LaunchEnd end = ReadBlockRunEnd(block);
     if (end != LaunchEnd::Unknown)
         return CodeOf(outcome, end, status);
-    // The run told nothing: it never ran, or ended without a word. Nothing says it went well.
+    // The run told nothing: it never ran, or ended without a word, and so wrote no report.
+    // Nothing says it went well.
     end = FirstEnd(outcome.cancelled ? LaunchEnd::Stopped : LaunchEnd::Unknown, outcome.end);
     if (end == LaunchEnd::Unknown)
         end = LaunchEnd::Failed;
     int code = CodeOf(outcome, end, status);
-    if (outcome.errorPlace != 0 || outcome.cancelled || block == nullptr)
-        WriteReport(outcome, status, code, scriptPath, workDir);
+    WriteReport(outcome, status, code, scriptPath, workDir);
     return code;
 }

@@ -32,6 +32,5 @@ int EndBeforeRun(LaunchOutcome* outcome, int place, DWORD systemError, const wch
                  const wchar_t* workDir);
 // The code of a launch that went as far as its service: the classic status from the block, or the
 // standard code of how the run ended (of the launcher's own reasons when the run told nothing).
-// A launch whose run told nothing and that knows why (an error line, a Cancel, no block) writes
-// the report itself.
+// A run that told nothing wrote no report: the launcher writes it then.
 int EndAfterRun(const LaunchOutcome& outcome, HANDLE block, const wchar_t* scriptPath, const wchar_t* workDir);
