@@ -13,13 +13,13 @@ struct ErrorPlace {
     const char* words;
 };
 const ErrorPlace kErrorPlaces[] = {
-    {730, LaunchEnd::ScriptUnusable, "the script path is too long"},
-    {735, LaunchEnd::ScriptUnusable, "the prepared copy of the script cannot be made"},
-    {740, LaunchEnd::AnotherLaunch, "another launch is running"},
-    {780, LaunchEnd::Failed, "a service left over from an earlier launch cannot be removed"},
-    {787, LaunchEnd::Failed, "the service cannot be installed"},
-    {795, LaunchEnd::Failed, "the service did not start"},
-    {798, LaunchEnd::Failed, "the service did not start"},
+    {kErrorScriptPathTooLong, LaunchEnd::ScriptUnusable, "the script path is too long"},
+    {kErrorNoPreparedCopy, LaunchEnd::ScriptUnusable, "the prepared copy of the script cannot be made"},
+    {kErrorBlockExists, LaunchEnd::AnotherLaunch, "another launch is running"},
+    {kErrorLeftOverService, LaunchEnd::Failed, "a service left over from an earlier launch cannot be removed"},
+    {kErrorInstall, LaunchEnd::Failed, "the service cannot be installed"},
+    {kErrorStartNoSystemError, LaunchEnd::Failed, "the service did not start"},
+    {kErrorStart, LaunchEnd::Failed, "the service did not start"},
 };
 const ErrorPlace kUnknownPlace = {0, LaunchEnd::Failed, ""};
 

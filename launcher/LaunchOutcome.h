@@ -8,6 +8,15 @@
 #include "shared/ExitCodes.h"
 #include "shared/RunMode.h"
 
+// Place codes of the launcher's error lines in the run log.
+const int kErrorScriptPathTooLong = 730;
+const int kErrorNoPreparedCopy = 735;
+const int kErrorBlockExists = 740;
+const int kErrorLeftOverService = 780;
+const int kErrorInstall = 787;
+const int kErrorStartNoSystemError = 795;
+const int kErrorStart = 798;
+
 struct LaunchOutcome {
     RunMode mode = RunMode::Clean;
     ExitConvention convention = ExitConvention::Classic;

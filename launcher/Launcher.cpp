@@ -20,15 +20,8 @@ namespace {
 
 enum LaunchMode { ModeLauncher, ModeSilent, ModePreview, ModeRestore, ModeRemove, ModeService };
 
-// Place codes of the error lines in the run log.
+// Place code of the service host's error line; the launcher's are in LaunchOutcome.h.
 const int kErrorDispatcher = 725;
-const int kErrorScriptPathTooLong = 730;
-const int kErrorNoPreparedCopy = 735;
-const int kErrorBlockExists = 740;
-const int kErrorLeftOverService = 780;
-const int kErrorInstall = 787;
-const int kErrorStartNoSystemError = 795;
-const int kErrorStart = 798;
 
 const wchar_t kScriptName[] = L"zqclean.ini";
 
