@@ -9,6 +9,7 @@
 #include "platform/Removal.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
+#include "launcher/LaunchOutcome.h"
 #include "launcher/ServiceControl.h"
 #include "launcher/ServiceHost.h"
 #include "script/PrepareScript.h"
@@ -19,15 +20,8 @@ namespace {
 
 enum LaunchMode { ModeLauncher, ModeSilent, ModePreview, ModeRestore, ModeRemove, ModeService };
 
-// Place codes of the error lines in the run log.
+// Place code of the service host's error line; the launcher's are in LaunchOutcome.h.
 const int kErrorDispatcher = 725;
-const int kErrorScriptPathTooLong = 730;
-const int kErrorNoPreparedCopy = 735;
-const int kErrorBlockExists = 740;
-const int kErrorLeftOverService = 780;
-const int kErrorInstall = 787;
-const int kErrorStartNoSystemError = 795;
-const int kErrorStart = 798;
 
 const wchar_t kScriptName[] = L"zqclean.ini";
 
@@ -82,15 +76,6 @@ int RunServiceHost(ServiceState state)
     return 1;
 }
 
-int RemoveService()
-{
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager != nullptr)
-        StopCleanService(manager);
-    DeleteCleanService();
-    return 1;
-}
-
 // The program's own path, asked once, in full whatever its length.
 bool ReadModulePath(zqWString* path)
 {
@@ -107,31 +92,39 @@ bool ReadModulePath(zqWString* path)
     }
 }
 
-// The script path from the current directory, or, when no memory can be had for it, from
-// the program's own folder (then there is no directory copy for the status block). False
-// when the path does not fit: a cut path would name another file.
-bool BuildScriptPath(const zqWString& module, wchar_t scriptPath[kBlockPathUnits], HeapBlock* currentDir)
+// The script path, whole, from the current directory, or, when no memory can be had for it,
+// from the program's own folder (then there is no directory copy for the status block). False
+// when it cannot be formed.
+bool BuildScriptPath(const zqWString& module, zqWString* path, HeapBlock* currentDir)
 {
     DWORD units = GetCurrentDirectoryW(0, nullptr);
     currentDir->Reset(units != 0 ? malloc(units * sizeof(wchar_t)) : nullptr);
     wchar_t* dir = static_cast<wchar_t*>(currentDir->Get());
-    zqWString path;
     if (dir != nullptr) {
         DWORD got = GetCurrentDirectoryW(units, dir);
-        if (got == 0 || got >= units || !FormatInto(path, L"%s\\%s", dir, kScriptName))
+        if (got == 0 || got >= units || !FormatInto(*path, L"%s\\%s", dir, kScriptName)) {
+            DWORD error = GetLastError();
+            currentDir->Close();  // no directory text to hand on
+            SetLastError(error);
             return false;
-    } else {
-        const wchar_t* slash = wcsrchr(module.Get(), L'\\');
-        int folder = slash != nullptr ? static_cast<int>(slash - module.Get()) + 1 : 0;
-        if (!FormatInto(path, L"%.*s%s", folder, module.Get(), kScriptName))
-            return false;
+        }
+        return true;
     }
-    if (path.length > kMaxScriptPathUnits) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    wcscpy(scriptPath, path.Get());
-    return true;
+    const wchar_t* slash = wcsrchr(module.Get(), L'\\');
+    int folder = slash != nullptr ? static_cast<int>(slash - module.Get()) + 1 : 0;
+    return FormatInto(*path, L"%.*s%s", folder, module.Get(), kScriptName);
+}
+
+// The convention of the script in the working directory, for the modes that make no copy.
+ExitConvention WorkDirConvention()
+{
+    zqWString module, path;
+    ReadModulePath(&module);
+    HeapBlock currentDir;
+    ScriptSource source;
+    if (BuildScriptPath(module, &path, &currentDir))
+        ReadScriptSource(path.Get(), &source);
+    return ConventionOf(&source);
 }
 
 // The prepared copy goes now, or at the next restart while the service still holds it.
@@ -164,6 +157,16 @@ void RemoveInstalledService()
         StopCleanService(manager);
     if (DeleteCleanService() || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE)
         WaitForServiceToVanish();
+}
+
+// "-u": the classic code is always 1; the standard one says whether the service is gone.
+int RemoveService()
+{
+    RemoveInstalledService();
+    if (WorkDirConvention() == ExitConvention::Classic)
+        return 1;
+    ServiceState state = NotRunning;
+    return StandardExitCode(QueryServiceState(&state) && state == Absent ? LaunchEnd::Clean : LaunchEnd::Failed);
 }
 
 // A left-over service is stopped and deleted; one that an earlier launch already deleted
@@ -231,11 +234,21 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     DWORD moduleError = GetLastError();
     if (haveModule)
         holds.program = HoldForReading(module.Get());
-    wchar_t scriptPath[kBlockPathUnits] = {};
+    // The script is read once, first: its exit code convention rules every code from here on.
+    zqWString scriptPath;
     HeapBlock currentDir;
-    if (!BuildScriptPath(module, scriptPath, &currentDir)) {
-        WriteLog(1, "zqclean error(%i): %i\n", kErrorScriptPathTooLong, (int)GetLastError());
-        return 0;
+    ScriptSource source;
+    bool formed = BuildScriptPath(module, &scriptPath, &currentDir);
+    DWORD pathError = formed ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+    if (formed)
+        ReadScriptSource(scriptPath.Get(), &source);
+    LaunchOutcome launch;
+    StartLaunchOutcome(&launch, runMode, ConventionOf(&source));
+    const wchar_t* workDir = static_cast<const wchar_t*>(currentDir.Get());
+    // A cut path would name another file.
+    if (!formed || scriptPath.length > kMaxScriptPathUnits) {
+        WriteLog(1, "zqclean error(%i): %i\n", kErrorScriptPathTooLong, (int)pathError);
+        return EndBeforeRun(&launch, kErrorScriptPathTooLong, pathError, scriptPath.Get(), workDir);
     }
 
     // A block of that name that is there already is someone else's: it could name another
@@ -244,24 +257,25 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     KernelHandle block = CreateStatusBlock(&existed);
     if (existed) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorBlockExists, (int)ERROR_ALREADY_EXISTS);
-        return 0;
+        return EndBeforeRun(&launch, kErrorBlockExists, ERROR_ALREADY_EXISTS, scriptPath.Get(), workDir);
     }
-    const wchar_t* workDir = static_cast<const wchar_t*>(currentDir.Get());
-    if (block.Valid())
-        FillStatusBlock(block.Get(), scriptPath, workDir);
+    if (block.Valid()) {
+        FillStatusBlock(block.Get(), scriptPath.Get(), workDir);
+        WriteBlockConvention(block.Get(), launch.convention);
+    }
     HoldWorkDirFile(workDir, L"gacutil.exe", &holds.tool);
     HoldWorkDirFile(workDir, L"DIFxAPI.dll", &holds.library);
-    currentDir.Close();
 
     // Without a copy of its own the service would read whatever stands at the copy's name. A
     // missing script leaves an empty copy, and the run goes on with nothing listed.
-    PrepareResult prepared = PrepareScript(scriptPath, &holds.copy);
+    PrepareResult prepared = PrepareScript(scriptPath.Get(), &source, &holds.copy);
     if (prepared == PrepareResult::CopyNotMade ||
         (prepared == PrepareResult::ScriptUnreadable && GetLastError() == ERROR_FILE_TOO_LARGE)) {
-        WriteLog(1, "zqclean error(%i): %i\n", kErrorNoPreparedCopy, (int)GetLastError());
+        DWORD error = GetLastError();
+        WriteLog(1, "zqclean error(%i): %i\n", kErrorNoPreparedCopy, (int)error);
         holds.copy.Close();
-        RemovePreparedCopy(scriptPath);
-        return 0;
+        RemovePreparedCopy(scriptPath.Get());
+        return EndBeforeRun(&launch, kErrorNoPreparedCopy, error, scriptPath.Get(), workDir);
     }
 
     // The program path is quoted: its folder may hold blanks.
@@ -273,16 +287,17 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
 
     if (state != Absent) {
         if (!RemoveLeftOverService()) {
-            WriteLog(1, "zqclean error(%i): %i\n", kErrorLeftOverService, (int)GetLastError());
-            return 0;
+            DWORD error = GetLastError();
+            WriteLog(1, "zqclean error(%i): %i\n", kErrorLeftOverService, (int)error);
+            return EndBeforeRun(&launch, kErrorLeftOverService, error, scriptPath.Get(), workDir);
         }
     }
 
     bool installed = false;
-    if (!haveModule) {
-        WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)moduleError);
-    } else if (!InstallCleanService(commandLine.Get())) {
-        WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)GetLastError());
+    if (!haveModule || !InstallCleanService(commandLine.Get())) {
+        DWORD installError = haveModule ? GetLastError() : moduleError;
+        WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)installError);
+        NoteLaunchError(&launch, kErrorInstall, installError);
     } else {
         installed = true;
         SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -296,20 +311,18 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
             } else {
                 WriteLog(1, "zqclean error(%i): error: %i\n", kErrorStart, (int)error);
             }
+            NoteLaunchError(&launch, error == 0 ? kErrorStartNoSystemError : kErrorStart, error);
         }
     }
 
     if (installed)
         RemoveInstalledService();
 
-    int result = kStatusNoResult;
-    if (block.Valid()) {
-        result = ReadBlockStatus(block.Get());
-        block.Close();
-    }
+    int result = EndAfterRun(launch, block.Get(), scriptPath.Get(), workDir);
+    block.Close();
 
     holds.copy.Close();
-    RemovePreparedCopy(scriptPath);
+    RemovePreparedCopy(scriptPath.Get());
 
     if (!silent)
         MessageBoxW(nullptr, L"ZU Rovid is finished.", L"ZU Rovid", MB_OK);
@@ -341,10 +354,14 @@ int ZqcleanMain()
 {
     RestrictLibrarySearch();
     InitRunLogPath();
+    LaunchMode mode = ModeFromCommandLine();
     ServiceState state = Absent;
-    if (!QueryServiceState(&state))
-        return 0;
-    switch (ModeFromCommandLine()) {
+    if (!QueryServiceState(&state)) {
+        // Nothing can be done without the service manager; classic launches say 0 for that.
+        bool standard = mode != ModeService && WorkDirConvention() == ExitConvention::Standard;
+        return standard ? StandardExitCode(LaunchEnd::Failed) : 0;
+    }
+    switch (mode) {
     case ModeService:
         return RunServiceHost(state);
     case ModeRemove:

@@ -8,6 +8,7 @@
 
 #include "foundation/Handles.h"
 #include "platform/ExpandPath.h"
+#include "script/ExitCodesKey.h"
 #include "script/LineRules.h"
 
 namespace {
@@ -128,7 +129,9 @@ void zqCleanScript::Read(FILE* stream)
             Note(script.lineNumber, sawHeader ? NoteReason::InUnknownSection : NoteReason::BeforeFirstHeader,
                  problem, line);
             break;
-        case SectionGeneral:
+        case SectionGeneral: {
+            ExitConvention exitCodes = ExitConvention::Classic;
+            bool knownValue = true;
             // The separator after the key is not looked at; only the digit decides.
             if (line.length >= kExcludeFoldersKeyLength &&
                 _wcsnicmp(line.Get(), kExcludeFoldersKey, kExcludeFoldersKeyLength) == 0) {
@@ -143,10 +146,16 @@ void zqCleanScript::Read(FILE* stream)
                 ExpandPathW(line.Get() + kBackupKeyLength + 1, &expanded);
                 HeapBlock block(expanded);
                 backupFolder.Assign(expanded != nullptr ? expanded : L"");
+            } else if (ReadExitCodesKey(line, &exitCodes, &knownValue)) {
+                // The launcher acts on the key (it reads the script itself, before there is a
+                // copy); a value nothing knows keeps the classic codes, and the report says so.
+                if (!knownValue)
+                    Note(script.lineNumber, NoteReason::UnknownExitCodes, problem, line);
             } else {
                 Note(script.lineNumber, NoteReason::UnreadGeneralKey, problem, line);
             }
             break;
+        }
         case SectionFolders: {
             wchar_t* equals = wcschr(line.buffer, L'=');
             if (equals != nullptr)

@@ -18,6 +18,7 @@ enum class NoteReason {
     BadToolTimeout,       // a [general] tooltimeout that is no whole number of seconds from 1 up
     RegistryRootNotFull,  // a [registry] entry whose root is not one of the five full names
     ScriptUnreadable,     // the whole script (line 0): not readable, or larger than allowed
+    UnknownExitCodes,     // a [general] exitcodes value that asks for nothing known
 };
 
 // How long a tool (gacutil.exe, regsvr32.exe, reg.exe) may run unless the script says otherwise,

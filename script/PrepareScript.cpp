@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "platform/ExpandPath.h"
+#include "platform/Paths.h"
 #include "script/LineRules.h"
 
 namespace {
@@ -91,21 +92,34 @@ bool PreparedCopyPath(const wchar_t* scriptPath, zqWString* copyPath)
     return FormatInto(*copyPath, L"%s.srvc", scriptPath);
 }
 
+void ReadScriptSource(const wchar_t* scriptPath, ScriptSource* source)
+{
+    zqWString extended;
+    StdioFile file;
+    if (ExtendedPath(scriptPath, &extended))
+        file.Reset(_wfopen(extended.Get(), L"rb"));
+    source->error = file.Valid() ? ERROR_SUCCESS : GetLastError();
+    source->readable = file.Valid() && ReadScriptText(file.Get(), &source->text);
+    if (file.Valid() && !source->readable)
+        source->error = ERROR_FILE_TOO_LARGE;
+}
+
 PrepareResult PrepareScript(const wchar_t* scriptPath, FileHandle* held)
+{
+    ScriptSource source;
+    ReadScriptSource(scriptPath, &source);
+    return PrepareScript(scriptPath, &source, held);
+}
+
+PrepareResult PrepareScript(const wchar_t* scriptPath, ScriptSource* source, FileHandle* held)
 {
     // A cut path would name some other file and the service would read a copy nobody wrote,
     // so a path with no room left for the suffix is refused and nothing is written.
     zqWString copyPath;
     if (!PreparedCopyPath(scriptPath, &copyPath))
         return PrepareResult::CopyNotMade;
-
-    ScriptText script;
-    StdioFile source(_wfopen(scriptPath, L"rb"));
-    DWORD scriptError = source.Valid() ? ERROR_SUCCESS : GetLastError();
-    bool readable = source.Valid() && ReadScriptText(source.Get(), &script);
-    if (source.Valid() && !readable)
-        scriptError = ERROR_FILE_TOO_LARGE;
-    source.Close();
+    ScriptText& script = source->text;
+    bool readable = source->readable;
 
     // The copy is always made new: whatever stands at its name (a stale copy, a link planted to
     // some other file) is removed first, never written through. It is made even when the script
@@ -149,7 +163,7 @@ PrepareResult PrepareScript(const wchar_t* scriptPath, FileHandle* held)
     if (held != nullptr)
         *held = static_cast<FileHandle&&>(copy);
     if (!readable) {
-        SetLastError(scriptError);
+        SetLastError(source->error);
         return PrepareResult::ScriptUnreadable;
     }
     return PrepareResult::Written;

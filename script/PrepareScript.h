@@ -1,8 +1,11 @@
 // Writes the prepared copy of the cleaning script, which the service reads instead of the script.
 #pragma once
 
+#include <windows.h>
+
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
+#include "script/LineRules.h"
 
 // The status block holds a script path of at most 259 units, and the copy's name, the script
 // path with ".srvc" appended, must fit the same 259: a script path may have at most 254.
@@ -19,3 +22,14 @@ bool PreparedCopyPath(const wchar_t* scriptPath, zqWString* copyPath);
 // is left empty; CopyNotMade: no copy stands at its name (GetLastError tells why).
 enum class PrepareResult { Written, ScriptUnreadable, CopyNotMade };
 PrepareResult PrepareScript(const wchar_t* scriptPath, FileHandle* held = nullptr);
+
+// The script read once, for the launcher to look at before its copy is made from the same text:
+// its text, or why it cannot be read (ERROR_FILE_TOO_LARGE beyond kLargestScript). Read at any
+// length of its path.
+struct ScriptSource {
+    ScriptText text;
+    bool readable = false;
+    DWORD error = ERROR_SUCCESS;
+};
+void ReadScriptSource(const wchar_t* scriptPath, ScriptSource* source);
+PrepareResult PrepareScript(const wchar_t* scriptPath, ScriptSource* source, FileHandle* held);

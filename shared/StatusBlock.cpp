@@ -105,3 +105,32 @@ void ReadBlockWorkDir(HANDLE block, wchar_t dir[kBlockPathUnits])
     memcpy(dir, stored, length * sizeof(wchar_t));
     dir[length] = 0;
 }
+
+void WriteBlockConvention(HANDLE block, ExitConvention convention)
+{
+    MappedView view = MapBlock(block);
+    if (view.Valid())
+        Fields(view)->ended.standardCodes = convention == ExitConvention::Standard ? 1 : 0;
+}
+
+ExitConvention ReadBlockConvention(HANDLE block)
+{
+    MappedView view = MapBlock(block);
+    return view.Valid() && Fields(view)->ended.standardCodes == 1 ? ExitConvention::Standard : ExitConvention::Classic;
+}
+
+void WriteBlockRunEnd(HANDLE block, LaunchEnd end)
+{
+    MappedView view = MapBlock(block);
+    if (view.Valid())
+        Fields(view)->ended.runEnd = static_cast<int32_t>(end);
+}
+
+LaunchEnd ReadBlockRunEnd(HANDLE block)
+{
+    MappedView view = MapBlock(block);
+    int32_t end = view.Valid() ? Fields(view)->ended.runEnd : 0;
+    // A value no run writes tells nothing: the launcher then fails closed.
+    bool known = end > 0 && end <= static_cast<int32_t>(LaunchEnd::Clean);
+    return known ? static_cast<LaunchEnd>(end) : LaunchEnd::Unknown;
+}

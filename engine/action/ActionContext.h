@@ -15,4 +15,5 @@ struct ActionContext {
     DriverLibrary driverLibrary;   // bound while the driver-package phase (or a restore) runs
     ProtectedPlaces places;        // what no target may be
     Backup backup;                 // what a run saves before it removes, or what a restore puts back
+    bool restartNeeded = false;    // the driver library said a change takes a restart
 };

@@ -66,9 +66,9 @@ Outcome RemoveValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
     return FromRegistry(result);
 }
 
-Outcome UninstallPackage(const DriverLibrary& library, const wchar_t* infPath)
+Outcome UninstallPackage(const DriverLibrary& library, const wchar_t* infPath, bool* restart)
 {
-    DWORD result = UninstallDriverPackage(library, infPath);
+    DWORD result = UninstallDriverPackage(library, infPath, restart);
     if (result == kDifxSuccess || result == kDifxNoSuchDevinst)
         return Removed();
     return FailedWith(result);
@@ -91,7 +91,7 @@ Outcome Remove(ActionContext& run, const Target& target)
 {
     switch (target.kind) {
     case TargetKind::DriverPackage:
-        return UninstallPackage(run.driverLibrary, target.path);
+        return UninstallPackage(run.driverLibrary, target.path, &run.restartNeeded);
     case TargetKind::InfFile:
         return RemoveInf(target.path);
     case TargetKind::File:

@@ -62,13 +62,17 @@ void ReleaseDriverLibrary(DriverLibrary* library)
     library->diUninstall = library->diInstall = nullptr;
 }
 
-DWORD UninstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath)
+DWORD UninstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath, bool* restart)
 {
     BOOL needReboot = FALSE;
+    DWORD result;
     if (library.uninstall == nullptr)
-        return library.diUninstall(nullptr, infPath, 0, &needReboot) ? kDifxSuccess : GetLastError();
-    return library.uninstall(infPath, kDriverPackageForce | kDriverPackageDeleteFiles, nullptr,
-                             &needReboot);
+        result = library.diUninstall(nullptr, infPath, 0, &needReboot) ? kDifxSuccess : GetLastError();
+    else
+        result = library.uninstall(infPath, kDriverPackageForce | kDriverPackageDeleteFiles, nullptr, &needReboot);
+    if (needReboot)
+        *restart = true;
+    return result;
 }
 
 bool CanInstallDriverPackage(const DriverLibrary& library)
@@ -76,12 +80,17 @@ bool CanInstallDriverPackage(const DriverLibrary& library)
     return library.install != nullptr || library.diInstall != nullptr;
 }
 
-DWORD InstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath)
+DWORD InstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath, bool* restart)
 {
     BOOL needReboot = FALSE;
+    DWORD result;
     if (library.install == nullptr)
-        return library.diInstall(nullptr, infPath, 0, &needReboot) ? kDifxSuccess : GetLastError();
-    return library.install(infPath, kDriverPackageForce, nullptr, &needReboot);
+        result = library.diInstall(nullptr, infPath, 0, &needReboot) ? kDifxSuccess : GetLastError();
+    else
+        result = library.install(infPath, kDriverPackageForce, nullptr, &needReboot);
+    if (needReboot)
+        *restart = true;
+    return result;
 }
 
 void __cdecl DifxLogCallback(int eventType, unsigned long, const wchar_t* description, void*)

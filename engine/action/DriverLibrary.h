@@ -38,11 +38,12 @@ enum class LibraryLoad { Ready, NotFound, Invalid };
 LibraryLoad LoadDriverLibrary(const wchar_t* workDir, DriverLibrary* library);
 // Withdraws the callback and releases the library.
 void ReleaseDriverLibrary(DriverLibrary* library);
-// Uninstalls the package of an INF in the driver store; the library's result code.
-DWORD UninstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath);
+// Uninstalls the package of an INF in the driver store; the library's result code. *restart
+// becomes true when the library says the change takes a restart (it is never set false).
+DWORD UninstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath, bool* restart);
 // Installs a package from its INF into the driver store again; the library's result code.
 bool CanInstallDriverPackage(const DriverLibrary& library);
-DWORD InstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath);
+DWORD InstallDriverPackage(const DriverLibrary& library, const wchar_t* infPath, bool* restart);
 
 // The library's log callback (__cdecl, as the library calls it): one unstamped line per event.
 void __cdecl DifxLogCallback(int eventType, unsigned long errorCode, const wchar_t* description,

@@ -136,7 +136,7 @@ Outcome RestoreTarget(ActionContext& run, const Target& target)
             Outcome kept = {OutcomeKind::CopyKept};
             return kept;
         }
-        DWORD result = InstallDriverPackage(run.driverLibrary, saved.Get());
+        DWORD result = InstallDriverPackage(run.driverLibrary, saved.Get(), &run.restartNeeded);
         return result == kDifxSuccess ? Outcome{OutcomeKind::Restored} : FailedWith(result);
     }
     case TargetKind::Assembly: {

@@ -81,6 +81,7 @@ const char* NoteReasonText(const ScriptNote& note)
         return "tooltimeout is no whole number of seconds from 1 to 4294966: the limit before it holds (300 by default)";
     case NoteReason::RegistryRootNotFull: return "its root is not written in full: the registry phase passes it over";
     case NoteReason::ScriptUnreadable: return "the script cannot be read, or is larger than 64 MB";
+    case NoteReason::UnknownExitCodes: return "an exitcodes value other than standard: the classic exit codes stay";
     }
     return "";
 }
@@ -104,6 +105,7 @@ json ItemJson(const ReportItem& item)
 
 void ReportTarget(RunReport* report, const char* phase, const wchar_t* target, const Outcome& outcome)
 {
+    ++report->counts[static_cast<int>(outcome.kind)];
     ReportItem* item = new (std::nothrow) ReportItem;
     if (item == nullptr)
         return;
@@ -124,7 +126,9 @@ bool WriteRunReport(const RunReport& report, const zqCleanScript& script, const 
     GetSystemTime(&end);
     json document = {{"mode", ModeName(report.mode)},
                      {"exit_status", report.status},
+                     {"exit_code", report.exitCode},
                      {"completed", report.completed},
+                     {"reboot_required", report.rebootRequired},
                      {"program", {{"name", sizeof(void*) == 8 ? "zqclean64" : "zqclean32"},
                                   {"version", ZQ_VERSION},
                                   {"build", sizeof(void*) == 8 ? 64 : 32}}},
@@ -132,6 +136,18 @@ bool WriteRunReport(const RunReport& report, const zqCleanScript& script, const 
                      {"end", IsoTime(end)},
                      {"script", Utf8(report.script.Get())},
                      {"working_directory", Utf8(report.workDir.Get())}};
+    if (report.errorPlace != 0) {
+        std::string words = report.errorWords;
+        if (report.systemError != 0)
+            words += " (" + std::to_string(report.systemError) + ": " + ErrorText(report.systemError) + ")";
+        document["error"] = report.errorPlace;
+        document["error_text"] = words;
+        document["system_error"] = report.systemError;
+    }
+    json counts = json::object();
+    for (int kind = 0; kind < kOutcomeKindCount; ++kind)
+        counts[OutcomeName(static_cast<OutcomeKind>(kind))] = report.counts[kind];
+    document["counts"] = counts;
     json phases = json::array(), items = json::array(), warnings = json::array();
     for (int i = 0; i < report.phases.count; ++i) {
         const ReportPhase* phase = report.phases.At(i);

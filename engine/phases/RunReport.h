@@ -24,6 +24,8 @@ struct ReportPhase {
     bool summary = false;
 };
 
+const int kOutcomeKindCount = static_cast<int>(OutcomeKind::CopyKept) + 1;
+
 struct RunReport {
     RunMode mode = RunMode::Clean;
     SYSTEMTIME start = {};
@@ -35,6 +37,14 @@ struct RunReport {
     const char* backupReason = nullptr;  // a refused backup folder: why
     zqList<ReportItem> items;
     zqList<ReportPhase> phases;
+    int counts[kOutcomeKindCount] = {};  // item lines per outcome
+    int exitCode = -1;                   // the code the launch ends with
+    bool rebootRequired = false;
+    // A launch that ended before its run: the place code of its error line, what it means, and
+    // the system's error (0: none).
+    int errorPlace = 0;
+    const char* errorWords = "";
+    DWORD systemError = 0;
 };
 
 void ReportTarget(RunReport* report, const char* phase, const wchar_t* target, const Outcome& outcome);

@@ -7,6 +7,7 @@
 #include "shared/StopSignal.h"
 #include "platform/SystemPaths.h"
 #include "phases/TargetExpansion.h"
+#include "run/RunVerdict.h"
 #include "foundation/Handles.h"
 #include "script/CleanScript.h"
 #include "script/PrepareScript.h"
@@ -160,6 +161,7 @@ int RunCleaning(RunMode mode)
     GetSystemTime(&run.report.start);
     SetLastError(blockError);
     RunSteps(run, block.Get());
+    LaunchEnd end = SettleRunEnd(&run.report, run.restartNeeded, StopRequested(), ReadBlockConvention(block.Get()));
     // Every launch that got as far as the cleaning leaves its report.
     if (block.Valid()) {
         char reportPath[MAX_PATH];
@@ -167,6 +169,8 @@ int RunCleaning(RunMode mode)
         zqWString path;
         if (!path.Assign(reportPath) || !WriteRunReport(run.report, script, path.Get()))
             WriteLog(1, "Report cannot be written: %s (Err:%i)\n", reportPath, static_cast<int>(GetLastError()));
+        // Told after the report: a launcher that learns how the run ended finds its report.
+        WriteBlockRunEnd(block.Get(), end);
     }
     FreeSystemPaths(paths);
     return 1;

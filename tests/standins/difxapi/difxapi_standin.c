@@ -3,7 +3,8 @@
  * "uninstall <inf> 0x<flags> info=null|nonnull reboot=null|nonnull"). DriverPackageUninstallW
  * returns the first "<result> [<text>]" line of difx-results.txt whose text occurs in the INF
  * path (no text: any path), else 0; the callback then gets INFO "Uninstalling <path>" and
- * SUCCESS (0) or ERROR (otherwise) without a description. DriverPackageInstallW records
+ * SUCCESS (0) or ERROR (otherwise) without a description; an INF path holding "zqreboot" is
+ * one whose removal takes a restart (needReboot TRUE). DriverPackageInstallW records
  * "install <inf> 0x<flags> info=null|nonnull" and returns 0. */
 #include <windows.h>
 #include <stdio.h>
@@ -74,7 +75,7 @@ __declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(PCWSTR infPath, DWORD
         logCallback(result == 0 ? 0 : 3, result, NULL, logContext);
     }
     if (needReboot != NULL)
-        *needReboot = FALSE;
+        *needReboot = strstr(path, "zqreboot") != NULL;
     return result;
 }
 
