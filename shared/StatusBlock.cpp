@@ -62,6 +62,7 @@ void FillStatusBlock(HANDLE block, const wchar_t* scriptPath, const wchar_t* wor
         wcsncpy(fields->workDir, workDir, kBlockPathUnits);
     else
         memset(fields->workDir, 0, sizeof fields->workDir);
+    memset(&fields->progress, 0, sizeof fields->progress);
 }
 
 HANDLE OpenStatusBlock()
@@ -104,4 +105,36 @@ void ReadBlockWorkDir(HANDLE block, wchar_t dir[kBlockPathUnits])
         length = kBlockPathUnits - 1;
     memcpy(dir, stored, length * sizeof(wchar_t));
     dir[length] = 0;
+}
+
+RunProgress ReadBlockProgress(HANDLE block)
+{
+    RunProgress progress = {};
+    MappedView view = MapBlock(block);
+    if (!view.Valid())
+        return progress;
+    const volatile RunProgress& published = Fields(view)->progress;
+    progress.phase = published.phase;
+    progress.done = published.done;
+    progress.items = published.items;
+    return progress;
+}
+
+ProgressView MapProgress(HANDLE block)
+{
+    ProgressView progress;
+    progress.view = MapBlock(block);
+    if (progress.view.Valid())
+        progress.fields = &Fields(progress.view)->progress;
+    return progress;
+}
+
+void PublishProgress(const ProgressView& progress, int phase, int done, int items)
+{
+    if (progress.fields == nullptr)
+        return;
+    // The launcher may read between two stores: it clamps what it sees.
+    progress.fields->items = items;
+    progress.fields->done = done;
+    progress.fields->phase = phase;
 }

@@ -41,9 +41,11 @@ struct PhaseRow {
 struct PhaseRun {
     const PhaseRow* row;
     RunContext* run;
+    int number;  // counted from 1 in the run's order
     int removed;
     int offered;
     bool stopped;
+    int items;   // the phase's measure of progress
 };
 
 // Writes the target's item line, hands it to the action point, writes the outcome and counts
@@ -52,8 +54,15 @@ bool OfferTarget(PhaseRun& phase, const Target& target);
 // A candidate that is no target (not present, not selected): only the poll.
 bool PassOver(PhaseRun& phase);
 
-// Runs one phase; false when the run ends after it.
-bool RunPhase(RunContext& run, const PhaseRow& row);
+// Progress, published for the launcher's window after every item. A phase works through its
+// items, by default the entries its header counts; one that measures otherwise (the files it
+// scans, the keys it found) says how many before its loop. ReachItem: the items before index
+// are done.
+void CountItems(PhaseRun& phase, int items);
+void ReachItem(PhaseRun& phase, int index);
+
+// Runs one phase, the number-th of the run; false when the run ends after it.
+bool RunPhase(RunContext& run, const PhaseRow& row, int number);
 
 // The phases in the order the run takes them, and the one phase of a restore.
 extern const PhaseRow kPhases[];

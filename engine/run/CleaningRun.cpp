@@ -76,7 +76,7 @@ void RunSteps(RunContext& run, HANDLE block)
     run.report.workDir.Assign(workDir);
     AskProtectedPlaces(&run.places);
     if (run.mode == RunMode::Restore) {
-        if (RunPhase(run, kRestorePhase))
+        if (RunPhase(run, kRestorePhase, 1))
             WriteLog(0, "%s", kClosingLine);
         run.report.completed = !StopRequested();
         return;
@@ -93,7 +93,7 @@ void RunSteps(RunContext& run, HANDLE block)
     StartBackup(&run.backup, run.script->backupFolder.Get());
 
     for (int i = 0; i < kPhaseCount; ++i) {
-        bool goOn = RunPhase(run, kPhases[i]);
+        bool goOn = RunPhase(run, kPhases[i], i + 1);
         // After every phase: a run that ends unexpectedly still leaves a restorable backup.
         if (run.mode == RunMode::Clean && run.backup.asked && run.backup.error == 0)
             WriteManifest(run.backup, run.report.script.Get());
@@ -118,6 +118,7 @@ int RunCleaning(RunMode mode)
     RunContext run;
     run.script = &script;
     run.paths = &paths;
+    run.progress = MapProgress(block.Get());
     run.mode = run.report.mode = mode;
     GetSystemTime(&run.report.start);
     SetLastError(blockError);
