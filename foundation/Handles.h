@@ -86,6 +86,22 @@ struct HeapBlockTraits {  // blocks from malloc
     static void CloseIt(Type p) { free(p); }
 };
 
+struct WindowTraits {  // a window and, with it, its child windows
+    using Type = HWND;
+    static Type Invalid() { return nullptr; }
+    static void CloseIt(Type h) { DestroyWindow(h); }
+};
+struct GdiObjectTraits {  // fonts, brushes, bitmaps
+    using Type = HGDIOBJ;
+    static Type Invalid() { return nullptr; }
+    static void CloseIt(Type h) { DeleteObject(h); }
+};
+struct ScreenDcTraits {  // GetDC(nullptr): the screen's device context
+    using Type = HDC;
+    static Type Invalid() { return nullptr; }
+    static void CloseIt(Type h) { ReleaseDC(nullptr, h); }
+};
+
 using KernelHandle = HandleHolder<KernelHandleTraits>;
 using FileHandle = HandleHolder<FileHandleTraits>;
 using FindHandle = HandleHolder<FindHandleTraits>;
@@ -95,3 +111,6 @@ using MappedView = HandleHolder<MappedViewTraits>;
 using LoadedModule = HandleHolder<ModuleTraits>;
 using StdioFile = HandleHolder<StdioFileTraits>;
 using HeapBlock = HandleHolder<HeapBlockTraits>;
+using WindowHandle = HandleHolder<WindowTraits>;
+using GdiObject = HandleHolder<GdiObjectTraits>;
+using ScreenDc = HandleHolder<ScreenDcTraits>;

@@ -9,6 +9,7 @@
 #include "platform/Removal.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
+#include "launcher/ProgressWindow.h"
 #include "launcher/ServiceControl.h"
 #include "launcher/ServiceHost.h"
 #include "script/PrepareScript.h"
@@ -185,14 +186,26 @@ bool RemoveLeftOverService()
 
 // Waits for the started service to stop. The wait also ends when the manager or the
 // service's status cannot be read, and when the service is gone (someone else deleted it):
-// nothing would ever report its end then.
-void WaitForServiceToStop()
+// nothing would ever report its end then. With a window, it shows the run's progress and
+// stays responsive meanwhile, and its Cancel sends the service the service manager's own stop
+// request: true when that was sent, so the launch was cancelled.
+bool WaitForServiceToStop(HANDLE block, ProgressWindow* window)
 {
+    bool cancelled = false;
     for (;;) {
         ServiceState state = Absent;
         if (!QueryServiceState(&state) || state == NotRunning || state == Absent)
-            return;
-        Sleep(kServicePollMs);
+            return cancelled;
+        if (window == nullptr) {
+            Sleep(kServicePollMs);
+            continue;
+        }
+        ShowRunProgress(window, ReadBlockProgress(block));
+        HandleWindowMessages(window, kServicePollMs);
+        if (TakeCancel(window)) {
+            SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+            cancelled = manager != nullptr && StopCleanService(manager);
+        }
     }
 }
 
@@ -216,7 +229,13 @@ void HoldWorkDirFile(const wchar_t* workDir, const wchar_t* name, FileHandle* he
         *held = HoldForReading(path.Get());
 }
 
-int RunLauncher(ServiceState state, bool silent, RunMode runMode)
+// The launch's result and whether the person at the machine cancelled it.
+struct LaunchEnd {
+    int status;
+    bool cancelled;
+};
+
+LaunchEnd RunLauncher(ServiceState state, bool silent, RunMode runMode)
 {
     InitRunLogPath(RunLogName(runMode));
     LaunchHolds holds;
@@ -231,7 +250,7 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     HeapBlock currentDir;
     if (!BuildScriptPath(module, scriptPath, &currentDir)) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorScriptPathTooLong, (int)GetLastError());
-        return 0;
+        return {0, false};
     }
 
     // A block of that name that is there already is someone else's: it could name another
@@ -240,7 +259,7 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     KernelHandle block = CreateStatusBlock(&existed);
     if (existed) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorBlockExists, (int)ERROR_ALREADY_EXISTS);
-        return 0;
+        return {0, false};
     }
     const wchar_t* workDir = static_cast<const wchar_t*>(currentDir.Get());
     if (block.Valid())
@@ -257,7 +276,7 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
         WriteLog(1, "zqclean error(%i): %i\n", kErrorNoPreparedCopy, (int)GetLastError());
         holds.copy.Close();
         RemovePreparedCopy(scriptPath);
-        return 0;
+        return {0, false};
     }
 
     // The program path is quoted: its folder may hold blanks.
@@ -270,20 +289,24 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     if (state != Absent) {
         if (!RemoveLeftOverService()) {
             WriteLog(1, "zqclean error(%i): %i\n", kErrorLeftOverService, (int)GetLastError());
-            return 0;
+            return {0, false};
         }
     }
 
-    bool installed = false;
+    bool installed = false, cancelled = false;
+    // Shown from the start of the service on, while there is a desktop to show it on.
+    ProgressWindow window;
     if (!haveModule) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)moduleError);
     } else if (!InstallCleanService(commandLine.Get())) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)GetLastError());
     } else {
         installed = true;
+        if (!silent)
+            OpenProgressWindow(&window);
         SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         if (manager != nullptr && StartCleanService(manager, RunModeArgument(runMode))) {
-            WaitForServiceToStop();
+            cancelled = WaitForServiceToStop(block.Get(), window.window.Valid() ? &window : nullptr);
         } else {
             DWORD error = GetLastError();
             if (error == 0) {
@@ -295,6 +318,7 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
         }
     }
 
+    CloseProgressWindow(&window);
     if (installed)
         RemoveInstalledService();
 
@@ -307,9 +331,10 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     holds.copy.Close();
     RemovePreparedCopy(scriptPath);
 
-    if (!silent)
+    // A cancelled launch ends without the message: the window that was cancelled is the answer.
+    if (!silent && !cancelled)
         MessageBoxW(nullptr, L"ZU Rovid is finished.", L"ZU Rovid", MB_OK);
-    return result;
+    return {result, cancelled};
 }
 
 // Libraries are looked for in the system folders and the program's own folder only, never in
@@ -346,13 +371,13 @@ int ZqcleanMain()
     case ModeRemove:
         return RemoveService();
     case ModeSilent:
-        return RunLauncher(state, true, RunMode::Clean);
+        return RunLauncher(state, true, RunMode::Clean).status;
     case ModePreview:
-        return RunLauncher(state, true, RunMode::Preview);
+        return RunLauncher(state, true, RunMode::Preview).status;
     case ModeRestore:
-        return RunLauncher(state, true, RunMode::Restore);
+        return RunLauncher(state, true, RunMode::Restore).status;
     case ModeLauncher:
     default:
-        return RunLauncher(state, false, RunMode::Clean);
+        return RunLauncher(state, false, RunMode::Clean).status;
     }
 }

@@ -8,7 +8,7 @@ DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir)
     GetStartupInfoW(&startup);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE,
-                        CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, runDir, &startup,
+                        CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, runDir, &startup,
                         &process))
         return kNoExitCode;
     KernelHandle processHandle(process.hProcess);
