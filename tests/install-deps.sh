@@ -1,9 +1,11 @@
 #!/bin/bash
 # Installs what building, testing and the demo of zqclean need on Debian 12, when it is missing:
 # the mingw-w64 C++ compilers (posix threads) for both targets, Wine for 64- and 32-bit
-# programs, CMake, the GoogleTest sources, nlohmann/json (the report).
+# programs, CMake, the GoogleTest sources, nlohmann/json (the report), and for the progress
+# window a display of its own, input to it and pictures of it (Xvfb, xdotool, ImageMagick).
 set -euo pipefail
-packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 googletest nlohmann-json3-dev)
+packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 googletest nlohmann-json3-dev
+          xvfb xdotool imagemagick)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

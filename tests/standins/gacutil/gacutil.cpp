@@ -1,11 +1,13 @@
 // Test stand-in for a command-line tool (copied as gacutil.exe or regsvr32.exe). With <base>
 // its own path without ".exe" it appends its command line to <base>.args; when that ends in a
 // quoted path, "present" or "absent" for that file to <base>.seen; reads <base>.exitcode if
-// present, "<code> [<readyEvent> <releaseEvent>]": with the events it sets <readyEvent> and
-// waits (60 s at most) for <releaseEvent>, so a test can act while the tool runs; exits <code>.
+// present, "<code> [<readyEvent> <releaseEvent>]" or "<code> <milliseconds>": with the events it
+// sets <readyEvent> and waits (60 s at most) for <releaseEvent>, so a test can act while the
+// tool runs; with a time it takes that long, a slow tool; exits <code>.
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <wchar.h>
 
 #include <string>
@@ -51,6 +53,8 @@ int wmain()
     wchar_t ready[128] = {}, release[128] = {};
     int fields = fwscanf(control, L"%d %127ls %127ls", &code, ready, release);
     fclose(control);
+    if (fields == 2)
+        Sleep(static_cast<DWORD>(_wtoi(ready)));
     if (fields == 3) {
         HANDLE readyEvent = CreateEventW(nullptr, TRUE, FALSE, ready);
         HANDLE releaseEvent = CreateEventW(nullptr, TRUE, FALSE, release);
