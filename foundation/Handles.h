@@ -101,6 +101,11 @@ struct ScreenDcTraits {  // GetDC(nullptr): the screen's device context
     static Type Invalid() { return nullptr; }
     static void CloseIt(Type h) { ReleaseDC(nullptr, h); }
 };
+struct ActivationContextTraits {  // CreateActCtx
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void CloseIt(Type h) { ReleaseActCtx(h); }
+};
 
 using KernelHandle = HandleHolder<KernelHandleTraits>;
 using FileHandle = HandleHolder<FileHandleTraits>;
@@ -114,3 +119,4 @@ using HeapBlock = HandleHolder<HeapBlockTraits>;
 using WindowHandle = HandleHolder<WindowTraits>;
 using GdiObject = HandleHolder<GdiObjectTraits>;
 using ScreenDc = HandleHolder<ScreenDcTraits>;
+using ActivationContext = HandleHolder<ActivationContextTraits>;

@@ -10,6 +10,7 @@
 
 #include "foundation/zqString.h"
 #include "phases/PhaseDriver.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -17,6 +18,8 @@ const wchar_t kWindowClass[] = L"ZqcleanProgress";
 const wchar_t kTitle[] = L"ZU Rovid Cleaning";
 const DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 const DWORD kExStyle = WS_EX_CONTROLPARENT;
+// The manifest resource that names the common controls 6 (progress-window.manifest).
+const int kControlsManifest = 3;
 
 // The bar spans the whole run: an equal stretch for every phase, filled as the phase gets
 // through its items.
@@ -30,6 +33,7 @@ const int kButtonWidth = 75, kButtonHeight = 23, kButtonPadding = 8;
 typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);
 typedef BOOL(WINAPI* SystemParametersInfoForDpiFn)(UINT, UINT, PVOID, UINT, UINT);
 typedef BOOL(WINAPI* AdjustWindowRectExForDpiFn)(LPRECT, DWORD, BOOL, DWORD, UINT);
+typedef BOOL(WINAPI* InitCommonControlsExFn)(const INITCOMMONCONTROLSEX*);
 
 template <typename Fn>
 Fn NewerUserCall(const char* name)
@@ -166,6 +170,27 @@ void PhaseTitle(int phase, zqWString* title)
         title->buffer[--title->length] = 0;
 }
 
+// Activates the common controls 6 for this thread and loads them: only an interactive launch pays
+// for them. Without the activation (an old system) the system's own controls serve as well.
+bool LoadCommonControls(ProgressWindow* progress)
+{
+    ACTCTXW request = {};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.hModule = GetModuleHandleW(nullptr);
+    request.lpResourceName = MAKEINTRESOURCEW(kControlsManifest);
+    progress->context.Reset(CreateActCtxW(&request));
+    if (progress->context.Valid() && !ActivateActCtx(progress->context.Get(), &progress->contextCookie))
+        progress->context.Close();
+    progress->controls.Reset(LoadTrustedLibrary(L"comctl32.dll", false));
+    InitCommonControlsExFn initialize = progress->controls.Valid()
+        ? reinterpret_cast<InitCommonControlsExFn>(
+              reinterpret_cast<void*>(GetProcAddress(progress->controls.Get(), "InitCommonControlsEx")))
+        : nullptr;
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
+    return initialize != nullptr && initialize(&classes);
+}
+
 HWND Control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id)
 {
     return CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
@@ -176,8 +201,10 @@ HWND Control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD s
 
 bool OpenProgressWindow(ProgressWindow* progress)
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    if (!LoadCommonControls(progress)) {
+        CloseProgressWindow(progress);
+        return false;
+    }
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
@@ -187,18 +214,22 @@ bool OpenProgressWindow(ProgressWindow* progress)
     windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
-    if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        CloseProgressWindow(progress);
         return false;
+    }
     progress->window.Reset(CreateWindowExW(kExStyle, kWindowClass, kTitle, kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                            0, 0, nullptr, nullptr, instance, nullptr));
-    if (!progress->window.Valid())
+    if (!progress->window.Valid()) {
+        CloseProgressWindow(progress);
         return false;
+    }
     HWND window = progress->window.Get();
     progress->phaseText = Control(window, L"STATIC", L"Starting...", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 0);
     progress->bar = Control(window, PROGRESS_CLASSW, L"", 0, 0);
     progress->cancel = Control(window, L"BUTTON", L"Cancel", WS_TABSTOP | BS_DEFPUSHBUTTON, IDCANCEL);
     if (progress->phaseText == nullptr || progress->bar == nullptr || progress->cancel == nullptr) {
-        progress->window.Close();
+        CloseProgressWindow(progress);
         return false;
     }
     SendMessageW(progress->bar, PBM_SETRANGE32, 0, kPhaseCount * kStepsPerPhase);
@@ -271,4 +302,8 @@ void CloseProgressWindow(ProgressWindow* progress)
 {
     progress->window.Close();
     progress->phaseText = progress->bar = progress->cancel = nullptr;
+    progress->controls.Close();
+    if (progress->context.Valid())
+        DeactivateActCtx(0, progress->contextCookie);
+    progress->context.Close();
 }

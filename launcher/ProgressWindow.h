@@ -9,6 +9,11 @@
 #include "shared/StatusBlock.h"
 
 struct ProgressWindow {
+    // Today's common controls, active on this thread while the window lives; declared first so
+    // that they go after the window.
+    ActivationContext context;
+    ULONG_PTR contextCookie = 0;
+    LoadedModule controls;
     WindowHandle window;
     HWND phaseText = nullptr;  // the children go with the window
     HWND bar = nullptr;

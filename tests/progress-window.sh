@@ -15,7 +15,7 @@ done
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb and xdotool are needed" >&2; exit 1; }
 
 status=0
-fail() { echo "FAIL ($case): $*"; status=1; }
+fail() { echo "FAIL ($name): $*"; status=1; }
 # Polls a command (every 0.2 s) until it succeeds or the seconds are over.
 within() {
     local end=$((SECONDS + $1))
@@ -42,11 +42,10 @@ within 10 test -s "$tmp/display" || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$(cat "$tmp/display")
 restart_prefix
 
-controls() { wine "$standins/window_probe.exe" "ZU Rovid Cleaning" 2>/dev/null | tr -d '\r'; }
-window_shows() { controls >"$tmp/controls"; }
-shows() { window_shows && grep -q "$1" "$tmp/controls"; }
+controls() { wine "$standins/window_probe.exe" "ZU Rovid Cleaning" 2>/dev/null | tr -d '\r' >"$tmp/controls"; }
+shows() { controls && grep -q "$1" "$tmp/controls"; }
 bar() { awk -F'|' '$1 == "msctls_progress32" { print $4 }' "$tmp/controls"; }
-bar_beyond() { window_shows && [ "$(bar)" -gt "$1" ] 2>/dev/null; }
+bar_beyond() { controls && [ "$(bar)" -gt "$1" ] 2>/dev/null; }
 message_shows() { xdotool search --onlyvisible --name '^ZU Rovid$' >/dev/null; }
 ended() { ! kill -0 "$launcher" 2>/dev/null; }
 # The launcher's exit code once it has ended by itself within the seconds (it is ended otherwise).
@@ -55,43 +54,38 @@ exit_code() {
     wait "$launcher"
 }
 
-# C:\zqtest\<case>: a file (the phase before the assemblies), three assemblies that take the
+# C:\zqtest\<name>: a file (the phase before the assemblies), three assemblies that take the
 # given time each, a folder (the phase after them); then the launch, interactive.
 launch() {
-    dir=$WINEPREFIX/drive_c/zqtest/$case
-    rm -rf "$dir"
-    mkdir -p "$dir/keep"
-    echo data >"$dir/file.txt"
-    cp "$standins/gacutil.exe" "$dir/"
+    dir=$WINEPREFIX/drive_c/zqtest/$name
+    rm -rf "$dir" && mkdir -p "$dir/keep" && echo data >"$dir/file.txt" && cp "$standins/gacutil.exe" "$dir/"
     echo "0 $1" >"$dir/gacutil.exitcode"
     printf '[files]\r\nC:\\zqtest\\%s\\file.txt\r\n[.NET]\r\nOne\r\nTwo\r\nThree\r\n[folders]\r\nC:\\zqtest\\%s\\keep\r\n' \
-        "$case" "$case" >"$dir/zqclean.ini"
+        "$name" "$name" >"$dir/zqclean.ini"
     (cd "$dir" && exec wine "$program" </dev/null >/dev/null 2>&1) &
     launcher=$!
-    within 5 window_shows || fail "no window within 5 s"
+    within 5 controls || fail "no window within 5 s"
 }
+log() { tr -d '\r' <"$WINEPREFIX/drive_c/zqclean.log"; }
 closing=$(printf '%092d' 0 | tr 0 -)
 
-case=completed
+name=completed
 launch 1500
-within 5 shows '^Static|Delete \.NET dlls from GAC|' || fail "the .NET phase is not shown: $(cat "$tmp/controls")"
-grep -q '^Button|Cancel|' "$tmp/controls" || fail "no Cancel button: $(cat "$tmp/controls")"
-first=$(bar)
-[ -n "$first" ] || fail "no progress bar: $(cat "$tmp/controls")"
+within 5 shows '^Static|Delete \.NET dlls from GAC|' && grep -q '^Button|Cancel|' "$tmp/controls" &&
+    first=$(bar) && [ -n "$first" ] || fail "no phase, Cancel or bar: $(cat "$tmp/controls")"
 within 10 bar_beyond "${first:-0}" || fail "the bar stays at $first"
 within 20 message_shows || fail "no final message"
-window_shows && fail "the window is still there with the final message"
+controls && fail "the window is still there with the final message"
 xdotool key Return
 exit_code 10; [ $? -eq 255 ] || fail "exit code not -1"
-[ "$(tail -n 1 "$WINEPREFIX/drive_c/zqclean.log" | tr -d '\r')" = "$closing" ] || fail "no closing line"
-[ "$(wc -l <"$dir/gacutil.args")" -eq 3 ] || fail "not every assembly was removed"
+[ "$(log | tail -n 1)" = "$closing" ] && [ "$(wc -l <"$dir/gacutil.args")" -eq 3 ] || fail "the run did not complete"
 
 for way in "key Escape" "click"; do
-    case=cancel-${way#* }
+    name=cancel-${way#* }
     launch 2500
     within 10 test -s "$dir/gacutil.args" || fail "the .NET phase did not begin"
     if [ "$way" = click ]; then
-        window_shows
+        controls
         read -r x y < <(awk -F'|' '$1 == "Button" { print $3 }' "$tmp/controls")
         xdotool mousemove "$x" "$y" click 1
     else
@@ -100,11 +94,9 @@ for way in "key Escape" "click"; do
     # A message box would hold the launcher.
     exit_code 15; [ $? -eq 255 ] || fail "exit code not -1"
     message_shows && fail "a final message after Cancel"
-    log=$(cat "$WINEPREFIX/drive_c/zqclean.log")
-    grep -q 'C:\\zqtest\\.*file.txt\.\.\.OK' <<<"$log" || fail "the files phase is not done"
-    grep -q -e "$closing" -e 'dlls are deleted' -e 'Delete folders' <<<"$log" && fail "the run went on"
-    [ "$(wc -l <"$dir/gacutil.args")" -lt 3 ] || fail "every assembly was removed"
-    [ -d "$dir/keep" ] || fail "the folder after the .NET phase was removed"
+    log | grep -q 'file.txt\.\.\.OK' || fail "the files phase is not done"
+    log | grep -q -e "$closing" -e 'dlls are deleted' -e 'Delete folders' && fail "the run went on"
+    [ "$(wc -l <"$dir/gacutil.args")" -lt 3 ] && [ -d "$dir/keep" ] || fail "the rest of the run was done"
 done
 rm -rf "$WINEPREFIX/drive_c/zqtest/completed" "$WINEPREFIX/drive_c/zqtest/cancel-"*
 [ $status -eq 0 ] && echo "progress window: shown, completed, cancelled by key and click"
