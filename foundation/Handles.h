@@ -91,6 +91,27 @@ struct LocalBlockTraits {  // blocks the system allocates for its caller (securi
     static void CloseIt(Type p) { LocalFree(p); }
 };
 
+struct WindowTraits {  // a window and, with it, its child windows
+    using Type = HWND;
+    static Type Invalid() { return nullptr; }
+    static void CloseIt(Type h) { DestroyWindow(h); }
+};
+struct GdiObjectTraits {  // fonts, brushes, bitmaps
+    using Type = HGDIOBJ;
+    static Type Invalid() { return nullptr; }
+    static void CloseIt(Type h) { DeleteObject(h); }
+};
+struct ScreenDcTraits {  // GetDC(nullptr): the screen's device context
+    using Type = HDC;
+    static Type Invalid() { return nullptr; }
+    static void CloseIt(Type h) { ReleaseDC(nullptr, h); }
+};
+struct ActivationContextTraits {  // CreateActCtx
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void CloseIt(Type h) { ReleaseActCtx(h); }
+};
+
 using KernelHandle = HandleHolder<KernelHandleTraits>;
 using FileHandle = HandleHolder<FileHandleTraits>;
 using FindHandle = HandleHolder<FindHandleTraits>;
@@ -101,3 +122,7 @@ using LoadedModule = HandleHolder<ModuleTraits>;
 using StdioFile = HandleHolder<StdioFileTraits>;
 using HeapBlock = HandleHolder<HeapBlockTraits>;
 using LocalBlock = HandleHolder<LocalBlockTraits>;
+using WindowHandle = HandleHolder<WindowTraits>;
+using GdiObject = HandleHolder<GdiObjectTraits>;
+using ScreenDc = HandleHolder<ScreenDcTraits>;
+using ActivationContext = HandleHolder<ActivationContextTraits>;

@@ -10,6 +10,7 @@
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
 #include "launcher/LaunchOutcome.h"
+#include "launcher/ProgressWindow.h"
 #include "launcher/ServiceControl.h"
 #include "launcher/ServiceHost.h"
 #include "script/PrepareScript.h"
@@ -188,14 +189,26 @@ bool RemoveLeftOverService()
 
 // Waits for the started service to stop. The wait also ends when the manager or the
 // service's status cannot be read, and when the service is gone (someone else deleted it):
-// nothing would ever report its end then.
-void WaitForServiceToStop()
+// nothing would ever report its end then. With a window, it shows the run's progress and
+// stays responsive meanwhile, and its Cancel sends the service the service manager's own stop
+// request: true when that was sent, so the launch was cancelled.
+bool WaitForServiceToStop(HANDLE block, ProgressWindow* window)
 {
+    bool cancelled = false;
     for (;;) {
         ServiceState state = Absent;
         if (!QueryServiceState(&state) || state == NotRunning || state == Absent)
-            return;
-        Sleep(kServicePollMs);
+            return cancelled;
+        if (window == nullptr) {
+            Sleep(kServicePollMs);
+            continue;
+        }
+        ShowRunProgress(window, ReadBlockProgress(block));
+        HandleWindowMessages(window, kServicePollMs);
+        if (TakeCancel(window)) {
+            SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+            cancelled = manager != nullptr && StopCleanService(manager);
+        }
     }
 }
 
@@ -294,15 +307,19 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     }
 
     bool installed = false;
+    // Shown from the start of the service on, while there is a desktop to show it on.
+    ProgressWindow window;
     if (!haveModule || !InstallCleanService(commandLine.Get())) {
         DWORD installError = haveModule ? GetLastError() : moduleError;
         WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)installError);
         NoteLaunchError(&launch, kErrorInstall, installError);
     } else {
         installed = true;
+        if (!silent)
+            OpenProgressWindow(&window);
         SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         if (manager != nullptr && StartCleanService(manager, RunModeArgument(runMode))) {
-            WaitForServiceToStop();
+            launch.cancelled = WaitForServiceToStop(block.Get(), window.window.Valid() ? &window : nullptr);
         } else {
             DWORD error = GetLastError();
             if (error == 0) {
@@ -315,6 +332,7 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
         }
     }
 
+    CloseProgressWindow(&window);
     if (installed)
         RemoveInstalledService();
 
@@ -324,7 +342,8 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     holds.copy.Close();
     RemovePreparedCopy(scriptPath.Get());
 
-    if (!silent)
+    // A cancelled launch ends without the message: the window that was cancelled is the answer.
+    if (!silent && !launch.cancelled)
         MessageBoxW(nullptr, L"ZU Rovid is finished.", L"ZU Rovid", MB_OK);
     return result;
 }

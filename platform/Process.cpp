@@ -25,8 +25,8 @@ DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir, const ToolL
     PROCESS_INFORMATION process = {};
     KernelHandle job = MakeToolJob();
     if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE,
-                        CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, runDir,
-                        &startup, &process))
+                        CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
+                        runDir, &startup, &process))
         return kNoExitCode;
     KernelHandle processHandle(process.hProcess);
     KernelHandle threadHandle(process.hThread);

@@ -62,6 +62,7 @@ void FillStatusBlock(HANDLE block, const wchar_t* scriptPath, const wchar_t* wor
         wcsncpy(fields->workDir, workDir, kBlockPathUnits);
     else
         memset(fields->workDir, 0, sizeof fields->workDir);
+    memset(&fields->progress, 0, sizeof fields->progress);
 }
 
 HANDLE OpenStatusBlock()
@@ -133,4 +134,36 @@ LaunchEnd ReadBlockRunEnd(HANDLE block)
     // A value no run writes tells nothing: the launcher then fails closed.
     bool known = end > 0 && end <= static_cast<int32_t>(LaunchEnd::Clean);
     return known ? static_cast<LaunchEnd>(end) : LaunchEnd::Unknown;
+}
+
+RunProgress ReadBlockProgress(HANDLE block)
+{
+    RunProgress progress = {};
+    MappedView view = MapBlock(block);
+    if (!view.Valid())
+        return progress;
+    const volatile RunProgress& published = Fields(view)->progress;
+    progress.phase = published.phase;
+    progress.done = published.done;
+    progress.items = published.items;
+    return progress;
+}
+
+ProgressView MapProgress(HANDLE block)
+{
+    ProgressView progress;
+    progress.view = MapBlock(block);
+    if (progress.view.Valid())
+        progress.fields = &Fields(progress.view)->progress;
+    return progress;
+}
+
+void PublishProgress(const ProgressView& progress, int phase, int done, int items)
+{
+    if (progress.fields == nullptr)
+        return;
+    // The launcher may read between two stores: it clamps what it sees.
+    progress.fields->items = items;
+    progress.fields->done = done;
+    progress.fields->phase = phase;
 }

@@ -10,6 +10,15 @@
 
 const int kBlockPathUnits = 260;
 
+// Where the run is, published by the service as it goes and read by the launcher while it
+// waits. Phase 0: no phase has begun yet; the phases count from 1 in the run's order. Done and
+// items count the phase's own measure (its entries, or the files it scans) and never go back.
+struct RunProgress {
+    int32_t phase;
+    int32_t done;
+    int32_t items;
+};
+
 // The exit code convention and how the service's run ended: the launcher writes the first
 // before the service starts, the service the second once, after its report.
 struct RunEndFields {
@@ -22,10 +31,14 @@ struct StatusBlock {
     wchar_t scriptPath[kBlockPathUnits];  // full path of zqclean.ini, terminated
     wchar_t workDir[kBlockPathUnits];     // launcher's current directory, zero-padded, maybe
                                           // unterminated
+    RunProgress progress;                 // appended: the fields before it keep their places
     RunEndFields ended;
 };
-static_assert(offsetof(StatusBlock, workDir) + sizeof(StatusBlock::workDir) == 1044,
-              "the first fields' layout is shared between processes");
+// The layout is shared between processes: fields are only ever appended.
+static_assert(offsetof(StatusBlock, scriptPath) == 4 && offsetof(StatusBlock, workDir) == 524 &&
+                  offsetof(StatusBlock, progress) == 1044 && offsetof(StatusBlock, ended) == 1056 &&
+                  sizeof(StatusBlock) == 1064,
+              "the block layout is shared between processes");
 
 // No step writes a value for success: a completed run leaves the launcher's -1.
 const int32_t kStatusNoResult = -1;
@@ -36,7 +49,8 @@ extern const char kStatusBlockName[];  // "Global\\DIRezizUro"
 // Launcher side: creates the section (or opens one of that name that exists already, and then
 // sets *existed); invalid holder on failure.
 KernelHandle CreateStatusBlock(bool* existed = nullptr);
-// status = -1, scriptPath cut to 259 units, workDir cut to 260 units (all zero when null).
+// status = -1, scriptPath cut to 259 units, workDir cut to 260 units (all zero when null), no
+// progress.
 void FillStatusBlock(HANDLE block, const wchar_t* scriptPath, const wchar_t* workDir);
 
 // Service side: opens the section by name; null when it does not exist.
@@ -53,3 +67,13 @@ ExitConvention ReadBlockConvention(HANDLE block);
 // How the run ended (Unknown: no run has ended, or the block is unmappable).
 void WriteBlockRunEnd(HANDLE block, LaunchEnd end);
 LaunchEnd ReadBlockRunEnd(HANDLE block);
+RunProgress ReadBlockProgress(HANDLE block);
+
+// The service publishes its progress after every item: through one view that stays mapped for
+// the whole run (null fields when the block cannot be mapped; publishing then does nothing).
+struct ProgressView {
+    MappedView view;
+    volatile RunProgress* fields = nullptr;
+};
+ProgressView MapProgress(HANDLE block);
+void PublishProgress(const ProgressView& progress, int phase, int done, int items);

@@ -2,10 +2,12 @@
 # Installs what building, testing and the demo of zqclean need on Debian 12, when it is missing:
 # the mingw-w64 C++ compilers (posix threads) for both targets, Wine for 64- and 32-bit
 # programs, CMake, the GoogleTest sources, nlohmann/json (the report), Ansible and ansible-lint
-# (the check of the Ansible example; Debian's ansible brings the ansible.windows collection).
+# (the check of the Ansible example; Debian's ansible brings the ansible.windows collection), and
+# for the progress window a display of its own, input to it and pictures of it (Xvfb, xdotool,
+# ImageMagick).
 set -euo pipefail
 packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 googletest nlohmann-json3-dev
-          ansible ansible-lint)
+          ansible ansible-lint xvfb xdotool imagemagick)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

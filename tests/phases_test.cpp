@@ -88,7 +88,7 @@ protected:
         log = FreshRunLog("phases");
         for (int i = 0; i < kPhaseCount; ++i) {
             if (strcmp(kPhases[i].name, name) == 0) {
-                bool goOn = RunPhase(run, kPhases[i]);
+                bool goOn = RunPhase(run, kPhases[i], i + 1);
                 if (goesOn != nullptr)
                     *goesOn = goOn;
             }
@@ -394,7 +394,7 @@ TEST_F(Phases, StopRules)
         realStart = row->Start;
         stopping.Start = StartThenStop;
         log = FreshRunLog("phases");
-        EXPECT_EQ(RunPhase(run, stopping), rule.goesOn) << rule.phase;
+        EXPECT_EQ(RunPhase(run, stopping, static_cast<int>(row - kPhases) + 1), rule.goesOn) << rule.phase;
         Lines lines = LogLines(log);
         ASSERT_FALSE(lines.empty()) << rule.phase;
         int items = 0, stamped = 0;

@@ -182,8 +182,10 @@ void OfferDeviceKeys(RunContext& run, PhaseRun& phase)
     zqCleanScript& script = *run.script;
     if (!FindDeviceKeys(script))
         return;
+    CountItems(phase, script.deviceKeys.count);  // its items are the keys found
     zqWString keyPath;
     for (int i = 0; i < script.deviceKeys.count; ++i) {
+        ReachItem(phase, i);
         if (!keyPath.Assign(script.deviceKeys.At(i)->Get()))
             continue;
         Target target = {TargetKind::DeviceKey, keyPath.Get(), HKEY_LOCAL_MACHINE};

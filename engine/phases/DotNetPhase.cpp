@@ -7,6 +7,7 @@ void OfferAssemblies(RunContext& run, PhaseRun& phase)
 {
     const zqList<zqWString>& assemblies = run.script->dotNet;
     for (int i = 0; i < assemblies.count; ++i) {
+        ReachItem(phase, i);
         const wchar_t* assembly = assemblies.At(i)->Get();
         if (assembly[0] == 0)
             continue;

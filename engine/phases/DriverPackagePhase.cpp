@@ -97,7 +97,10 @@ PhaseStart StartDriverPackages(RunContext& run)
 
 void OfferDriverPackages(RunContext& run, PhaseRun& phase)
 {
+    // Its items are the two stores: what a store holds is known only as it is listed.
+    CountItems(phase, 2);
     for (int store = 0; store < 2; ++store) {
+        ReachItem(phase, store);
         if (!OfferStore(run.script->drvPackages, store, phase))
             return;
     }

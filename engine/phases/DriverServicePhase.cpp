@@ -12,6 +12,7 @@ void OfferServiceKeys(RunContext& run, PhaseRun& phase)
     const zqList<zqWString>& drivers = run.script->drivers;
     zqWString keyPath;
     for (int i = 0; i < drivers.count; ++i) {
+        ReachItem(phase, i);
         const wchar_t* name = drivers.At(i)->Get();
         // A name that is empty or made of separators alone would address the Services key.
         if (name[wcsspn(name, L"\\")] == 0)

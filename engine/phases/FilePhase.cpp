@@ -62,6 +62,7 @@ void OfferFiles(RunContext& run, PhaseRun& phase)
 {
     const zqList<zqWString>& files = run.script->files;
     for (int i = 0; i < files.count; ++i) {
+        ReachItem(phase, i);
         if (!OfferCopies(*run.script, files.At(i)->Get(), phase))
             return;
     }

@@ -11,6 +11,7 @@ void OfferFolders(RunContext& run, PhaseRun& phase)
     const zqList<zqWString>& folders = run.script->folders;
     zqWString full;
     for (int i = 0; i < folders.count; ++i) {
+        ReachItem(phase, i);
         const wchar_t* entry = folders.At(i)->Get();
         Target target = {TargetKind::Folder, entry};
         target.shown = entry;  // no full path: the guard refuses it as written

@@ -98,7 +98,9 @@ void OfferInfFiles(RunContext& run, PhaseRun& phase)
     zqList<zqString> needles;
     CollectNeedles(run, &needles);
 
+    CountItems(phase, found.count);  // its items are the INF files it scans
     for (int i = 0; i < found.count; ++i) {
+        ReachItem(phase, i);
         HeapBlock text;
         ReadResult read = ReadWholeFile(found.paths[i], &text);
         if (read == ReadResult::NotOpened)

@@ -93,10 +93,22 @@ bool PassOver(PhaseRun& phase)
     return PollAfterCandidate(phase);
 }
 
-bool RunPhase(RunContext& run, const PhaseRow& row)
+void CountItems(PhaseRun& phase, int items)
+{
+    phase.items = items;
+    PublishProgress(phase.run->progress, phase.number, 0, items);
+}
+
+void ReachItem(PhaseRun& phase, int index)
+{
+    PublishProgress(phase.run->progress, phase.number, index, phase.items);
+}
+
+bool RunPhase(RunContext& run, const PhaseRow& row, int number)
 {
     if (!row.runsUnderWow64 && run.paths->isWow64)
         return true;
+    PublishProgress(run.progress, number, 0, 0);  // what comes before the header is part of it
     if (row.Start != nullptr) {
         PhaseStart start = row.Start(run);
         if (start != PhaseStart::Go)
@@ -111,8 +123,11 @@ bool RunPhase(RunContext& run, const PhaseRow& row)
         WriteLog(1, "%s", row.header);
     }
 
-    PhaseRun phase = {&row, &run, 0, 0, false};
+    PhaseRun phase = {&row, &run, number, 0, 0, false, 0};
+    CountItems(phase, tally.entries > 0 ? tally.entries : 0);
     row.OfferCandidates(run, phase);
+    if (!phase.stopped)
+        ReachItem(phase, phase.items);
 
     bool goOn = true;
     tally.removed = phase.removed;

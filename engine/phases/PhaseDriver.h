@@ -41,9 +41,11 @@ struct PhaseRow {
 struct PhaseRun {
     const PhaseRow* row;
     RunContext* run;
+    int number;  // counted from 1 in the run's order
     int removed;
     int offered;
     bool stopped;
+    int items;   // the phase's measure of progress
 };
 
 // Writes the target's item line, hands it to the action point, writes the outcome and counts
@@ -54,8 +56,15 @@ bool PassOver(PhaseRun& phase);
 // A journal of the backup that could not be written: its stamped line, once.
 void LogBackupTrouble(RunContext& run);
 
-// Runs one phase; false when the run ends after it.
-bool RunPhase(RunContext& run, const PhaseRow& row);
+// Progress, published for the launcher's window after every item. A phase works through its
+// items, by default the entries its header counts; one that measures otherwise (the files it
+// scans, the keys it found) says how many before its loop. ReachItem: the items before index
+// are done.
+void CountItems(PhaseRun& phase, int items);
+void ReachItem(PhaseRun& phase, int index);
+
+// Runs one phase, the number-th of the run; false when the run ends after it.
+bool RunPhase(RunContext& run, const PhaseRow& row, int number);
 
 // The phases in the order the run takes them, and the one phase of a restore.
 extern const PhaseRow kPhases[];

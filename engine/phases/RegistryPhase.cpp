@@ -62,6 +62,7 @@ void OfferRegistryEntries(RunContext& run, PhaseRun& phase)
 {
     const zqList<zqWString>& entries = run.script->registry;
     for (int i = 0; i < entries.count; ++i) {
+        ReachItem(phase, i);
         if (!OfferEntry(entries.At(i)->Get(), phase))
             return;
     }

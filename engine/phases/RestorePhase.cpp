@@ -38,6 +38,7 @@ void OfferRestoreItems(RunContext& run, PhaseRun& phase)
 {
     zqWString shown;
     for (int i = run.backup.entries.count - 1; i >= 0; --i) {
+        ReachItem(phase, run.backup.entries.count - 1 - i);
         const BackupEntry* entry = run.backup.entries.At(i);
         Target target = {entry->kind, entry->original.Get(), entry->root};
         target.valueName = entry->valueName.Get();

@@ -81,7 +81,7 @@ void LogManifestTrouble(const Backup& backup)
 bool RunPhases(RunContext& run)
 {
     for (int i = 0; i < kPhaseCount; ++i) {
-        if (!RunPhase(run, kPhases[i]))
+        if (!RunPhase(run, kPhases[i], i + 1))
             return false;
         // After every phase: a summary of the journal for whoever reads the backup.
         if (run.backup.made && run.backup.entries.count > 0 && i + 1 < kPhaseCount &&
@@ -118,7 +118,7 @@ void RunSteps(RunContext& run, HANDLE block)
     run.tools.stop = StopEvent();
     AskProtectedPlaces(&run.places);
     if (run.mode == RunMode::Restore) {
-        if (RunPhase(run, kRestorePhase))
+        if (RunPhase(run, kRestorePhase, 1))
             WriteLog(0, "%s", kClosingLine);
         run.report.completed = !StopRequested();
         return;
@@ -157,6 +157,7 @@ int RunCleaning(RunMode mode)
     RunContext run;
     run.script = &script;
     run.paths = &paths;
+    run.progress = MapProgress(block.Get());
     run.mode = run.report.mode = mode;
     GetSystemTime(&run.report.start);
     SetLastError(blockError);

@@ -1,13 +1,15 @@
 // Test stand-in for a command-line tool (copied as gacutil.exe or regsvr32.exe). With <base>
 // its own path without ".exe" it appends its command line to <base>.args; when that ends in a
 // quoted path, "present" or "absent" for that file to <base>.seen; reads <base>.exitcode if
-// present, "<code> [<readyEvent> <releaseEvent> [child]]": with the events it sets <readyEvent>
-// and waits (60 s at most) for <releaseEvent>, so a test can act while the tool runs; exits
-// <code>. With "child" it first starts a copy of itself ("--child") that writes <base>.child,
-// holds the mutex "Global\zqtest_tool_child" and sleeps a minute: what the tool started.
+// present, "<code> [<readyEvent> <releaseEvent> [child]]" or "<code> <milliseconds>": with the
+// events it sets <readyEvent> and waits (60 s at most) for <releaseEvent>, so a test can act while
+// the tool runs; with a time it takes that long, a slow tool; exits <code>. With "child" it
+// first starts a copy of itself ("--child") that writes <base>.child, holds the mutex
+// "Global\zqtest_tool_child" and sleeps a minute: what the tool started.
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <wchar.h>
 
 #include <string>
@@ -70,6 +72,8 @@ int wmain()
             CloseHandle(started.hProcess);
         }
     }
+    if (fields == 2)
+        Sleep(static_cast<DWORD>(_wtoi(ready)));
     if (fields >= 3) {
         HANDLE readyEvent = CreateEventW(nullptr, TRUE, FALSE, ready);
         HANDLE releaseEvent = CreateEventW(nullptr, TRUE, FALSE, release);
