@@ -17,7 +17,7 @@
 
 namespace {
 
-enum LaunchMode { ModeLauncher, ModeSilent, ModePreview, ModeRestore, ModeRemove, ModeService };
+enum LaunchMode { ModeLauncher, ModeSilent, ModePreview, ModeRestore, ModeSnapshot, ModeDraft, ModeRemove, ModeService };
 
 // Place codes of the error lines in the run log.
 const int kErrorDispatcher = 725;
@@ -54,6 +54,10 @@ LaunchMode ModeFromCommandLine()
             mode = ModePreview;
         else if (_wcsicmp(arguments[1], RunModeArgument(RunMode::Restore)) == 0)
             mode = ModeRestore;
+        else if (_wcsicmp(arguments[1], RunModeArgument(RunMode::Snapshot)) == 0)
+            mode = ModeSnapshot;
+        else if (_wcsicmp(arguments[1], RunModeArgument(RunMode::Draft)) == 0)
+            mode = ModeDraft;
         else if (_wcsicmp(arguments[1], L"-u") == 0)
             mode = ModeRemove;
         else if (_wcsicmp(arguments[1], L"-srvcrun") == 0)
@@ -351,6 +355,10 @@ int ZqcleanMain()
         return RunLauncher(state, true, RunMode::Preview);
     case ModeRestore:
         return RunLauncher(state, true, RunMode::Restore);
+    case ModeSnapshot:
+        return RunLauncher(state, true, RunMode::Snapshot);
+    case ModeDraft:
+        return RunLauncher(state, true, RunMode::Draft);
     case ModeLauncher:
     default:
         return RunLauncher(state, false, RunMode::Clean);

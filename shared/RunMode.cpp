@@ -6,12 +6,19 @@
 
 const wchar_t* RunModeArgument(RunMode mode)
 {
-    return mode == RunMode::Preview ? L"-preview" : mode == RunMode::Restore ? L"-restore" : L"";
+    switch (mode) {
+    case RunMode::Preview: return L"-preview";
+    case RunMode::Restore: return L"-restore";
+    case RunMode::Snapshot: return L"-snapshot";
+    case RunMode::Draft: return L"-draft";
+    case RunMode::Clean:
+    default: return L"";
+    }
 }
 
 RunMode RunModeFromArgument(const wchar_t* argument)
 {
-    for (RunMode mode : {RunMode::Preview, RunMode::Restore})
+    for (RunMode mode : {RunMode::Preview, RunMode::Restore, RunMode::Snapshot, RunMode::Draft})
         if (argument != nullptr && _wcsicmp(argument, RunModeArgument(mode)) == 0)
             return mode;
     return RunMode::Clean;
