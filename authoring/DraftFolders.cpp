@@ -103,8 +103,8 @@ bool DraftFolder(DraftContext& context, uint32_t item)
         problem = "a folder the system keeps";
     if (problem != nullptr)
         FormatInto(why, L"%S", problem);
-    bool twinTaken = false;
 #ifdef _WIN64
+    bool twinTaken = false;
     wchar_t twin[kTwinPathUnits];
     if (problem == nullptr && TwinPath(context.paths, path, twin) && PathIsThere(twin)) {
         int place = PlaceOfFolder(*context.places, twin);

@@ -179,5 +179,12 @@ bool IsSkippedKey(const wchar_t* path)
     for (const wchar_t* key : kNeverRecordedKeys)
         if (SameText(path, key))
             return true;
+#ifndef _WIN64
+    // The 32-bit view lists the key that stores it, below the classes too: its keys are
+    // recorded where the view shows them.
+    const wchar_t* name = wcsrchr(path, L'\\');
+    if (name != nullptr && SameText(name + 1, L"Wow6432Node"))
+        return true;
+#endif
     return false;
 }
