@@ -13,6 +13,9 @@
 
 namespace {
 
+// A folder's mark until its block is sorted: it is entered later.
+const uint32_t kToEnter = 2;
+
 // The faster forms of the listing came with Windows 7; an older system refuses them once and
 // gets the standard ones from then on.
 bool standardListingOnly = false;
@@ -118,6 +121,7 @@ WalkEnd WalkFolderPlace(const Places& places, int place, Listing& listing)
     FolderStack stack;
     if (root < 0 || !Push(stack, static_cast<uint32_t>(root)))
         return WalkEnd::NoMemory;
+    listing.placeRoot[place] = static_cast<uint32_t>(root);
     bool tree = where.use == PlaceUse::ProductTree || where.use == PlaceUse::DriveRoot ||
                 where.use == PlaceUse::AssemblyCache;
     ChildPath child;
@@ -137,6 +141,8 @@ WalkEnd WalkFolderPlace(const Places& places, int place, Listing& listing)
                 listing.items[item].type = kUnreadable;
             continue;
         }
+        // The children as one block, by name; the folders among them are entered later.
+        uint32_t first = listing.count;
         do {
             bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             size_t length = 0;
@@ -149,18 +155,27 @@ WalkEnd WalkFolderPlace(const Places& places, int place, Listing& listing)
             int64_t added = AddItem(listing, isFolder ? ItemKind::Folder : ItemKind::File, place, child.text, length);
             if (added < 0)
                 return WalkEnd::NoMemory;
+            Item& child = listing.items[added];
             if (!isFolder) {
-                Item& file = listing.items[added];
-                file.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-                file.stamp = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                             data.ftLastWriteTime.dwLowDateTime;
-            } else if (tree && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                       !Push(stack, static_cast<uint32_t>(added))) {
-                return WalkEnd::NoMemory;
+                child.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+                child.stamp = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                              data.ftLastWriteTime.dwLowDateTime;
             }
+            // Entered later: a tree's folders, but never a link.
+            child.type = isFolder && tree && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? kToEnter : 0;
             if (++polls % 1024 == 0 && StopRequested())
                 return WalkEnd::Stopped;
         } while (FindNextFileW(found.Get(), &data));
+        SortChildren(listing, first, listing.count - first, child.folderLength);
+        listing.items[item].first = first;
+        listing.items[item].children = listing.count - first;
+        for (uint32_t i = first; i < listing.count; ++i) {
+            if (listing.items[i].type != kToEnter)
+                continue;
+            listing.items[i].type = 0;
+            if (!Push(stack, i))
+                return WalkEnd::NoMemory;
+        }
     }
     return WalkEnd::Done;
 }

@@ -52,44 +52,37 @@ bool Failed(KeyWalk& walk, WalkEnd end)
     return false;
 }
 
-// Reads value index into the walk's buffers; ERROR_NO_MORE_ITEMS after the last one.
+// Reads value index into the walk's buffers, grown when the value's data does not fit.
 LONG ReadValue(KeyWalk& walk, HKEY key, DWORD index, DWORD* nameLength, DWORD* type, DWORD* size)
 {
-    for (int tries = 0;; ++tries) {
+    for (;;) {
         *nameLength = walk.nameCapacity;
         *size = walk.dataCapacity;
         LONG result = RegEnumValueW(key, index, walk.name, nameLength, nullptr, type, walk.data, size);
-        // A value that grew since the key was asked: the longest name, and the size it gave.
-        if (result != ERROR_MORE_DATA || tries == 2)
+        if (result != ERROR_MORE_DATA || *size <= walk.dataCapacity)
             return result;
-        if (!Reserve(&walk.name, &walk.nameCapacity, 16384) ||
-            !Reserve(&walk.data, &walk.dataCapacity, *size > walk.dataCapacity ? *size : walk.dataCapacity * 2 + 1))
+        if (!Reserve(&walk.data, &walk.dataCapacity, *size))
             return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
 
+// The key's values and then its subkeys as one block, each part by name; the subkeys are
+// entered after. A listing ends at the first index that cannot be read: a key that keeps
+// failing cannot hold the walk, and nothing is asked twice. (A name is at most 16383 units.)
 bool WalkKey(KeyWalk& walk, HKEY key, uint32_t keyItem, size_t pathLength, int depth)
 {
     Listing& listing = *walk.listing;
-    DWORD subkeys = 0, longestSubkey = 0, values = 0, longestValueName = 0, largestData = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &longestSubkey, nullptr, &values, &longestValueName,
-                         &largestData, nullptr, nullptr) != ERROR_SUCCESS) {
-        listing.items[keyItem].type = kUnreadable;
-        return true;
-    }
-    size_t longestName = (longestSubkey > longestValueName ? longestSubkey : longestValueName) + 1;
-    if (!Reserve(&walk.name, &walk.nameCapacity, longestName) ||
-        !Reserve(&walk.data, &walk.dataCapacity, static_cast<size_t>(largestData) + 1))
-        return Failed(walk, WalkEnd::NoMemory);
+    uint32_t first = listing.count;
     for (DWORD index = 0;; ++index) {
         DWORD nameLength = 0, type = 0, size = 0;
         LONG result = ReadValue(walk, key, index, &nameLength, &type, &size);
-        if (result == ERROR_NO_MORE_ITEMS)
-            break;
         if (result == ERROR_NOT_ENOUGH_MEMORY)
             return Failed(walk, WalkEnd::NoMemory);
-        if (result != ERROR_SUCCESS)
-            continue;
+        if (result != ERROR_SUCCESS) {
+            if (result != ERROR_NO_MORE_ITEMS && index == 0)
+                listing.items[keyItem].type = kUnreadable;
+            break;
+        }
         int64_t value = AddItem(listing, ItemKind::Value, walk.place, walk.name, nameLength);
         if (value < 0)
             return Failed(walk, WalkEnd::NoMemory);
@@ -99,33 +92,41 @@ bool WalkKey(KeyWalk& walk, HKEY key, uint32_t keyItem, size_t pathLength, int d
         item.size = size;
         item.stamp = HashBytes(walk.data, size, HashBytes(&type, sizeof type));
     }
+    uint32_t subkeys = listing.count;
     for (DWORD index = 0;; ++index) {
         DWORD nameLength = walk.nameCapacity;
         LONG result = RegEnumKeyExW(key, index, walk.name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA && Reserve(&walk.name, &walk.nameCapacity, 16384)) {
-            nameLength = walk.nameCapacity;
-            result = RegEnumKeyExW(key, index, walk.name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-        }
-        if (result == ERROR_NO_MORE_ITEMS)
+        if (result != ERROR_SUCCESS) {
+            if (result != ERROR_NO_MORE_ITEMS && index == 0)
+                listing.items[keyItem].type = kUnreadable;
             break;
-        if (result != ERROR_SUCCESS)
-            continue;
+        }
         size_t childLength = pathLength + 1 + nameLength;
         if (!Reserve(&walk.path, &walk.pathCapacity, childLength + 1))
             return Failed(walk, WalkEnd::NoMemory);
         walk.path[pathLength] = L'\\';
         memcpy(walk.path + pathLength + 1, walk.name, (static_cast<size_t>(nameLength) + 1) * sizeof(wchar_t));
-        if (IsSkippedKey(walk.path))
-            continue;
-        int64_t child = AddItem(listing, ItemKind::Key, walk.place, walk.path, childLength);
-        if (child < 0)
+        if (!IsSkippedKey(walk.path) && AddItem(listing, ItemKind::Key, walk.place, walk.path, childLength) < 0)
             return Failed(walk, WalkEnd::NoMemory);
+    }
+    uint32_t end = listing.count;
+    SortChildren(listing, first, subkeys - first, 0);
+    SortChildren(listing, subkeys, end - subkeys, pathLength + 1);
+    listing.items[keyItem].first = first;
+    listing.items[keyItem].children = end - first;
+    for (uint32_t child = subkeys; child < end; ++child) {
+        // The pool moves as the walk below adds items: the child's path is copied first.
+        const Item& item = listing.items[child];
+        size_t childLength = item.length;
+        if (!Reserve(&walk.path, &walk.pathCapacity, childLength + 1))
+            return Failed(walk, WalkEnd::NoMemory);
+        memcpy(walk.path, ItemText(listing, child), (childLength + 1) * sizeof(wchar_t));
         RegKey opened;
-        if (RegOpenKeyExW(key, walk.name, kKeyOpenOptions, KEY_READ | kKeyView, opened.Put()) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(key, walk.path + pathLength + 1, kKeyOpenOptions, KEY_READ | kKeyView, opened.Put()) != ERROR_SUCCESS) {
             listing.items[child].type = kUnreadable;
             continue;
         }
-        if (depth < kDeepestKey && !WalkKey(walk, opened.Get(), static_cast<uint32_t>(child), childLength, depth + 1))
+        if (depth < kDeepestKey && !WalkKey(walk, opened.Get(), child, childLength, depth + 1))
             return false;
         if (++walk.polls % 256 == 0 && StopRequested())
             return Failed(walk, WalkEnd::Stopped);
@@ -146,9 +147,11 @@ WalkEnd WalkKeyPlace(const Places& places, int place, Listing& listing)
     walk.place = place;
     size_t length = static_cast<size_t>(where.root.length);
     int64_t item = AddItem(listing, ItemKind::Key, place, where.root.Get(), length);
-    if (item < 0 || !Reserve(&walk.path, &walk.pathCapacity, length + 1))
+    if (item < 0 || !Reserve(&walk.path, &walk.pathCapacity, length + 1) || !Reserve(&walk.name, &walk.nameCapacity, 16384) ||
+        !Reserve(&walk.data, &walk.dataCapacity, 64 * 1024))
         return WalkEnd::NoMemory;
     memcpy(walk.path, where.root.Get(), (length + 1) * sizeof(wchar_t));
+    listing.placeRoot[place] = static_cast<uint32_t>(item);
     WalkKey(walk, root.Get(), static_cast<uint32_t>(item), length, 0);
     return walk.end;
 }

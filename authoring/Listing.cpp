@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "foundation/Handles.h"
+
 namespace {
 
 inline uint32_t Folded(wchar_t c)
@@ -37,6 +39,12 @@ bool Grow(T** block, size_t* capacity, size_t needed, size_t first)
 }
 
 }  // namespace
+
+Listing::Listing()
+{
+    for (uint32_t& root : placeRoot)
+        root = kNoItem;
+}
 
 Listing::~Listing()
 {
@@ -112,7 +120,42 @@ int CompareItems(const Listing& a, uint32_t itemA, const Listing& b, uint32_t it
     return x.kind == y.kind ? 0 : x.kind < y.kind ? -1 : 1;
 }
 
-bool SortListing(Listing& listing, int placeCount)
+void SortChildren(Listing& listing, uint32_t first, uint32_t count, size_t skip)
+{
+    const wchar_t* pool = listing.pool;
+    std::sort(listing.items + first, listing.items + first + count, [pool, skip](const Item& a, const Item& b) {
+        return ComparePaths(pool + a.text + skip, a.length - skip, pool + b.text + skip, b.length - skip) < 0;
+    });
+}
+
+bool OrderListing(Listing& listing, int placeCount)
+{
+    free(listing.order);
+    listing.order = static_cast<uint32_t*>(malloc((static_cast<size_t>(listing.count) + 1) * sizeof(uint32_t)));
+    HeapBlock stackBlock(malloc((static_cast<size_t>(listing.count) + 1) * sizeof(uint32_t)));
+    uint32_t* stack = static_cast<uint32_t*>(stackBlock.Get());
+    if (listing.order == nullptr || stack == nullptr)
+        return false;
+    uint32_t ordered = 0;
+    for (int place = 0; place < kMaxPlaces; ++place) {
+        listing.placeStart[place] = ordered;
+        if (place >= placeCount || listing.placeRoot[place] == kNoItem)
+            continue;
+        // Depth first, each item's children after it: a folder's or key's whole tree follows it.
+        size_t depth = 0;
+        stack[depth++] = listing.placeRoot[place];
+        while (depth > 0) {
+            const Item& item = listing.items[stack[--depth]];
+            listing.order[ordered++] = stack[depth];
+            for (uint32_t child = item.children; child > 0; --child)
+                stack[depth++] = item.first + child - 1;
+        }
+    }
+    listing.placeStart[kMaxPlaces] = ordered;
+    return true;
+}
+
+bool OrderAsRead(Listing& listing, const uint32_t* counts, int placeCount)
 {
     free(listing.order);
     listing.order = static_cast<uint32_t*>(malloc((static_cast<size_t>(listing.count) + 1) * sizeof(uint32_t)));
@@ -120,31 +163,12 @@ bool SortListing(Listing& listing, int placeCount)
         return false;
     for (uint32_t i = 0; i < listing.count; ++i)
         listing.order[i] = i;
-    const Listing& l = listing;
-    std::sort(listing.order, listing.order + listing.count, [&l](uint32_t x, uint32_t y) {
-        if (l.items[x].place != l.items[y].place)
-            return l.items[x].place < l.items[y].place;
-        return CompareItems(l, x, l, y) < 0;
-    });
-    // Repeats dropped; the start of every place noted.
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < listing.count; ++i) {
-        uint32_t item = listing.order[i];
-        if (kept > 0) {
-            uint32_t last = listing.order[kept - 1];
-            if (l.items[last].place == l.items[item].place && CompareItems(l, last, l, item) == 0)
-                continue;
-        }
-        listing.order[kept++] = item;
+    uint32_t start = 0;
+    for (int place = 0; place < kMaxPlaces; ++place) {
+        listing.placeStart[place] = start;
+        start += place < placeCount ? counts[place] : 0;
     }
-    int place = 0;
-    for (uint32_t i = 0; i <= kept; ++i) {
-        int next = i < kept ? listing.items[listing.order[i]].place : placeCount;
-        while (place < next && place < kMaxPlaces)
-            listing.placeStart[++place] = i;
-    }
-    while (place < kMaxPlaces)
-        listing.placeStart[++place] = kept;
+    listing.placeStart[kMaxPlaces] = start;
     return true;
 }
 

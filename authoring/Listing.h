@@ -21,6 +21,8 @@ struct Item {
     uint32_t length = 0;  // of the text, in units
     uint32_t owner = 0;   // a value: its key's item
     uint32_t type = 0;    // value: its type; folder, key: kUnreadable when it could not be listed
+    uint32_t first = 0;   // a walked folder or key: its children are items[first .. first + children),
+    uint32_t children = 0;  // by name (a key's values before its subkeys)
     ItemKind kind = ItemKind::Folder;
     uint8_t place = 0;
     ItemState state = ItemState::Same;
@@ -28,9 +30,10 @@ struct Item {
 
 const uint32_t kUnreadable = 1;  // a folder or key that could not be listed: nothing below it is known
 const int kMaxPlaces = 32;
+const uint32_t kNoItem = UINT32_MAX;
 
 struct Listing {
-    Listing() = default;
+    Listing();
     ~Listing();
     Listing(const Listing&) = delete;
     Listing& operator=(const Listing&) = delete;
@@ -39,7 +42,8 @@ struct Listing {
     size_t poolUsed = 0, poolCapacity = 0;
     Item* items = nullptr;
     uint32_t count = 0, capacity = 0;
-    // After SortListing: the items of place p are items[order[placeStart[p] .. placeStart[p + 1])].
+    uint32_t placeRoot[kMaxPlaces];  // each walked place's root item, or kNoItem
+    // Once ordered: the items of place p are items[order[placeStart[p] .. placeStart[p + 1])].
     uint32_t* order = nullptr;
     uint32_t placeStart[kMaxPlaces + 1] = {};
     bool full = false;  // an item could not be added: no memory
@@ -54,9 +58,14 @@ inline const wchar_t* ItemText(const Listing& listing, uint32_t item)
 // A folder's, file's or key's own path; a value's key path.
 const wchar_t* ItemPath(const Listing& listing, uint32_t item, size_t* length);
 
-// Orders the items by place and walk order; an item repeated (a key reached twice) is kept
-// once. False when no memory.
-bool SortListing(Listing& listing, int placeCount);
+// Sorts count items from first, each the child of one folder or key, by name: the name begins
+// after skip units of its text.
+void SortChildren(Listing& listing, uint32_t first, uint32_t count, size_t skip);
+// The walk order of each place, from its root through every item's children. False when no
+// memory.
+bool OrderListing(Listing& listing, int placeCount);
+// The order of items read in walk order (a snapshot's), place by place: counts[p] items each.
+bool OrderAsRead(Listing& listing, const uint32_t* counts, int placeCount);
 // Order of two items, each of its own listing: negative, 0 (the same item) or positive.
 int CompareItems(const Listing& a, uint32_t itemA, const Listing& b, uint32_t itemB);
 // Paths compared ignoring ASCII letter case, a separator before every other character.

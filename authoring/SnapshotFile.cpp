@@ -200,11 +200,12 @@ bool GetText(Cursor& in, zqWString* text)
     return GetUnits(in, buffer, 0) && text->Assign(buffer.units != nullptr ? buffer.units : L"");
 }
 
-bool GetPlaceItems(Cursor& in, Listing& listing, int place)
+bool GetPlaceItems(Cursor& in, Listing& listing, int place, uint32_t* read)
 {
     uint64_t count = GetVarint(in);
     if (count > static_cast<uint64_t>(in.end - in.next))
         return false;  // every item takes bytes
+    *read = static_cast<uint32_t>(count);
     TextBuffer path, name;
     int64_t key = -1, previous = -1;
     for (uint64_t i = 0; i < count && !in.bad; ++i) {
@@ -323,11 +324,12 @@ SnapshotRead ReadSnapshot(const wchar_t* path, SnapshotHeader* header, Places* p
             return SnapshotRead::Damaged;
         places->list[p].use = static_cast<PlaceUse>(use);
     }
+    uint32_t counts[kMaxPlaces] = {};
     for (int p = 0; p < places->count; ++p) {
-        if (!GetPlaceItems(in, *listing, p))
+        if (!GetPlaceItems(in, *listing, p, &counts[p]))
             return SnapshotRead::Damaged;
     }
-    if (in.bad || in.next != in.end || !SortListing(*listing, places->count))
+    if (in.bad || in.next != in.end || !OrderAsRead(*listing, counts, places->count))
         return SnapshotRead::Damaged;
     return SnapshotRead::Read;
 }

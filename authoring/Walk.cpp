@@ -8,7 +8,7 @@ WalkEnd WalkPlaces(const Places& places, Listing& listing)
         if (end != WalkEnd::Done)
             return end;
     }
-    return SortListing(listing, places.count) ? WalkEnd::Done : WalkEnd::NoMemory;
+    return OrderListing(listing, places.count) ? WalkEnd::Done : WalkEnd::NoMemory;
 }
 
 uint64_t HashBytes(const void* bytes, size_t size, uint64_t seed)

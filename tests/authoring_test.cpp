@@ -159,6 +159,60 @@ TEST(Authoring, SnapshotInstallDraftAndItsRunRemoveWhatAppearedOnly)
         RemoveScratchKey(HKLM, key);
 }
 
+// What appeared but cannot be one entry without taking what was there before, or cannot be
+// written as a line, is listed with why; what can is drafted.
+TEST(Authoring, DraftNamesWhatItCannotTakeAndWhy)
+{
+    const std::wstring work = MakeScratchDir(L"author-kinds"), win = SystemRootDir(), inf = win + L"\\inf\\oemzqdold.inf";
+    const std::wstring store = win + L"\\system32\\DriverStore\\FileRepository\\", gac = win + L"\\assembly\\GAC_MSIL\\";
+    const std::wstring pf64 = Expanded(L"%ProgramW6432%") + L"\\zqd Vendor", pf32 = Expanded(L"%ProgramFiles(x86)%") + L"\\zqd Vendor";
+    const std::wstring enumKey = L"SYSTEM\\CurrentControlSet\\Enum\\", odd = L"C:\\zqd=odd", kept = L"C:\\zqdkeep\\data.txt";
+    for (const std::wstring& file : {store + L"zqdpkg.inf_amd64_old\\zqdpkg.inf", gac + L"Zqd.Old\\1.0__ab\\Zqd.Old.dll",
+                                     pf32 + L"\\old.txt", kept, inf})
+        WriteFileMakingFolders(file, "[Strings]\r\nService=\"zqdsvc\"\r\n");
+    MakeKey(HKLM, enumKey + L"ROOT\\ZQDDEV2\\0000");
+    ASSERT_EQ(kCompletedRun, Launch(L"-snapshot", work));
+
+    for (const std::wstring& file : {store + L"zqdpkg.inf_amd64_new\\zqdpkg.inf", store + L"zqdnew.inf_amd64_1\\zqdnew.inf",
+                                     gac + L"Zqd.Old\\2.0__ab\\Zqd.Old.dll", gac + L"Zqd.New\\1.0__ab\\Zqd.New.dll",
+                                     pf64 + L"\\a.txt", odd + L"\\x.txt", kept})
+        WriteFileMakingFolders(file, "changed");
+    MakeKey(HKLM, L"SYSTEM\\CurrentControlSet\\Services\\zqdsvc", {{L"Type", L"1"}});
+    MakeKey(HKLM, enumKey + L"ZQDBUS\\Dev\\0");
+    MakeKey(HKLM, enumKey + L"ROOT\\ZQDDEV\\0000");
+    MakeKey(HKLM, L"SOFTWARE\\zqd:odd", {}, kOwn);
+    ASSERT_EQ(kCompletedRun, Launch(L"-draft", work));
+
+    const std::string w = Narrow(win), p64 = Narrow(pf64), notFor32 = " -- a 32-bit run on 64-bit Windows leaves ";
+    const std::string expected = std::string("\xEF\xBB\xBF") + (k64 ? "[drvpackages]\r\nzqdnew\r\n" : "") +
+        (k64 ? "" : "[drivers]\r\nzqdsvc\r\n") + "[files]\r\n" + (k64 ? p64 + "\\a.txt\r\n" : "") + Narrow(odd) +
+        "\\x.txt\r\n[.NET]\r\nZqd.New\r\n" + (k64 ? "" : "[folders]\r\n%ProgramW6432%\\zqd Vendor\r\n") +
+        "[registry]\r\nHKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ZQDBUS\r\n[devices]\r\nZQDBUS\\\r\n[not removed]\r\n"
+        ".NET: Zqd.Old -- a new version of an assembly that was there before: [.NET] removes every version\r\n"
+        "devices: ROOT\\ZQDDEV -- it would also take SYSTEM\\CurrentControlSet\\Enum\\ROOT\\ZQDDEV2, which was there before\r\n" +
+        (k64 ? "drivers: zqdsvc -- its name is in " + Narrow(inf) + ", which was there before: [drivers] would delete that file too\r\n"
+               "drvpackages: zqdpkg -- it would also take " + Narrow(store) + "zqdpkg.inf_amd64_old, which was there before\r\n"
+             : "drvpackages: zqdnew" + notFor32 + "driver packages to zqclean64\r\ndrvpackages: zqdpkg" + notFor32 +
+                   "driver packages to zqclean64\r\n") +
+        "files: " + Narrow(kept) + " -- changed since the snapshot: it was there before\r\n" +
+        (k64 ? "folders: %ProgramFiles%\\zqd Vendor -- its 32-bit twin " + Narrow(pf32) +
+                   " was there before, and the run removes the twin too; its new contents are drafted one by one\r\n"
+             : "") +
+        "folders: %SystemDrive%\\zqd=odd -- a [folders] line ends at its \"=\"; its new contents are drafted one by one\r\n" +
+        "registry: HKEY_LOCAL_MACHINE\\SOFTWARE\\zqd:odd -- its path holds a colon, which a script line takes for a value name\r\n";
+    EXPECT_EQ(expected, ReadFileBytes(work + L"\\zqclean.draft.ini"));
+
+    for (const std::wstring& folder : {store + L"zqdpkg.inf_amd64_old", store + L"zqdpkg.inf_amd64_new",
+                                       store + L"zqdnew.inf_amd64_1", gac + L"Zqd.Old", gac + L"Zqd.New", pf64, pf32, odd,
+                                       std::wstring(L"C:\\zqdkeep"), work})
+        RemoveTree(folder);
+    DeleteFileW(inf.c_str());
+    for (const wchar_t* key : {L"SYSTEM\\CurrentControlSet\\Services\\zqdsvc", L"SYSTEM\\CurrentControlSet\\Enum\\ZQDBUS",
+                               L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\ZQDDEV", L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\ZQDDEV2"})
+        RemoveScratchKey(HKLM, key);
+    RemoveScratchKey(HKLM, L"SOFTWARE\\zqd:odd", kOwn);
+}
+
 // A draft trusts only a whole snapshot of this machine: any other is named in the log, and
 // nothing is written.
 TEST(Authoring, DraftRefusesASnapshotItCannotTrust)
