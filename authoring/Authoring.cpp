@@ -69,7 +69,8 @@ void TakeSnapshot(const wchar_t* snapshotPath, const wchar_t* workDir)
     uint64_t size = 0;
     DWORD error = 0;
     if (!MachineIdentity(&header.machine) || !WriteSnapshot(snapshotPath, header, places, listing, &size, &error)) {
-        WriteLog(1, "Cannot take the snapshot (%S: %i)\n", snapshotPath, static_cast<int>(error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY));
+        WriteLog(1, "Cannot take the snapshot (%S: %i)\n", snapshotPath,
+                 static_cast<int>(error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY));
         return;
     }
     Counts counts = CountItems(listing);
@@ -122,7 +123,8 @@ void DraftScript(const wchar_t* snapshotPath, const wchar_t* workDir)
         return;
     SYSTEMTIME taken;
     FILETIME local;
-    if (!FileTimeToLocalFileTime(reinterpret_cast<const FILETIME*>(&header.taken), &local) || !FileTimeToSystemTime(&local, &taken))
+    if (!FileTimeToLocalFileTime(reinterpret_cast<const FILETIME*>(&header.taken), &local) ||
+        !FileTimeToSystemTime(&local, &taken))
         taken = SYSTEMTIME();
     Counts counts = CountItems(snapshot);
     WriteLog(1, "Snapshot of %04i/%02i/%02i %02i:%02i:%02i: %i places, %lu folders, %lu files, %lu keys, %lu values.\n",

@@ -6,8 +6,9 @@ ItemState StateOf(const Item& now, const Item& then)
 {
     if (then.type == kUnreadable && now.type != kUnreadable && now.kind != ItemKind::Value)
         return ItemState::Unrecorded;
-    bool changed = (now.kind == ItemKind::File && (now.size != then.size || now.stamp != then.stamp)) ||
-                   (now.kind == ItemKind::Value && (now.type != then.type || now.size != then.size || now.stamp != then.stamp));
+    bool differs = now.size != then.size || now.stamp != then.stamp;
+    bool changed = (now.kind == ItemKind::File && differs) ||
+                   (now.kind == ItemKind::Value && (differs || now.type != then.type));
     return changed ? ItemState::Changed : ItemState::Same;
 }
 

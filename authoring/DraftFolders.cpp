@@ -79,7 +79,8 @@ bool HoldsPlace(const DraftContext& context, const wchar_t* folder)
     size_t length = wcslen(folder);
     for (int p = 0; p < context.places->count; ++p) {
         const zqWString& root = context.places->list[p].root;
-        if (!IsKeyPlace(context.places->list[p].use) && IsAtOrBelow(root.Get(), static_cast<size_t>(root.length), folder, length))
+        if (!IsKeyPlace(context.places->list[p].use) &&
+            IsAtOrBelow(root.Get(), static_cast<size_t>(root.length), folder, length))
             return true;
     }
     return false;
@@ -167,7 +168,8 @@ bool DraftPackage(DraftContext& context, int place, uint32_t item)
         return true;
     }
     if (!context.infPhasesRun) {
-        Note(context.draft, Section::DrvPackages, package.Get(), L"a 32-bit run on 64-bit Windows leaves driver packages to zqclean64");
+        Note(context.draft, Section::DrvPackages, package.Get(),
+             L"a 32-bit run on 64-bit Windows leaves driver packages to zqclean64");
         return true;
     }
     if (!FormatInto(inf, L"%s\\%s.inf", path, package.Get()) || !PathIsThere(inf.Get())) {
@@ -175,7 +177,8 @@ bool DraftPackage(DraftContext& context, int place, uint32_t item)
         return true;
     }
     const Listing& listing = *context.current;
-    for (int store = PlaceOfUse(context, PlaceUse::DriverStore); store >= 0; store = PlaceOfUse(context, PlaceUse::DriverStore, store)) {
+    for (int store = PlaceOfUse(context, PlaceUse::DriverStore); store >= 0;
+         store = PlaceOfUse(context, PlaceUse::DriverStore, store)) {
         zqWString prefix;
         bool storeIsRepository = EndsWith(context.places->list[store].root.Get(), L"\\FileRepository");
         if (!FormatInto(prefix, L"%s%s", package.Get(), storeIsRepository ? L".inf_" : L"_"))
@@ -208,7 +211,8 @@ bool DraftAssembly(DraftContext& context, int place, uint32_t item)
     if (!FormatInto(name, L"%.*s", static_cast<int>(wcscspn(start, L"\\")), start))
         return true;
     if (DepthBelow(path, static_cast<size_t>(cache.root.length)) > 1) {
-        Note(context.draft, Section::DotNet, name.Get(), L"a new version of an assembly that was there before: [.NET] removes every version");
+        Note(context.draft, Section::DotNet, name.Get(),
+             L"a new version of an assembly that was there before: [.NET] removes every version");
         return true;
     }
     for (int other = PlaceOfUse(context, PlaceUse::AssemblyCache); other >= 0;
@@ -217,13 +221,15 @@ bool DraftAssembly(DraftContext& context, int place, uint32_t item)
             return true;
         int64_t found = FindPath(*context.current, other, folder.Get());
         if (found >= 0 && context.current->items[found].state != ItemState::New) {
-            if (FormatInto(why, L"another version of it was there before in %s: [.NET] removes every version", folder.Get()))
+            if (FormatInto(why, L"another version of it was there before in %s: [.NET] removes every version",
+                           folder.Get()))
                 Note(context.draft, Section::DotNet, name.Get(), why.Get());
             return true;
         }
     }
     if (wcschr(name.Get(), L' ') != nullptr) {
-        Note(context.draft, Section::DotNet, name.Get(), L"its name holds a blank: the tool would take it for several names");
+        Note(context.draft, Section::DotNet, name.Get(),
+             L"its name holds a blank: the tool would take it for several names");
         return true;
     }
     Target target = {TargetKind::Assembly, name.Get()};
@@ -243,7 +249,8 @@ bool FileChange(void* pass, int place, uint32_t item)
     }
     bool folder = it.kind == ItemKind::Folder;
     if (folder && DepthBelow(path, static_cast<size_t>(where.root.length)) == 0) {
-        Note(context.draft, Section::Folders, path, L"a folder the system keeps appeared since the snapshot; its new contents are drafted one by one");
+        Note(context.draft, Section::Folders, path,
+             L"a folder the system keeps appeared since the snapshot; its new contents are drafted one by one");
         return false;
     }
     if (where.use == PlaceUse::AssemblyCache && folder)

@@ -45,7 +45,8 @@ bool DraftKey(DraftContext& context, const wchar_t* path)
     if (!RegistryEntry(path, nullptr, &entry))
         return true;
     if (wcschr(path, L':') != nullptr) {
-        Note(context.draft, Section::Registry, entry.Get(), L"its path holds a colon, which a script line takes for a value name");
+        Note(context.draft, Section::Registry, entry.Get(),
+             L"its path holds a colon, which a script line takes for a value name");
         return true;
     }
     const char* why = nullptr;
@@ -85,7 +86,8 @@ bool DraftKeyChange(DraftContext& context, uint32_t item, const char* noise)
     if (it.state == ItemState::Changed) {
         Note(context.draft, Section::Registry, entry.Get(), L"changed since the snapshot: it was there before");
     } else if (wcschr(key, L':') != nullptr) {
-        Note(context.draft, Section::Registry, entry.Get(), L"its key's path holds a colon, which a script line takes for a value name");
+        Note(context.draft, Section::Registry, entry.Get(),
+             L"its key's path holds a colon, which a script line takes for a value name");
     } else {
         Target target = {TargetKind::RegistryValue, key, HKEY_LOCAL_MACHINE};
         target.valueName = ItemText(listing, item);
@@ -109,7 +111,8 @@ bool ServiceChange(void* pass, int, uint32_t item)
     size_t length = 0;
     const wchar_t* path = ItemPath(*keys.context->current, item, &length);
     const char* noise = KeyNoise(path);
-    if (it.kind == ItemKind::Key && it.state == ItemState::New && noise == nullptr && DepthBelow(path, keys.rootLength) == 1) {
+    if (it.kind == ItemKind::Key && it.state == ItemState::New && noise == nullptr &&
+        DepthBelow(path, keys.rootLength) == 1) {
         AppendEntry(keys.context->drivers, LastName(path));
         return true;
     }
@@ -127,16 +130,15 @@ bool DeviceChange(void* pass, int, uint32_t item)
     const wchar_t* path = ItemPath(*context.current, item, &length);
     int depth = DepthBelow(path, keys.rootLength);
     const char* noise = KeyNoise(path);
-    if (noise != nullptr || it.state == ItemState::Unrecorded || it.kind == ItemKind::Value || it.state != ItemState::New ||
-        depth > 3)
+    if (noise != nullptr || it.kind == ItemKind::Value || it.state != ItemState::New || depth > 3)
         return DraftKeyChange(context, item, noise != nullptr ? noise : "the device's state, which the system keeps");
     zqWString id;
     if (!FormatInto(id, depth == 1 ? L"%s\\" : L"%s", path + keys.rootLength + 1))
         return true;
     if (depth == 3) {
         zqWString why;
-        if (FormatInto(why, L"a new instance of a device that was there before: [devices] %.*s would remove every instance",
-                       static_cast<int>(wcsrchr(id.Get(), L'\\') - id.Get()), id.Get()))
+        if (FormatInto(why, L"a new instance of a device that was there before: [devices] %.*s would remove "
+                            L"every instance", static_cast<int>(wcsrchr(id.Get(), L'\\') - id.Get()), id.Get()))
             Note(context.draft, Section::Devices, id.Get(), why.Get());
         return true;
     }
@@ -182,14 +184,16 @@ void DraftDevice(KeyPass& keys, const wchar_t* id, int enumPlace, int classPlace
         }
     int64_t old = -1;
     if (device[0] != 0)
-        old = OldKeyBeginningWith(listing, enumPlace, static_cast<size_t>(enumKey.root.length), enumerator.Get(), 2, device);
+        old = OldKeyBeginningWith(listing, enumPlace, static_cast<size_t>(enumKey.root.length), enumerator.Get(), 2,
+                                  device);
     if (old < 0 && classPlace >= 0) {
         const Place& classes = context.places->list[classPlace];
         old = OldKeyBeginningWith(listing, classPlace, static_cast<size_t>(classes.root.length), classes.root.Get(), 2,
                                   pattern.Get());
     }
     if (old >= 0) {
-        if (FormatInto(why, L"it would also take %s, which was there before", ItemText(listing, static_cast<uint32_t>(old))))
+        if (FormatInto(why, L"it would also take %s, which was there before",
+                       ItemText(listing, static_cast<uint32_t>(old))))
             Note(context.draft, Section::Devices, id, why.Get());
         return;
     }
@@ -213,7 +217,7 @@ bool InterfaceChange(void* pass, int, uint32_t item)
     const wchar_t* path = ItemPath(*context.current, item, &length);
     int depth = DepthBelow(path, keys.rootLength);
     if (it.kind != ItemKind::Key || it.state != ItemState::New || depth > 2)
-        return DraftKeyChange(context, item, it.state == ItemState::Unrecorded ? nullptr : "the device's state, which the system keeps");
+        return DraftKeyChange(context, item, "the device's state, which the system keeps");
     if (depth == 1)
         return DraftKey(context, path);
     for (int i = 0; i < keys.patterns.count; ++i)

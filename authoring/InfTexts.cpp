@@ -144,7 +144,8 @@ bool ReadInfFiles(DraftContext& context, int place, InfPass& pass)
         if (it.kind != ItemKind::File || !IsInfName(ItemText(listing, item)))
             continue;
         if (it.state == ItemState::Changed)
-            Note(context.draft, Section::Infs, ItemText(listing, item), L"changed since the snapshot: it was there before");
+            Note(context.draft, Section::Infs, ItemText(listing, item),
+                 L"changed since the snapshot: it was there before");
         InfFile& file = pass.files[pass.count++];
         file.item = item;
         file.isNew = it.state == ItemState::New;
@@ -198,10 +199,12 @@ void DraftInfFiles(DraftContext& context)
         // No INF file is deleted: the services' keys go alone.
         for (int d = 0; d < drivers.count; ++d)
             ProposeDriver(context, drivers.At(d)->Get(), false);
-        for (uint32_t i = place < 0 ? 0 : listing.placeStart[place]; place >= 0 && i < listing.placeStart[place + 1]; ++i) {
+        uint32_t i = place < 0 ? 0 : listing.placeStart[place], end = place < 0 ? 0 : listing.placeStart[place + 1];
+        for (; i < end; ++i) {
+            const wchar_t* path = ItemText(listing, listing.order[i]);
             const Item& it = listing.items[listing.order[i]];
-            if (it.kind == ItemKind::File && it.state == ItemState::New && IsInfName(ItemText(listing, listing.order[i])))
-                Note(context.draft, Section::Infs, ItemText(listing, listing.order[i]),
+            if (it.kind == ItemKind::File && it.state == ItemState::New && IsInfName(path))
+                Note(context.draft, Section::Infs, path,
                      L"a 32-bit run on 64-bit Windows leaves INF files to zqclean64");
         }
         return;

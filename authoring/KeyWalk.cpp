@@ -122,7 +122,8 @@ bool WalkKey(KeyWalk& walk, HKEY key, uint32_t keyItem, size_t pathLength, int d
             return Failed(walk, WalkEnd::NoMemory);
         memcpy(walk.path, ItemText(listing, child), (childLength + 1) * sizeof(wchar_t));
         RegKey opened;
-        if (RegOpenKeyExW(key, walk.path + pathLength + 1, kKeyOpenOptions, KEY_READ | kKeyView, opened.Put()) != ERROR_SUCCESS) {
+        const wchar_t* name = walk.path + pathLength + 1;
+        if (RegOpenKeyExW(key, name, kKeyOpenOptions, KEY_READ | kKeyView, opened.Put()) != ERROR_SUCCESS) {
             listing.items[child].type = kUnreadable;
             continue;
         }
@@ -147,8 +148,8 @@ WalkEnd WalkKeyPlace(const Places& places, int place, Listing& listing)
     walk.place = place;
     size_t length = static_cast<size_t>(where.root.length);
     int64_t item = AddItem(listing, ItemKind::Key, place, where.root.Get(), length);
-    if (item < 0 || !Reserve(&walk.path, &walk.pathCapacity, length + 1) || !Reserve(&walk.name, &walk.nameCapacity, 16384) ||
-        !Reserve(&walk.data, &walk.dataCapacity, 64 * 1024))
+    if (item < 0 || !Reserve(&walk.path, &walk.pathCapacity, length + 1) ||
+        !Reserve(&walk.name, &walk.nameCapacity, 16384) || !Reserve(&walk.data, &walk.dataCapacity, 64 * 1024))
         return WalkEnd::NoMemory;
     memcpy(walk.path, where.root.Get(), (length + 1) * sizeof(wchar_t));
     listing.placeRoot[place] = static_cast<uint32_t>(item);

@@ -235,7 +235,8 @@ bool GetPlaceItems(Cursor& in, Listing& listing, int place, uint32_t* read)
             name.length = 0;
         }
         // In walk order, each item once: the comparison relies on it.
-        if (previous >= 0 && CompareItems(listing, static_cast<uint32_t>(previous), listing, static_cast<uint32_t>(added)) >= 0)
+        if (previous >= 0 &&
+            CompareItems(listing, static_cast<uint32_t>(previous), listing, static_cast<uint32_t>(added)) >= 0)
             return false;
         previous = added;
     }
@@ -255,7 +256,8 @@ bool MachineIdentity(zqWString* identity)
     RegKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
                       key.Put()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key.Get(), L"MachineGuid", nullptr, &type, reinterpret_cast<BYTE*>(guid), &size) != ERROR_SUCCESS ||
+        RegQueryValueExW(key.Get(), L"MachineGuid", nullptr, &type, reinterpret_cast<BYTE*>(guid), &size) !=
+            ERROR_SUCCESS ||
         type != REG_SZ)
         size = 0;
     guid[size / sizeof(wchar_t)] = 0;

@@ -44,7 +44,8 @@ bool FindNeedles(const Needle* needles, size_t needleCount, const Haystack* text
         byLength[i] = i;
         last[i] = 0;
     }
-    std::sort(byLength, byLength + needleCount, [needles](size_t a, size_t b) { return needles[a].length < needles[b].length; });
+    std::sort(byLength, byLength + needleCount,
+              [needles](size_t a, size_t b) { return needles[a].length < needles[b].length; });
     LengthTable table;
     table.next = static_cast<size_t*>(nextBlock.Get());
     for (size_t first = 0, end = 0; first < needleCount; first = end) {

@@ -14,7 +14,8 @@ bool WriteWholeFile(const wchar_t* path, const void* bytes, size_t size, DWORD* 
     DeleteFileW(temporary.Get());
     bool whole = false;
     {
-        FileHandle file(CreateFileW(temporary.Get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        FileHandle file(
+            CreateFileW(temporary.Get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         const char* next = static_cast<const char*>(bytes);
         whole = file.Valid();
         for (size_t left = size; whole && left > 0;) {

@@ -70,6 +70,9 @@ TEST(Authoring, SnapshotInstallDraftAndItsRunRemoveWhatAppearedOnly)
     for (const std::wstring& file : kept)
         WriteFileMakingFolders(file, infText + "Service=zqrtold\r\n");
     CreateDirectoryW((sys + L"\\drivers").c_str(), nullptr);
+    std::wstring deep = vendor64 + L"\\Other";  // far beyond 260 characters
+    for (wchar_t c = L'a'; c < L'f'; ++c)
+        CreateDirectoryW((L"\\\\?\\" + (deep += L"\\" + std::wstring(60, c))).c_str(), nullptr);
     MakeKey(HKLM, vendorKey, {{L"Shared", L"1"}}, kOwn);
     MakeKey(HKLM, vendorKey + L"\\Other", {}, kOwn);
     for (const wchar_t* shared : {L"Run", L"Uninstall"})
@@ -87,6 +90,7 @@ TEST(Authoring, SnapshotInstallDraftAndItsRunRemoveWhatAppearedOnly)
         sys + L"\\drivers\\zqrtflt.sys", inf + L"\\oemzqrt1.inf", inf + L"\\oemzqrt1.pnf", inf + L"\\oemzqrt2.inf"};
     for (const std::wstring& file : added)
         WriteFileMakingFolders(file, infText + "[Svc]\r\nAddService = zqrtflt, 2, Svc\r\n");
+    WriteFileBytes(L"\\\\?\\" + deep + L"\\new.dll", "x");
     WriteFileBytes(inf + L"\\oemzqrt2.inf", infText + "DeviceDesc=\"zqrt Companion Device\"\r\n");
     const std::vector<std::wstring> leftAlone = {vendor64 + L"\\install.log", SystemRootDir() + L"\\Temp\\zqrt-setup.log"};
     for (const std::wstring& file : leftAlone)
@@ -107,7 +111,8 @@ TEST(Authoring, SnapshotInstallDraftAndItsRunRemoveWhatAppearedOnly)
     const std::string draft = ReadFileBytes(work + L"\\zqclean.draft.ini");
     const std::string hk = "HKEY_LOCAL_MACHINE\\SOFTWARE\\", s = Narrow(sys), inf1 = Narrow(inf) + "\\oemzqrt1";
     std::string expected = "\xEF\xBB\xBF" + std::string(k64 ? "[infs]\r\nDeviceDesc=\"zqrt Companion Device\"\r\n" : "") +
-        "[drivers]\r\nzqrtflt\r\n[files]\r\n" + s + "\\drivers\\zqrtflt.sys\r\n" + s + "\\zqrthelper.dll\r\n[folders]\r\n" +
+        "[drivers]\r\nzqrtflt\r\n[files]\r\n" + Narrow(deep) + "\\new.dll\r\n" + s + "\\drivers\\zqrtflt.sys\r\n" + s +
+        "\\zqrthelper.dll\r\n[folders]\r\n" +
         (k64 ? "%CommonProgramFiles%\\zqrt Shared\r\n" : "%CommonProgramW6432%\\zqrt Shared\r\n") + "%ProgramData%\\" +
         Utf8(data.substr(data.rfind(L'\\') + 1)) + "\r\n%ProgramFiles%\\zqrt Vendor\\Tool\r\n" +
         (k64 ? "" : "%ProgramW6432%\\zqrt Vendor\\Tool\r\n") + "[registry]\r\n" + hk + "Classes\\.zqrt\r\n" + hk +
@@ -135,8 +140,9 @@ TEST(Authoring, SnapshotInstallDraftAndItsRunRemoveWhatAppearedOnly)
         EXPECT_EQ(PathExists(file), !k64 && file.find(L"\\oemzqrt") != std::wstring::npos) << Narrow(file);
     for (const std::wstring& folder : {vendor64 + L"\\Tool", vendor32 + L"\\Tool", data, pf64 + L"\\Common Files\\zqrt Shared"})
         EXPECT_FALSE(PathExists(folder)) << Narrow(folder);
-    for (const std::wstring& file : {kept[0], kept[1], kept[2], leftAlone[0], leftAlone[1]})
+    for (const std::wstring& file : {kept[0], kept[1], kept[2], leftAlone[0], leftAlone[1], L"\\\\?\\" + deep})
         EXPECT_TRUE(PathExists(file)) << Narrow(file);
+    EXPECT_FALSE(PathExists(L"\\\\?\\" + deep + L"\\new.dll"));
     for (const std::wstring& key : {vendorKey + L"\\Tool", std::wstring(L"SOFTWARE\\Classes\\.zqrt"),
                                     std::wstring(L"SOFTWARE\\Classes\\zqrt.Document"), L"SOFTWARE\\Classes\\CLSID\\" + guid,
                                     cv + L"Uninstall\\zqrtTool"})
@@ -148,7 +154,7 @@ TEST(Authoring, SnapshotInstallDraftAndItsRunRemoveWhatAppearedOnly)
     EXPECT_TRUE(KeyExists(HKLM, cv + L"Uninstall", kOwn) && KeyExists(HKLM, L"SOFTWARE\\Classes\\CLSID", kOwn));
     EXPECT_TRUE(KeyExists(HKLM, oldInterface) && KeyExists(HKLM, oldDevice + L"\\0000"));
 
-    for (const std::wstring& folder : {vendor64, vendor32, work})
+    for (const std::wstring& folder : {L"\\\\?\\" + vendor64, vendor32, work})
         RemoveTree(folder);
     for (const std::wstring& file : {kept[2], leftAlone[1], inf + L"\\oemzqrt1.inf", inf + L"\\oemzqrt1.pnf", inf + L"\\oemzqrt2.inf"})
         DeleteFileW(file.c_str());

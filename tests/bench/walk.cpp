@@ -20,7 +20,8 @@ unsigned long folders, files, keys, values;
 
 void WalkFolder(const Places& places, const Place& place)
 {
-    bool tree = place.use == PlaceUse::ProductTree || place.use == PlaceUse::DriveRoot || place.use == PlaceUse::AssemblyCache;
+    bool tree = place.use == PlaceUse::ProductTree || place.use == PlaceUse::DriveRoot ||
+                place.use == PlaceUse::AssemblyCache;
     std::vector<std::wstring> pending = {place.root.Get()};
     while (!pending.empty()) {
         std::wstring folder = pending.back();
@@ -28,8 +29,9 @@ void WalkFolder(const Places& places, const Place& place)
         bool rootFiles = place.use != PlaceUse::DriveRoot || folder != place.root.Get();
         std::wstring base = folder.back() == L'\\' ? folder : folder + L"\\";
         WIN32_FIND_DATAW data;
-        HANDLE found = FindFirstFileExW((L"\\\\?\\" + base + L"*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-                                       nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        std::wstring pattern = L"\\\\?\\" + base + L"*";
+        HANDLE found = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                        FIND_FIRST_EX_LARGE_FETCH);
         if (found == INVALID_HANDLE_VALUE)
             continue;
         do {
@@ -96,13 +98,15 @@ int wmain()
         HKEY root;
         if (!IsKeyPlace(place.use)) {
             WalkFolder(places, place);
-        } else if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, place.root.Get(), 0, KEY_READ | kKeyView, &root) == ERROR_SUCCESS) {
+        } else if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, place.root.Get(), 0, KEY_READ | kKeyView, &root) ==
+                   ERROR_SUCCESS) {
             WalkKey(root, place.root.Get(), data);
             RegCloseKey(root);
         }
     }
     QueryPerformanceCounter(&end);
-    printf("walked %d places: %lu folders, %lu files, %lu keys, %lu values in %.3f seconds\n", places.count, folders, files,
-           keys, values, static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
+    printf("walked %d places: %lu folders, %lu files, %lu keys, %lu values in %.3f seconds\n", places.count, folders,
+           files, keys, values,
+           static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
     return 0;
 }
