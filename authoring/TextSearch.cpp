@@ -20,13 +20,22 @@ uint64_t HashOf(const char* text, size_t length)
     return hash;
 }
 
-// The needles of one length by hash: open addressing, equal hashes chained.
+// The needles of one length by hash: open addressing on the hash's high bits (a polynomial
+// hash mixes its low bits poorly), equal hashes chained; and a filter of one bit per 16 bits
+// of hash, which passes over almost every place of a text with one look.
 struct LengthTable {
     size_t* slots = nullptr;  // needle + 1, 0 when empty
     uint64_t* hashes = nullptr;
     size_t mask = 0;
+    int shift = 0;            // the slot is the hash's top bits
     size_t* next = nullptr;   // the next needle of the same hash + 1
+    uint64_t filter[1024];
 };
+
+inline size_t FilterBit(uint64_t hash)
+{
+    return static_cast<size_t>(hash >> 20) & 0xFFFF;
+}
 
 }  // namespace
 
@@ -55,18 +64,23 @@ bool FindNeedles(const Needle* needles, size_t needleCount, const Haystack* text
         if (length == 0)
             continue;  // an empty needle is found nowhere: the run passes it over
         size_t capacity = 4;
-        while (capacity < 2 * (end - first))
+        table.shift = 62;
+        while (capacity < 2 * (end - first)) {
             capacity *= 2;
+            --table.shift;
+        }
         HeapBlock slotsBlock(calloc(capacity, sizeof(size_t))), hashesBlock(malloc(capacity * sizeof(uint64_t)));
         table.slots = static_cast<size_t*>(slotsBlock.Get());
         table.hashes = static_cast<uint64_t*>(hashesBlock.Get());
         if (table.slots == nullptr || table.hashes == nullptr)
             return false;
         table.mask = capacity - 1;
+        memset(table.filter, 0, sizeof table.filter);
         for (size_t k = first; k < end; ++k) {
             size_t needle = byLength[k];
             uint64_t hash = HashOf(needles[needle].text, length);
-            size_t slot = hash & table.mask;
+            table.filter[FilterBit(hash) / 64] |= uint64_t(1) << (FilterBit(hash) % 64);
+            size_t slot = static_cast<size_t>(hash >> table.shift);
             while (table.slots[slot] != 0 && table.hashes[slot] != hash)
                 slot = (slot + 1) & table.mask;
             table.next[needle] = table.slots[slot];
@@ -82,8 +96,9 @@ bool FindNeedles(const Needle* needles, size_t needleCount, const Haystack* text
                 continue;
             uint64_t hash = HashOf(texts[t].text, length);
             for (size_t at = 0;; ++at) {
-                size_t slot = hash & table.mask;
-                for (; table.slots[slot] != 0; slot = (slot + 1) & table.mask) {
+                size_t bit = FilterBit(hash), slot = static_cast<size_t>(hash >> table.shift);
+                bool maybe = (table.filter[bit / 64] >> (bit % 64)) & 1;
+                for (; maybe && table.slots[slot] != 0; slot = (slot + 1) & table.mask) {
                     if (table.hashes[slot] != hash)
                         continue;
                     for (size_t n = table.slots[slot]; n != 0; n = table.next[n - 1]) {
