@@ -38,6 +38,19 @@ const wchar_t* LastName(const wchar_t* path)
     return slash != nullptr ? slash + 1 : path;
 }
 
+const char kDeviceState[] = "the device's state, which the system keeps";
+
+// A new key's path and its depth below the place's root; null for anything else.
+const wchar_t* NewKeyPath(KeyPass& keys, uint32_t item, int* depth)
+{
+    const Item& it = keys.context->current->items[item];
+    if (it.kind != ItemKind::Key || it.state != ItemState::New)
+        return nullptr;
+    const wchar_t* path = ItemText(*keys.context->current, item);
+    *depth = DepthBelow(path, keys.rootLength);
+    return path;
+}
+
 // A new key, drafted whole. True when nothing below it needs a look of its own.
 bool DraftKey(DraftContext& context, const wchar_t* path)
 {
@@ -125,13 +138,12 @@ bool DeviceChange(void* pass, int, uint32_t item)
 {
     KeyPass& keys = *static_cast<KeyPass*>(pass);
     DraftContext& context = *keys.context;
-    const Item& it = context.current->items[item];
+    int depth = 0;
     size_t length = 0;
-    const wchar_t* path = ItemPath(*context.current, item, &length);
-    int depth = DepthBelow(path, keys.rootLength);
-    const char* noise = KeyNoise(path);
-    if (noise != nullptr || it.kind == ItemKind::Value || it.state != ItemState::New || depth > 3)
-        return DraftKeyChange(context, item, noise != nullptr ? noise : "the device's state, which the system keeps");
+    const wchar_t* path = NewKeyPath(keys, item, &depth);
+    const char* noise = KeyNoise(ItemPath(*context.current, item, &length));
+    if (noise != nullptr || path == nullptr || depth == 0 || depth > 3)
+        return DraftKeyChange(context, item, noise != nullptr ? noise : kDeviceState);
     zqWString id;
     if (!FormatInto(id, depth == 1 ? L"%s\\" : L"%s", path + keys.rootLength + 1))
         return true;
@@ -212,12 +224,10 @@ bool InterfaceChange(void* pass, int, uint32_t item)
 {
     KeyPass& keys = *static_cast<KeyPass*>(pass);
     DraftContext& context = *keys.context;
-    const Item& it = context.current->items[item];
-    size_t length = 0;
-    const wchar_t* path = ItemPath(*context.current, item, &length);
-    int depth = DepthBelow(path, keys.rootLength);
-    if (it.kind != ItemKind::Key || it.state != ItemState::New || depth > 2)
-        return DraftKeyChange(context, item, "the device's state, which the system keeps");
+    int depth = 0;
+    const wchar_t* path = NewKeyPath(keys, item, &depth);
+    if (path == nullptr || depth == 0 || depth > 2)
+        return DraftKeyChange(context, item, kDeviceState);
     if (depth == 1)
         return DraftKey(context, path);
     for (int i = 0; i < keys.patterns.count; ++i)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "authoring/Bytes.h"
 #include "authoring/Listing.h"
 #include "platform/WholeFile.h"
 
@@ -16,35 +17,7 @@ const wchar_t* const kSectionNames[kSectionCount] = {L"drvpackages", L"infs",   
                                                      L".NET",       L"folders", L"registry", L"devices"};
 const int kLongestScriptLine = 2047;
 
-// The draft's bytes, grown as lines are added.
-struct Utf8Text {
-    ~Utf8Text() { free(bytes); }
-    char* bytes = nullptr;
-    size_t size = 0, capacity = 0;
-    bool failed = false;
-};
-
-void AddBytes(Utf8Text& text, const char* bytes, size_t count)
-{
-    if (text.failed)
-        return;
-    if (text.size + count > text.capacity) {
-        size_t capacity = text.capacity == 0 ? 1 << 16 : text.capacity;
-        while (capacity < text.size + count)
-            capacity *= 2;
-        char* grown = static_cast<char*>(realloc(text.bytes, capacity));
-        if (grown == nullptr) {
-            text.failed = true;
-            return;
-        }
-        text.bytes = grown;
-        text.capacity = capacity;
-    }
-    memcpy(text.bytes + text.size, bytes, count);
-    text.size += count;
-}
-
-void AddLine(Utf8Text& text, const wchar_t* line)
+void AddLine(Bytes& text, const wchar_t* line)
 {
     int length = static_cast<int>(wcslen(line));
     int size = length > 0 ? WideCharToMultiByte(CP_UTF8, 0, line, length, nullptr, 0, nullptr, nullptr) : 0;
@@ -58,11 +31,11 @@ void AddLine(Utf8Text& text, const wchar_t* line)
         WideCharToMultiByte(CP_UTF8, 0, line, length, bytes, size, nullptr, nullptr);
     bytes[size] = '\r';
     bytes[size + 1] = '\n';
-    AddBytes(text, bytes, static_cast<size_t>(size) + 2);
+    Put(text, bytes, static_cast<size_t>(size) + 2);
 }
 
 // Sorted ignoring ASCII letter case, then exactly: the same entries give the same order.
-void AddSorted(Utf8Text& text, const wchar_t* header, const StringList& lines)
+void AddSorted(Bytes& text, const wchar_t* header, const StringList& lines)
 {
     if (lines.count == 0)
         return;
@@ -167,8 +140,8 @@ int EntryCount(const Draft& draft)
 
 bool WriteDraft(const Draft& draft, const wchar_t* path, DWORD* error)
 {
-    Utf8Text text;
-    AddBytes(text, "\xEF\xBB\xBF", 3);
+    Bytes text;
+    Put(text, "\xEF\xBB\xBF", 3);
     zqWString header;
     for (int s = 0; s < kSectionCount; ++s)
         if (FormatInto(header, L"[%s]", kSectionNames[s]))
@@ -178,5 +151,5 @@ bool WriteDraft(const Draft& draft, const wchar_t* path, DWORD* error)
         *error = ERROR_NOT_ENOUGH_MEMORY;
         return false;
     }
-    return WriteWholeFile(path, text.bytes, text.size, error);
+    return WriteWholeFile(path, text.data, text.size, error);
 }

@@ -4,6 +4,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "authoring/Bytes.h"
 #include "authoring/Walk.h"
 #include "foundation/Handles.h"
 #include "platform/WholeFile.h"
@@ -14,33 +15,6 @@ const unsigned char kMark[8] = {'Z', 'Q', 'S', 'N', 'A', 'P', '\r', '\n'};
 const size_t kLargestSnapshot = size_t(1) << 30;
 
 // --- writing ------------------------------------------------------------------------------
-
-struct Bytes {
-    ~Bytes() { free(data); }
-    unsigned char* data = nullptr;
-    size_t size = 0, capacity = 0;
-    bool failed = false;
-};
-
-void Put(Bytes& out, const void* bytes, size_t count)
-{
-    if (out.failed)
-        return;
-    if (out.size + count > out.capacity) {
-        size_t capacity = out.capacity == 0 ? 1 << 16 : out.capacity;
-        while (capacity < out.size + count)
-            capacity *= 2;
-        unsigned char* grown = static_cast<unsigned char*>(realloc(out.data, capacity));
-        if (grown == nullptr) {
-            out.failed = true;
-            return;
-        }
-        out.data = grown;
-        out.capacity = capacity;
-    }
-    memcpy(out.data + out.size, bytes, count);
-    out.size += count;
-}
 
 void PutVarint(Bytes& out, uint64_t value)
 {
