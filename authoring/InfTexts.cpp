@@ -185,36 +185,12 @@ bool ProposeDriver(DraftContext& context, const wchar_t* name, bool check)
                  : Propose(context.draft, Section::Drivers, name, target);
 }
 
-}  // namespace
-
-void DraftInfFiles(DraftContext& context)
+// Rounds of one search each: the services' names with every new INF file's first line, then
+// each file's next line while it has none of its own. False when no memory (before any
+// service's entry is decided).
+bool SearchInfFiles(DraftContext& context, const StringList& drivers, InfPass& pass)
 {
     const Listing& listing = *context.current;
-    int place = PlaceOfUse(context, PlaceUse::InfFolder);
-    StringList drivers;  // the services that may be entries at all
-    for (int d = 0; d < context.drivers.count; ++d)
-        if (ProposeDriver(context, context.drivers.At(d)->Get(), true))
-            AppendEntry(drivers, context.drivers.At(d)->Get());
-    if (place < 0 || !context.infPhasesRun) {
-        // No INF file is deleted: the services' keys go alone.
-        for (int d = 0; d < drivers.count; ++d)
-            ProposeDriver(context, drivers.At(d)->Get(), false);
-        uint32_t i = place < 0 ? 0 : listing.placeStart[place], end = place < 0 ? 0 : listing.placeStart[place + 1];
-        for (; i < end; ++i) {
-            const wchar_t* path = ItemText(listing, listing.order[i]);
-            const Item& it = listing.items[listing.order[i]];
-            if (it.kind == ItemKind::File && it.state == ItemState::New && IsInfName(path))
-                Note(context.draft, Section::Infs, path,
-                     L"a 32-bit run on 64-bit Windows leaves INF files to zqclean64");
-        }
-        return;
-    }
-    InfPass pass;
-    if (!ReadInfFiles(context, place, pass)) {
-        for (int d = 0; d < drivers.count; ++d)
-            Note(context.draft, Section::Drivers, drivers.At(d)->Get(), L"the INF files could not be read (no memory)");
-        return;
-    }
     // The names as the run looks for them: narrowed; one that cannot be has no INF file.
     zqList<zqString> narrowed;
     for (int d = 0; d < drivers.count; ++d) {
@@ -233,7 +209,7 @@ void DraftInfFiles(DraftContext& context)
     pass.owners = static_cast<size_t*>(ownerBlock.Get());
     pass.conflict = static_cast<long*>(conflictBlock.Get());
     if (needles == nullptr || texts == nullptr || pass.owners == nullptr || pass.conflict == nullptr)
-        return;
+        return false;
     for (size_t i = 0; i < pass.count; ++i)
         texts[i] = {pass.files[i].text, pass.files[i].length};
     for (int round = 0; round < kCandidates; ++round) {
@@ -256,7 +232,7 @@ void DraftInfFiles(DraftContext& context)
             break;
         pass.driverNeedles = first;  // the needles before it are the services' names
         if (!FindNeedles(needles, count, texts, pass.count, Found, &pass) || pass.failed)
-            return;
+            return round > 0;  // after the first round the services are decided
         for (size_t d = 0; d < first; ++d) {
             const wchar_t* name = drivers.At(static_cast<int>(d))->Get();
             zqWString why;
@@ -287,6 +263,38 @@ void DraftInfFiles(DraftContext& context)
             file.deleted = Propose(context.draft, Section::Infs, text.Get(), target);
         }
     }
+    return true;
+}
+
+}  // namespace
+
+void DraftInfFiles(DraftContext& context)
+{
+    const Listing& listing = *context.current;
+    int place = PlaceOfUse(context, PlaceUse::InfFolder);
+    StringList drivers;  // the services that may be entries at all
+    for (int d = 0; d < context.drivers.count; ++d)
+        if (ProposeDriver(context, context.drivers.At(d)->Get(), true))
+            AppendEntry(drivers, context.drivers.At(d)->Get());
+    if (place < 0 || !context.infPhasesRun) {
+        // No INF file is deleted: the services' keys go alone.
+        for (int d = 0; d < drivers.count; ++d)
+            ProposeDriver(context, drivers.At(d)->Get(), false);
+        uint32_t i = place < 0 ? 0 : listing.placeStart[place], end = place < 0 ? 0 : listing.placeStart[place + 1];
+        for (; i < end; ++i) {
+            const wchar_t* path = ItemText(listing, listing.order[i]);
+            const Item& it = listing.items[listing.order[i]];
+            if (it.kind == ItemKind::File && it.state == ItemState::New && IsInfName(path))
+                Note(context.draft, Section::Infs, path,
+                     L"a 32-bit run on 64-bit Windows leaves INF files to zqclean64");
+        }
+        return;
+    }
+    InfPass pass;
+    if (!ReadInfFiles(context, place, pass) || !SearchInfFiles(context, drivers, pass))
+        for (int d = 0; d < drivers.count; ++d)
+            Note(context.draft, Section::Drivers, drivers.At(d)->Get(),
+                 L"the INF files could not be searched (no memory)");
     for (size_t i = 0; i < pass.count; ++i) {
         const InfFile& file = pass.files[i];
         const wchar_t* path = ItemText(listing, file.item);

@@ -82,13 +82,25 @@ const struct {
     {L"SystemRoot", CSIDL_WINDOWS},
 };
 
+// The folder the system names for a reference, whether the variable is set here or not (XP
+// has no ProgramData, and keeps its common application data all the same).
+bool NamedFolder(const wchar_t* variable, wchar_t path[MAX_PATH])
+{
+    for (const auto& named : kNamedFolders)
+        if (_wcsicmp(variable, named.variable) == 0)
+            return SUCCEEDED(SHGetFolderPathW(nullptr, named.folder, nullptr, SHGFP_TYPE_CURRENT, path));
+    return false;
+}
+
 // A folder text that may begin with a reference, resolved to a full path.
 bool ExpandedFolder(const wchar_t* text, zqWString* folder)
 {
     const wchar_t* end = text[0] == L'%' ? wcschr(text + 1, L'%') : nullptr;
     zqWString variable, value, joined;
+    wchar_t named[MAX_PATH];
     if (end != nullptr && FormatInto(variable, L"%.*s", static_cast<int>(end - text - 1), text + 1) &&
-        ReferenceValue(variable.Get(), &value) && FormatInto(joined, L"%s%s", value.Get(), end + 1))
+        ((NamedFolder(variable.Get(), named) && value.Assign(named)) || ReferenceValue(variable.Get(), &value)) &&
+        FormatInto(joined, L"%s%s", value.Get(), end + 1))
         text = joined.Get();
     wchar_t* expanded = nullptr;
     if (!ExpandPathW(text, &expanded))
@@ -111,11 +123,8 @@ bool ReferenceValue(const wchar_t* variable, zqWString* value)
     DWORD length = GetEnvironmentVariableW(variable, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return false;
-    for (const auto& named : kNamedFolders)
-        if (_wcsicmp(variable, named.variable) == 0 &&
-            SUCCEEDED(SHGetFolderPathW(nullptr, named.folder, nullptr, SHGFP_TYPE_CURRENT, path)))
-            break;
-    return value->Assign(path);
+    wchar_t named[MAX_PATH];
+    return value->Assign(NamedFolder(variable, named) ? named : path);
 }
 
 void FindPlaces(Places* places, const wchar_t* const* workDirs)

@@ -262,7 +262,8 @@ bool WriteSnapshot(const wchar_t* path, const SnapshotHeader& header, const Plac
         return false;
     }
     *size = out.size;
-    return WriteWholeFile(path, out.data, out.size, error);
+    // Its hash stands in for a flush: a snapshot torn by a power loss is refused as damaged.
+    return WriteWholeFile(path, out.data, out.size, error, false);
 }
 
 SnapshotRead ReadSnapshot(const wchar_t* path, SnapshotHeader* header, Places* places, Listing* listing, DWORD* error,

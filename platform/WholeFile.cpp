@@ -4,7 +4,7 @@
 
 #include "foundation/zqString.h"
 
-bool WriteWholeFile(const wchar_t* path, const void* bytes, size_t size, DWORD* error)
+bool WriteWholeFile(const wchar_t* path, const void* bytes, size_t size, DWORD* error, bool durable)
 {
     zqWString temporary;
     if (!FormatInto(temporary, L"%s.tmp", path)) {
@@ -24,10 +24,11 @@ bool WriteWholeFile(const wchar_t* path, const void* bytes, size_t size, DWORD* 
             next += piece;
             left -= piece;
         }
-        whole = whole && FlushFileBuffers(file.Get());
+        whole = whole && (!durable || FlushFileBuffers(file.Get()));
         *error = whole ? 0 : GetLastError();
     }
-    if (whole && MoveFileExW(temporary.Get(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+    if (whole && MoveFileExW(temporary.Get(), path, moveFlags))
         return true;
     if (whole)
         *error = GetLastError();
