@@ -19,7 +19,7 @@
 
 namespace {
 
-enum LaunchMode { ModeLauncher, ModeSilent, ModePreview, ModeRestore, ModeRemove, ModeService };
+enum LaunchMode { ModeLauncher, ModeSilent, ModePreview, ModeRestore, ModeSnapshot, ModeDraft, ModeRemove, ModeService };
 
 // Place code of the service host's error line; the launcher's are in LaunchOutcome.h.
 const int kErrorDispatcher = 725;
@@ -49,6 +49,10 @@ LaunchMode ModeFromCommandLine()
             mode = ModePreview;
         else if (_wcsicmp(arguments[1], RunModeArgument(RunMode::Restore)) == 0)
             mode = ModeRestore;
+        else if (_wcsicmp(arguments[1], RunModeArgument(RunMode::Snapshot)) == 0)
+            mode = ModeSnapshot;
+        else if (_wcsicmp(arguments[1], RunModeArgument(RunMode::Draft)) == 0)
+            mode = ModeDraft;
         else if (_wcsicmp(arguments[1], L"-u") == 0)
             mode = ModeRemove;
         else if (_wcsicmp(arguments[1], L"-srvcrun") == 0)
@@ -239,8 +243,10 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     holds.log = StartRunLog();
     // An earlier launch's report is never to be read as this one's, whatever ends this one.
     char reportPath[MAX_PATH];
-    SystemDriveFile(ReportName(runMode), reportPath, sizeof reportPath);
-    DeleteFileA(reportPath);
+    if (ReportName(runMode) != nullptr) {
+        SystemDriveFile(ReportName(runMode), reportPath, sizeof reportPath);
+        DeleteFileA(reportPath);
+    }
 
     zqWString module;
     bool haveModule = ReadModulePath(&module);
@@ -391,6 +397,10 @@ int ZqcleanMain()
         return RunLauncher(state, true, RunMode::Preview);
     case ModeRestore:
         return RunLauncher(state, true, RunMode::Restore);
+    case ModeSnapshot:
+        return RunLauncher(state, true, RunMode::Snapshot);
+    case ModeDraft:
+        return RunLauncher(state, true, RunMode::Draft);
     case ModeLauncher:
     default:
         return RunLauncher(state, false, RunMode::Clean);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "authoring/Authoring.h"
 #include "run/CleaningRun.h"
 #include "shared/StopSignal.h"
 #include "shared/RunLog.h"
@@ -50,7 +51,10 @@ void WINAPI CleanServiceMain(DWORD argc, LPWSTR* argv)
     }
     Report(SERVICE_START_PENDING, 0, 1);
     Report(SERVICE_RUNNING, 1, 0);
-    RunCleaning(mode);
+    if (IsAuthoringMode(mode))
+        RunAuthoring(mode);
+    else
+        RunCleaning(mode);
     Report(SERVICE_STOPPED, 1, 0);
     mainPhase.store(MainReturned);
 }

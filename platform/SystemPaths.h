@@ -18,6 +18,13 @@ struct SystemPaths {
 };
 
 void InitSystemPaths(SystemPaths& paths);
+#ifdef _WIN64
+const size_t kTwinPathUnits = 260;
+// The 32-bit twin of path (system32 -> SysWOW64, Program Files -> Program Files (x86)),
+// built into twin; false when there is none (or it does not fit). Only the prefix's
+// characters count, as the 64-bit run pairs its folders.
+bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinPathUnits]);
+#endif
 // The PATH directories in PATH order (first spelling wins), then the drivers folder.
 void SeedSearchDirs(StringList& searchDirs);
 void FreeSystemPaths(SystemPaths& paths);

@@ -73,6 +73,7 @@ TEST(DeploymentCodes, ExitCodesAndTheReportUnderBothConventions)
         {"a script path too long", L"-s", "[files]\n" + w + "\\free.txt\n", During::LongPath, 1619, 0, false, 0, 730},
         {"no prepared copy", L"-s", "[files]\n" + w + "\\free.txt\n", During::NoCopy, 1619, 0, false, 0, 735},
         {"removing the service", L"-u", "", During::Nothing, 0, 1, false, -1, 0},
+        {"a snapshot, which leaves no report", L"-snapshot", "", During::Nothing, 0, ~0u, false, -1, 0},
     };
     for (const CodeCase& c : cases) {
         for (bool standard : {true, false}) {

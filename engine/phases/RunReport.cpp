@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "foundation/Handles.h"
+#include "platform/WholeFile.h"
 #include "script/CleanScript.h"
 
 namespace {
@@ -177,20 +178,9 @@ bool WriteRunReport(const RunReport& report, const zqCleanScript& script, const 
     std::string text = document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 
     // Whole or not at all: a temporary file of its own, then moved over the old report.
-    std::wstring temporary = std::wstring(path) + L".tmp";
-    DeleteFileW(temporary.c_str());
-    DWORD written = 0;
-    {
-        FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-        if (!file.Valid() || !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size() || !FlushFileBuffers(file.Get())) {
-            DWORD error = file.Valid() && written != text.size() && written != 0 ? ERROR_WRITE_FAULT : GetLastError();
-            file.Close();
-            DeleteFileW(temporary.c_str());
-            SetLastError(error);
-            return false;
-        }
-    }
-    return MoveFileExW(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    DWORD error = 0;
+    if (WriteWholeFile(path, text.data(), text.size(), &error))
+        return true;
+    SetLastError(error);
+    return false;
 }

@@ -22,14 +22,6 @@ const wchar_t* TextOf(const zqList<zqWString>& list, int index)
 }
 
 #ifdef _WIN64
-bool StartsWithIgnoringCase(const wchar_t* path, const wchar_t* prefix)
-{
-    // An empty prefix would make every path a twin candidate.
-    if (prefix == nullptr || prefix[0] == 0)
-        return false;
-    return _wcsnicmp(path, prefix, wcslen(prefix)) == 0;
-}
-
 // Twins of every non-empty entry of source, appended to the scratch list.
 void CollectTwins(const SystemPaths& paths, const zqList<zqWString>& source,
                   zqList<zqWString>& twins)
@@ -61,33 +53,6 @@ void AppendAllUnique(const zqList<zqWString>& source, zqList<zqWString>& target,
 }
 
 }  // namespace
-
-#ifdef _WIN64
-bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinPathUnits])
-{
-    twin[0] = 0;
-    if (path == nullptr)
-        return false;
-    const wchar_t* from = nullptr;
-    const wchar_t* to = nullptr;
-    if (StartsWithIgnoringCase(path, paths.system32Dir)) {
-        from = paths.system32Dir;
-        to = paths.sysWow64Dir;
-    } else if (StartsWithIgnoringCase(path, paths.programFilesDir)) {
-        from = paths.programFilesDir;
-        to = paths.programFilesX86Dir;
-    }
-    if (from == nullptr || to == nullptr)
-        return false;
-    const wchar_t* rest = path + wcslen(from);
-    // A twin that does not fit is left out: a cut path would name some other folder.
-    if (wcslen(to) + wcslen(rest) >= kTwinPathUnits)
-        return false;
-    wcscpy(twin, to);
-    wcscat(twin, rest);
-    return true;
-}
-#endif
 
 // Each merge compares with the whole target list through an index of it: a script with a
 // hundred thousand folders must not take a hundred thousand scans of the list.

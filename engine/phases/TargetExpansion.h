@@ -9,13 +9,6 @@
 class zqCleanScript;
 struct ProtectedPlaces;
 
-#ifdef _WIN64
-const size_t kTwinPathUnits = 260;
-// The 32-bit twin of path (system32 -> SysWOW64, Program Files -> Program Files (x86)),
-// built into twin; false when there is none (or it does not fit).
-bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinPathUnits]);
-#endif
-
 // Extra folders, folders and (64-bit build) their twins into searchDirs and folders.
 void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths);
 

@@ -16,6 +16,8 @@ bool WriteEarlyEndReport(const EarlyEnd& end)
     report.errorPlace = end.errorPlace;
     report.errorWords = end.errorWords;
     report.systemError = end.systemError;
+    if (ReportName(end.mode) == nullptr)
+        return true;  // a mode without a report of its own
     char path[MAX_PATH];
     SystemDriveFile(ReportName(end.mode), path, sizeof path);
     zqWString widePath;

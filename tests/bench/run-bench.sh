@@ -10,7 +10,11 @@
 #   CMD_REPS=REPS     repetitions of the cmd script (about 1.5 minutes each)
 #   CONTENDERS="zqclean inproc baseline cmd"   (also: backup, zqclean64.exe -s with a
 #                     "[general] backup=" folder, whose save is verified and then removed;
-#                     preview, zqclean64.exe -preview, verified to leave everything in place)
+#                     preview, zqclean64.exe -preview, verified to leave everything in place;
+#                     snapshot, zqclean64.exe -snapshot of the machine with the product;
+#                     draft, zqclean64.exe -draft of the product, against a snapshot taken
+#                     before it was seeded; walk, bench_walk.exe, the plainest program walking
+#                     what a snapshot records: their yardstick)
 #   SAVE_WAIT=1       before each timed run, wait for the wineserver's periodic registry
 #                     save of the seeded keys, so that it does not fall into the run (the
 #                     seeded files are flushed to disk with sync in any case)
@@ -45,6 +49,9 @@ for exe in zqclean64.exe bench/bench_seed.exe bench/bench_baseline.exe; do
 done
 case " $contenders " in
 *" inproc "*) [ -f "$build/bench/bench_inproc.exe" ] || contenders=${contenders/inproc/} ;;
+esac
+case " $contenders " in
+*" walk "*) [ -f "$build/bench/bench_walk.exe" ] || contenders=${contenders/walk/} ;;
 esac
 
 # CPU accounting: this script, and so the prefix's wineserver and services started below, in
@@ -110,6 +117,10 @@ verify() {
 declare -A times cpus status
 run() {
     local name=$1 rep=$2 t0 t1 rc out check
+    if [ "$name" = draft ]; then
+        # The snapshot a draft compares with: the machine before the product, untimed.
+        (cd "$work" && wine 'X:\bench\bench_seed.exe' wipe && wine 'C:\zqbench\work\zqclean64.exe' -snapshot) >/dev/null 2>&1
+    fi
     seed || return 1
     rm -f "$prefix/drive_c/zqclean.log"
     local c0 c1
@@ -132,6 +143,14 @@ run() {
         t0=$(now); (cd "$work" && wine 'C:\zqbench\work\zqclean64.exe' -preview) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
         [ "$rc" = 255 ] || echo "  zqclean64 -preview exit code $rc (a completed preview gives 255, i.e. -1)"
         cp "$prefix/drive_c/zqclean.preview.log" "$results/preview-$rep.log" 2>/dev/null ;;
+    snapshot|draft)
+        t0=$(now); (cd "$work" && wine 'C:\zqbench\work\zqclean64.exe' -$name) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
+        cp "$prefix/drive_c/zqclean.log" "$results/$name-$rep.log" 2>/dev/null
+        tail -1 "$prefix/drive_c/zqclean.log" | grep -q -- '----' || echo "  $name did not complete"
+        [ "$name" = snapshot ] && echo "  snapshot: $(stat -c %s "$prefix/drive_c/zqclean.snapshot") bytes"
+        [ "$name" = draft ] && echo "  draft: $(grep -c . "$work/zqclean.draft.ini") lines, $(sed -n 's/.*\t\([0-9]* entries.*\)/\1/p' "$results/draft-$rep.log" | tr -d '\r')" ;;
+    walk)
+        t0=$(now); (cd "$work" && wine 'X:\bench\bench_walk.exe') >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now) ;;
     inproc)
         t0=$(now); (cd "$work" && wine 'X:\bench\bench_inproc.exe' "$workWin") >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now)
         cp "$prefix/drive_c/zqclean.log" "$results/inproc-$rep.log" 2>/dev/null ;;
@@ -141,7 +160,7 @@ run() {
         t0=$(now); (cd "$work" && "$wine64" cmd /c clean.cmd) >"$results/$name-$rep.out" 2>&1; rc=$?; t1=$(now) ;;
     esac
     c1=$(cpuNow)
-    check=$(verify "$([ "$name" = preview ] && echo seeded || echo clean)")
+    check=$(verify "$(case $name in preview|snapshot|draft|walk) echo seeded ;; *) echo clean ;; esac)")
     local verified=$? secs=$(elapsed "$t0" "$t1")
     local cpu=$(awk -v a="$c0" -v b="$c1" 'BEGIN { printf "%.2f", (b - a) / 1e9 }')
     if [ "$verified" = 0 ]; then
@@ -202,6 +221,9 @@ for name in $contenders; do
     zqclean) label="zqclean64.exe -s" ;;
     backup) label="zqclean64.exe -s, backup" ;;
     preview) label="zqclean64.exe -preview" ;;
+    snapshot) label="zqclean64.exe -snapshot" ;;
+    draft) label="zqclean64.exe -draft" ;;
+    walk) label="bench_walk.exe" ;;
     inproc) label="RunCleaning in-process" ;;
     baseline) label="bench_baseline.exe" ;;
     cmd) label="clean.cmd (wine64 cmd)" ;;
@@ -219,6 +241,10 @@ echo
     echo "ratio run with backup / without:      wall $(ratio "${med[backup]}" "${med[zqclean]}"), cpu $(ratio "${cmed[backup]}" "${cmed[zqclean]}")   (goal: at most 2)"
 [ -n "${med[preview]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
     echo "ratio preview / run:                  wall $(ratio "${med[preview]}" "${med[zqclean]}"), cpu $(ratio "${cmed[preview]}" "${cmed[zqclean]}")   (goal: at most 1)"
+[ -n "${med[snapshot]:-}" ] && [ -n "${med[walk]:-}" ] &&
+    echo "ratio snapshot / walk:                wall $(ratio "${med[snapshot]}" "${med[walk]}"), cpu $(ratio "${cmed[snapshot]}" "${cmed[walk]}")   (goal: at most 2)"
+[ -n "${med[draft]:-}" ] && [ -n "${med[walk]:-}" ] &&
+    echo "ratio draft / walk:                   wall $(ratio "${med[draft]}" "${med[walk]}"), cpu $(ratio "${cmed[draft]}" "${cmed[walk]}")   (goal: at most 2)"
 [ -n "${med[inproc]:-}" ] && [ -n "${med[baseline]:-}" ] &&
     echo "ratio in-process run / baseline:      wall $(ratio "${med[inproc]}" "${med[baseline]}"), cpu $(ratio "${cmed[inproc]}" "${cmed[baseline]}")"
 [ -n "${med[cmd]:-}" ] && [ -n "${med[zqclean]:-}" ] &&

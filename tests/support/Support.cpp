@@ -151,17 +151,19 @@ std::wstring FreshRunLog(const std::string& name)
 }
 
 
-void RemoveScratchKey(HKEY root, const std::wstring& path)
+void RemoveScratchKey(HKEY root, const std::wstring& path, REGSAM view)
 {
-    RegDeleteTreeW(root, path.c_str());
-    RegDeleteKeyW(root, path.c_str());
+    RegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, key.Put()) == ERROR_SUCCESS)
+        RegDeleteTreeW(key.Get(), nullptr);
+    RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
 
 void MakeKey(HKEY root, const std::wstring& path,
-             const std::vector<std::pair<std::wstring, std::wstring>>& values)
+             const std::vector<std::pair<std::wstring, std::wstring>>& values, REGSAM view)
 {
     RegKey key;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.Put(),
                         nullptr) != ERROR_SUCCESS)
         return;
     for (const auto& value : values)
@@ -170,16 +172,16 @@ void MakeKey(HKEY root, const std::wstring& path,
                        static_cast<DWORD>((value.second.size() + 1) * sizeof(wchar_t)));
 }
 
-bool KeyExists(HKEY root, const std::wstring& path)
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view)
 {
     RegKey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.Put()) == ERROR_SUCCESS;
 }
 
-bool ValueExists(HKEY root, const std::wstring& path, const std::wstring& name)
+bool ValueExists(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view)
 {
     RegKey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS &&
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.Put()) == ERROR_SUCCESS &&
            RegQueryValueExW(key.Get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 

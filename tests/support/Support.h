@@ -36,12 +36,13 @@ std::wstring FreshRunLog(const std::string& name);
 // The file's lines, every "[yyyy/mm/dd hh:mm:ss,mmm]" stamp made "[TS]".
 Lines LogLines(const std::wstring& path);
 
-void RemoveScratchKey(HKEY root, const std::wstring& path);
+// view: 0 for this program's registry view, or KEY_WOW64_64KEY / KEY_WOW64_32KEY.
+void RemoveScratchKey(HKEY root, const std::wstring& path, REGSAM view = 0);
 // Creates the key with string values (name "" is the default value).
 void MakeKey(HKEY root, const std::wstring& path,
-             const std::vector<std::pair<std::wstring, std::wstring>>& values = {});
-bool KeyExists(HKEY root, const std::wstring& path);
-bool ValueExists(HKEY root, const std::wstring& path, const std::wstring& name);
+             const std::vector<std::pair<std::wstring, std::wstring>>& values = {}, REGSAM view = 0);
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
+bool ValueExists(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view = 0);
 
 // The sources of PendingFileRenameOperations that contain marker (without "\??\"), and their
 // removal.

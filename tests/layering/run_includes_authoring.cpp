@@ -1,0 +1,1 @@
+#include "authoring/Authoring.h"  // the run knows nothing of writing a script
