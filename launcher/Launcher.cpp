@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include "run/CleaningRun.h"
+#include "platform/Process.h"
 #include "platform/Removal.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
@@ -89,22 +90,6 @@ int RemoveService()
         StopCleanService(manager);
     DeleteCleanService();
     return 1;
-}
-
-// The program's own path, asked once, in full whatever its length.
-bool ReadModulePath(zqWString* path)
-{
-    for (DWORD size = MAX_PATH;; size *= 2) {
-        if (!path->Reserve(static_cast<int>(size)))
-            return false;
-        DWORD length = GetModuleFileNameW(nullptr, path->buffer, size);
-        if (length == 0)
-            return false;
-        if (length < size) {
-            path->length = static_cast<int>(length);
-            return true;
-        }
-    }
 }
 
 // The script path from the current directory, or, when no memory can be had for it, from
@@ -223,7 +208,7 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     holds.log = StartRunLog();
 
     zqWString module;
-    bool haveModule = ReadModulePath(&module);
+    bool haveModule = ProgramPath(&module);
     DWORD moduleError = GetLastError();
     if (haveModule)
         holds.program = HoldForReading(module.Get());

@@ -7,9 +7,13 @@
 bool IsRootKeyPath(const wchar_t* path);
 
 // Removes the key at path below root with its subkeys and values, deepest first. A key
-// directly below the root is emptied and kept. False on the first refusal, and when the key
-// itself stays.
+// directly below the root is emptied and kept. No link is followed: a link (the key itself or
+// one below it) is deleted as itself, and the key it names stays. False on the first refusal,
+// and when the key itself stays.
 BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path);
+// Removes the key at path below root alone (a link as itself); it fails with access denied when
+// the key still has subkeys, as the system's own single deletion does.
+BOOL DeleteKeyAloneW(HKEY root, const wchar_t* path);
 
 // The subkey names of path below HKEY_LOCAL_MACHINE, in enumeration order, in a malloc'd
 // array of malloc'd names (*names null when there are none). Returns the number stored.

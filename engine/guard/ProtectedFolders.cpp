@@ -1,31 +1,21 @@
-#include "guard/Guard.h"
-
 #include <shlobj.h>
 #include <wchar.h>
 
 #include "foundation/StringList.h"
+#include "guard/PlaceTables.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 
 namespace {
 
-// Every letter, not only ASCII: a profile folder named with an umlaut matches in either case.
-void LowerCase(wchar_t* text)
-{
-    int length = static_cast<int>(wcslen(text));
-    if (length > 0)
-        LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, text, length, text, length);
-}
-
-
-
-// Adds the folder and every folder above it, lower-cased.
-void AddFolder(ProtectedPlaces* places, const wchar_t* path)
+void AddAndAbove(ProtectedPlaces* places, const wchar_t* path, bool tree)
 {
     zqWString canonical;
     if (path == nullptr || path[0] == 0 || !CanonicalPath(path, &canonical))
         return;
     LowerCase(canonical.buffer);
+    if (tree)
+        AppendUnique(places->trees, places->treeIndex, canonical.Get());
     for (;;) {
         AppendUnique(places->folders, places->folderIndex, canonical.Get());
         wchar_t* cut = wcsrchr(canonical.buffer, L'\\');
@@ -107,9 +97,17 @@ void AddProfiles(ProtectedPlaces* places)
     }
 }
 
-// Core files of the system, for systems without a protected-file check of their own: refused by
-
 }  // namespace
+
+void LowerCase(wchar_t* text)
+{
+    int length = static_cast<int>(wcslen(text));
+    if (length > 0)
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, text, length, text, length);
+}
+
+void AddFolder(ProtectedPlaces* places, const wchar_t* path) { AddAndAbove(places, path, false); }
+void AddTree(ProtectedPlaces* places, const wchar_t* path) { AddAndAbove(places, path, true); }
 
 void AskProtectedPlaces(ProtectedPlaces* places)
 {
@@ -130,15 +128,6 @@ void AskProtectedPlaces(ProtectedPlaces* places)
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemWow64DirectoryW")));
     if (wow64 != nullptr && wow64(path, MAX_PATH) - 1 < MAX_PATH - 1)
         AddFolder(places, path);
-    // The Windows folder's own system folders, in both views.
-    static const wchar_t* const windowsFolders[] = {
-        L"", L"System32", L"System32\\drivers", L"SysWOW64", L"SysWOW64\\drivers", L"Sysnative", L"inf", L"WinSxS",
-        L"Fonts", L"assembly", L"Microsoft.NET", L"servicing", L"Boot", L"Temp"};
-    zqWString folder;
-    for (const wchar_t* below : windowsFolders) {
-        if (windows.length > 0 && FormatInto(folder, below[0] != 0 ? L"%s\\%s" : L"%s", windows.Get(), below))
-            AddFolder(places, folder.Get());
-    }
     static const wchar_t* const variables[] = {
         L"SystemRoot", L"windir", L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432", L"CommonProgramFiles",
         L"CommonProgramFiles(x86)", L"CommonProgramW6432", L"ProgramData", L"ALLUSERSPROFILE", L"PUBLIC",
@@ -158,6 +147,26 @@ void AskProtectedPlaces(ProtectedPlaces* places)
     if (places->sfc.Valid())
         places->isFileProtected = reinterpret_cast<SfcIsFileProtectedFn>(
             reinterpret_cast<void*>(GetProcAddress(places->sfc.Get(), "SfcIsFileProtected")));
+    AddSystemFolders(places, windows.Get());
+    zqWString inf;
+    if (windows.length > 0 && FormatInto(inf, L"%s\\inf", windows.Get()) && CanonicalPath(inf.Get(), &places->infFolder))
+        LowerCase(places->infFolder.buffer);
+}
+
+void AddRunFile(ProtectedPlaces* places, const wchar_t* path)
+{
+    zqWString canonical;
+    if (path == nullptr || path[0] == 0 || !CanonicalPath(path, &canonical))
+        return;
+    LowerCase(canonical.buffer);
+    AppendUnique(places->runFiles, places->runFileIndex, canonical.Get());
+    for (wchar_t* cut; (cut = wcsrchr(canonical.buffer, L'\\')) != nullptr;) {
+        cut[cut == canonical.buffer + 2 ? 1 : 0] = 0;
+        canonical.length = static_cast<int>(wcslen(canonical.buffer));
+        AppendUnique(places->runFolders, places->runFolderIndex, canonical.Get());
+        if (IsRootPath(canonical.Get()))
+            return;
+    }
 }
 
 bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* path)
@@ -173,7 +182,36 @@ bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* path)
     if (IsRootPath(lower.Get()))
         return true;
     LowerCase(lower.buffer);
-    return TextIndexContains(places.folderIndex, lower.Get());
+    return TextIndexContains(places.folderIndex, lower.Get()) || InSystemTree(places, lower.Get());
+}
+
+bool InSystemTree(const ProtectedPlaces& places, const wchar_t* lowered)
+{
+    if (places.treeIndex.count == 0)
+        return false;
+    zqWString prefix;
+    if (!prefix.Assign(lowered))
+        return true;  // undecidable: inside
+    // The folder itself, then every folder above it.
+    for (;;) {
+        if (TextIndexContains(places.treeIndex, prefix.Get()))
+            return true;
+        wchar_t* cut = wcsrchr(prefix.buffer, L'\\');
+        if (cut == nullptr || IsRootPath(prefix.Get()))
+            return false;
+        *cut = 0;
+    }
+}
+
+bool IsProtectedSearchFolder(const ProtectedPlaces& places, const wchar_t* folder)
+{
+    zqWString full;
+    Place place;
+    if (!FullPath(folder, &full))
+        return true;
+    FindPlace(full.Get(), &places.placeCache, &place);
+    return place.reach != Reach::Local || IsProtectedFolder(places, place.at.Get()) ||
+           IsProtectedFolder(places, place.leads.Get());
 }
 
 namespace {

@@ -51,6 +51,9 @@ struct PhaseRun {
 bool OfferTarget(PhaseRun& phase, const Target& target);
 // A candidate that is no target (not present, not selected): only the poll.
 bool PassOver(PhaseRun& phase);
+// A script entry the guard refuses before it becomes a target (an [infs] text): its item line
+// and report entry, never counted.
+void RefuseEntry(PhaseRun& phase, const wchar_t* shown, DWORD error, const char* reason);
 
 // Runs one phase; false when the run ends after it.
 bool RunPhase(RunContext& run, const PhaseRow& row);

@@ -5,6 +5,7 @@
 
 #include "phases/PhaseDriver.h"
 #include "shared/StopSignal.h"
+#include "platform/Process.h"
 #include "platform/SystemPaths.h"
 #include "phases/TargetExpansion.h"
 #include "foundation/Handles.h"
@@ -52,6 +53,23 @@ bool StartedFromFolderToDelete(const zqCleanScript& script, const wchar_t* workD
 const int kErrorNoBlock = 760;
 const int kErrorNoWorkDir = 761;
 
+// What the run itself stands on: never removed, nor scheduled for the next restart.
+void AddRunFiles(RunContext& run, const wchar_t* scriptPath)
+{
+    zqWString path;
+    if (ProgramPath(&path))
+        AddRunFile(&run.places, path.Get());
+    AddRunFile(&run.places, scriptPath);
+    if (PreparedCopyPath(scriptPath, &path))
+        AddRunFile(&run.places, path.Get());
+    if (path.Assign(RunLogPath()))
+        AddRunFile(&run.places, path.Get());
+    char reportPath[MAX_PATH];
+    SystemDriveFile(ReportName(run.mode), reportPath, sizeof reportPath);
+    if (path.Assign(reportPath))
+        AddRunFile(&run.places, path.Get());
+}
+
 // Everything after the set-up; returns at the first reason to end the run.
 void RunSteps(RunContext& run, HANDLE block)
 {
@@ -75,6 +93,7 @@ void RunSteps(RunContext& run, HANDLE block)
     run.workDir = workDir;
     run.report.workDir.Assign(workDir);
     AskProtectedPlaces(&run.places);
+    AddRunFiles(run, scriptPath);
     if (run.mode == RunMode::Restore) {
         if (RunPhase(run, kRestorePhase))
             WriteLog(0, "%s", kClosingLine);
