@@ -88,8 +88,32 @@ bool JoinPath(const wchar_t* folder, const wchar_t* rest, zqWString* path)
     return FormatInto(*path, length > 0 && folder[length - 1] == L'\\' ? L"%s%s" : L"%s\\%s", folder, rest);
 }
 
-// The folder resolved: its deepest existing part opened and followed, the rest appended as
-// written. Without the final-path call only a path without links can be told.
+// Whether a link or mount point stands among the parts of full after its first from characters.
+bool LinkBelow(const wchar_t* full, size_t from)
+{
+    zqWString prefix, extended;
+    if (!prefix.Assign(full))
+        return true;
+    for (size_t i = from + 1; i <= static_cast<size_t>(prefix.length); ++i) {
+        if (i < static_cast<size_t>(prefix.length) && prefix.buffer[i] != L'\\')
+            continue;
+        wchar_t kept = prefix.buffer[i];
+        prefix.buffer[i] = 0;
+        DWORD attributes = ExtendedPath(prefix.Get(), &extended) ? GetFileAttributesW(extended.Get())
+                                                                 : INVALID_FILE_ATTRIBUTES;
+        prefix.buffer[i] = kept;
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return false;  // the rest does not exist yet
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return true;
+    }
+    return false;
+}
+
+// The folder resolved: its deepest part that exists and whose final path can be told, opened
+// and followed, the rest appended as written. A part below it that exists but is too long for
+// the system to tell (Wine tells no final path beyond 260 characters) must be no link. Without
+// the final-path call only a path without links can be told.
 Reach ResolveFolder(const wchar_t* folder, zqWString* reached)
 {
     if (!CanTellFinalPaths()) {
@@ -100,16 +124,18 @@ Reach ResolveFolder(const wchar_t* folder, zqWString* reached)
     zqWString probe, rest, joined, final;
     if (!probe.Assign(folder))
         return Reach::Unknown;
+    bool untold = false;
     for (;;) {
         FileHandle object = OpenFollowing(probe.Get());
-        if (object.Valid()) {
-            if (!FinalPathOf(object.Get(), &final))
+        if (object.Valid() && FinalPathOf(object.Get(), &final)) {
+            if (untold && LinkBelow(folder, static_cast<size_t>(probe.length)))
                 return Reach::Unknown;
             Reach reach = PlainFinal(final, &joined);
             if (reach != Reach::Local)
                 return reach;
             return JoinPath(joined.Get(), rest.Get(), reached) ? Reach::Local : Reach::Unknown;
         }
+        untold = untold || object.Valid();
         wchar_t* cut = wcsrchr(probe.buffer, L'\\');
         if (IsRootPath(probe.Get()) || cut == nullptr)
             return Reach::Unknown;  // not even the drive is there
@@ -204,31 +230,14 @@ void FindPlace(const wchar_t* full, PlaceCache* cache, Place* place)
         return;
     }
     Reach reach = FinalOfExisting(place->at.Get(), &place->leads);
-    if (reach == Reach::Unknown && link) {
-        // A link that leads nowhere: only the link itself is there to act on.
+    // A link that leads nowhere has only itself to act on; what is no link and cannot be told
+    // (a path too long for the system to say) is where it stands.
+    if (reach == Reach::Unknown)
         reach = place->leads.Assign(place->at.Get()) ? Reach::Local : Reach::Unknown;
-    }
     place->reach = reach;
 }
 
 bool LinkAlongPath(const wchar_t* full)
 {
-    zqWString prefix, extended;
-    if (!prefix.Assign(full))
-        return true;
-    size_t start = IsDriveForm(full) ? 3 : 0;
-    for (size_t i = start; i <= static_cast<size_t>(prefix.length); ++i) {
-        if (i < static_cast<size_t>(prefix.length) && prefix.buffer[i] != L'\\')
-            continue;
-        wchar_t kept = prefix.buffer[i];
-        prefix.buffer[i] = 0;
-        DWORD attributes = i > start && ExtendedPath(prefix.Get(), &extended) ? GetFileAttributesW(extended.Get())
-                                                                               : 0;
-        prefix.buffer[i] = kept;
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return false;  // the rest does not exist yet
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            return true;
-    }
-    return false;
+    return LinkBelow(full, IsDriveForm(full) ? 2 : 0);
 }

@@ -128,7 +128,7 @@ Outcome Act(ActionContext& run, const Target& asked)
     if (run.mode == RunMode::Preview)
         return Foresee(target);
     if (run.mode == RunMode::Restore) {
-        if (IsRefusedForWriting(run.places, target, &refusal.error, &refusal.reason))
+        if (IsRefusedForWriting(run.places, asked, &refusal.error, &refusal.reason))
             return refusal;
         return RestoreTarget(run, target);
     }

@@ -277,9 +277,21 @@ bool IsProtectedKey(const ProtectedPlaces& places, HKEY root, const wchar_t* pat
         return true;
     if (EntryIsProtected(places, root, path, valueName))
         return true;
-    // The key a link along the path leads to is judged as well.
+    // The key a link along the path leads to is judged as well: for a key, the links before
+    // its last part (a link there is removed as itself); for a value, every link.
+    zqWString plain, reached;
+    if (!PlainKeyPath(path, &plain))
+        return true;
+    wchar_t* last = valueName == nullptr && plain.buffer != nullptr ? wcsrchr(plain.buffer, L'\\') : nullptr;
+    if (last != nullptr)
+        *last = 0;
     KeyReach reach;
-    if (!ReachKey(root, path, &reach))
+    if (!ReachKey(root, last != nullptr || valueName != nullptr ? plain.Get() : L"", &reach))
         return true;  // undecidable: refused
-    return reach.links > 0 && EntryIsProtected(places, reach.root, reach.path.Get(), valueName);
+    if (reach.links == 0)
+        return false;
+    const wchar_t* name = valueName != nullptr ? L"" : last != nullptr ? last + 1 : plain.Get();
+    if (!FormatInto(reached, reach.path.length > 0 && name[0] != 0 ? L"%s\\%s" : L"%s%s", reach.path.Get(), name))
+        return true;
+    return EntryIsProtected(places, reach.root, reached.Get(), valueName);
 }
