@@ -244,7 +244,8 @@ TEST_F(Guard, KeysValuesServicesAndDevicesTheSystemNeeds)
         {HKLM, control + L"Session Manager\\Memory Management", nullptr}, {HKCR, L".msi", nullptr},
         {HKCR, L"Msi.Package", nullptr}, {HKCR, L"http", nullptr}, {HKLM, L"SOFTWARE\\Classes\\Wow6432Node", nullptr},
         {HKCR, systemClass, nullptr}, {HKLM, services + L"Spooler", nullptr}, {HKLM, services + L"Eventlog\\Parameters", nullptr},
-        {HKLM, services + L"PlugPlay", L"ImagePath"}, {HKLM, enumKey + L"ROOT\\WINE", nullptr}};
+        {HKLM, services + L"PlugPlay", L"ImagePath"}, {HKLM, enumKey + L"ROOT\\WINE", nullptr},
+        {HKLM, L"SOFTWARE\\zqguardlink\\Winlogon", nullptr}, {HKLM, L"SOFTWARE\\zqguardlink\\Winlogon", L"Shell"}};
     std::string script = "[registry]\r\nhkey_local_machine\\software\\microsoft\\\r\n"
                          "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\r\n";
     Lines refused = {"K: hkey_local_machine\\software\\microsoft\\...FAILED(Err:5)"};
