@@ -70,16 +70,6 @@ FileHandle OpenFollowing(const wchar_t* path)
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-// Where an existing object leads, every link on the way followed.
-Reach FinalOfExisting(const wchar_t* path, zqWString* reached)
-{
-    FileHandle object = OpenFollowing(path);
-    zqWString final;
-    if (!object.Valid() || !FinalPathOf(object.Get(), &final))
-        return Reach::Unknown;
-    return PlainFinal(final, reached);
-}
-
 bool JoinPath(const wchar_t* folder, const wchar_t* rest, zqWString* path)
 {
     if (rest[0] == 0)
@@ -114,8 +104,9 @@ bool LinkBelow(const wchar_t* full, size_t from)
 // and followed, the rest appended as written. A part below it that exists but is too long for
 // the system to tell (Wine tells no final path beyond 260 characters) must be no link. Without
 // the final-path call only a path without links can be told.
-Reach ResolveFolder(const wchar_t* folder, zqWString* reached)
+Reach ResolveFolder(const wchar_t* folder, zqWString* reached, zqWString* objectName)
 {
+    objectName->Assign(L"");
     if (!CanTellFinalPaths()) {
         if (LinkAlongPath(folder))
             return Reach::Unknown;
@@ -130,6 +121,8 @@ Reach ResolveFolder(const wchar_t* folder, zqWString* reached)
         if (object.Valid() && FinalPathOf(object.Get(), &final)) {
             if (untold && LinkBelow(folder, static_cast<size_t>(probe.length)))
                 return Reach::Unknown;
+            if (rest.length == 0)
+                ObjectNameOf(object.Get(), objectName);
             Reach reach = PlainFinal(final, &joined);
             if (reach != Reach::Local)
                 return reach;
@@ -148,22 +141,35 @@ Reach ResolveFolder(const wchar_t* folder, zqWString* reached)
     }
 }
 
-Reach CachedFolder(const wchar_t* folder, PlaceCache* cache, zqWString* reached)
+Reach CachedFolder(const wchar_t* folder, PlaceCache* cache, zqWString* reached, zqWString* objectName)
 {
     if (cache == nullptr)
-        return ResolveFolder(folder, reached);
+        return ResolveFolder(folder, reached, objectName);
     for (int i = 0; i < PlaceCache::kSlots; ++i) {
         if (cache->spelled[i].length > 0 && _wcsicmp(cache->spelled[i].Get(), folder) == 0)
-            return reached->Assign(cache->reached[i].Get()) ? cache->reach[i] : Reach::Unknown;
+            return reached->Assign(cache->reached[i].Get()) && objectName->Assign(cache->objectName[i].Get())
+                       ? cache->reach[i]
+                       : Reach::Unknown;
     }
-    Reach reach = ResolveFolder(folder, reached);
+    Reach reach = ResolveFolder(folder, reached, objectName);
     int slot = cache->next;
     cache->next = (slot + 1) % PlaceCache::kSlots;
-    if (cache->spelled[slot].Assign(folder) && cache->reached[slot].Assign(reached->Get()))
+    if (cache->spelled[slot].Assign(folder) && cache->reached[slot].Assign(reached->Get()) &&
+        cache->objectName[slot].Assign(objectName->Get()))
         cache->reach[slot] = reach;
     else
         cache->spelled[slot].Assign(L"");
     return reach;
+}
+
+// Whether an open object is the very entry name of the folder the system names folderName: a
+// link (Wine shows links to files as plain files) is named where it leads. One call, where the
+// final path in drive form would take several.
+bool IsEntryOf(HANDLE object, const zqWString& folderName, const wchar_t* name)
+{
+    zqWString objectName, expected;
+    return folderName.length > 0 && ObjectNameOf(object, &objectName) &&
+           FormatInto(expected, L"%s\\%s", folderName.Get(), name) && _wcsicmp(objectName.Get(), expected.Get()) == 0;
 }
 
 }  // namespace
@@ -197,7 +203,7 @@ void FindPlace(const wchar_t* full, PlaceCache* cache, Place* place)
     const wchar_t* cut = wcsrchr(full, L'\\');
     if (cut == nullptr)
         return;
-    zqWString folder;
+    zqWString folder, folderName;
     Reach folderReach = Reach::Local;
     if (IsRootPath(full)) {
         if (!place->at.Assign(full))
@@ -207,7 +213,7 @@ void FindPlace(const wchar_t* full, PlaceCache* cache, Place* place)
         int folderLength = static_cast<int>(cut - full) + (cut == full + 2 ? 1 : 0);
         if (!FormatInto(folder, L"%.*s", folderLength, full))
             return;
-        folderReach = CachedFolder(folder.Get(), cache, &place->at);
+        folderReach = CachedFolder(folder.Get(), cache, &place->at, &folderName);
         if (folderReach != Reach::Local) {
             place->reach = folderReach;
             return;
@@ -229,7 +235,14 @@ void FindPlace(const wchar_t* full, PlaceCache* cache, Place* place)
         place->reach = link ? Reach::Unknown : place->leads.Assign(place->at.Get()) ? Reach::Local : Reach::Unknown;
         return;
     }
-    Reach reach = FinalOfExisting(place->at.Get(), &place->leads);
+    // What is the very entry it seems leads nowhere else; anything else is followed.
+    FileHandle object = OpenFollowing(place->at.Get());
+    zqWString final;
+    Reach reach = Reach::Unknown;
+    if (object.Valid() && !link && IsEntryOf(object.Get(), folderName, cut + 1))
+        reach = place->leads.Assign(place->at.Get()) ? Reach::Local : Reach::Unknown;
+    else if (object.Valid() && FinalPathOf(object.Get(), &final))
+        reach = PlainFinal(final, &place->leads);
     // A link that leads nowhere has only itself to act on; what is no link and cannot be told
     // (a path too long for the system to say) is where it stands.
     if (reach == Reach::Unknown)

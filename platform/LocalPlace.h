@@ -19,6 +19,7 @@ struct PlaceCache {
     static const int kSlots = 32;
     zqWString spelled[kSlots];  // a folder as the caller wrote it (compared ignoring case)
     zqWString reached[kSlots];  // its final path, plain drive form
+    zqWString objectName[kSlots];  // the system's own name of it, where it exists
     Reach reach[kSlots] = {};
     int next = 0;
     unsigned networkDrives = 0, askedDrives = 0;  // one bit per drive letter

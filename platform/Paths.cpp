@@ -1,5 +1,7 @@
 #include "platform/Paths.h"
 
+#include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "foundation/Handles.h"
@@ -168,4 +170,38 @@ bool FinalPath(const wchar_t* link, zqWString* path)
     FileHandle target(CreateFileW(link, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return target.Valid() && FinalPathOf(target.Get(), path);
+}
+
+bool ObjectNameOf(HANDLE object, zqWString* name)
+{
+    typedef LONG(WINAPI * NtQueryObjectFn)(HANDLE, int, void*, ULONG, ULONG*);
+    struct NameInformation {
+        USHORT length;
+        USHORT maximumLength;
+        wchar_t* buffer;
+    };
+    NtQueryObjectFn queryObject = reinterpret_cast<NtQueryObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    const int kObjectNameInformation = 1;
+    // Most names fit the first block; a longer one is asked again with the size the system gives.
+    alignas(8) BYTE first[1024];
+    HeapBlock larger;
+    void* block = first;
+    ULONG size = sizeof first, needed = 0;
+    LONG status = queryObject != nullptr ? queryObject(object, kObjectNameInformation, block, size, &needed) : -1;
+    if (status != 0 && needed > size) {
+        larger.Reset(malloc(needed));
+        block = larger.Get();
+        size = needed;
+        status = block != nullptr ? queryObject(object, kObjectNameInformation, block, size, &needed) : -1;
+    }
+    if (status != 0)
+        return false;
+    const NameInformation* information = static_cast<const NameInformation*>(block);
+    if (!name->Reserve(information->length / sizeof(wchar_t)))
+        return false;
+    memcpy(name->buffer, information->buffer, information->length);
+    name->length = information->length / sizeof(wchar_t);
+    name->buffer[name->length] = 0;
+    return true;
 }

@@ -31,3 +31,6 @@ bool FinalPath(const wchar_t* link, zqWString* path);
 bool FinalPathOf(HANDLE object, zqWString* path);
 // Whether the system can tell final paths at all (Windows XP cannot).
 bool CanTellFinalPaths();
+// The system's own name of an open object ("\\Device\\HarddiskVolume1\\..." on Windows), one
+// call however the volume is named: what two handles name can be compared by it.
+bool ObjectNameOf(HANDLE object, zqWString* name);

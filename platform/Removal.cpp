@@ -101,7 +101,7 @@ Listed RemoveListedFile(const wchar_t* path, const zqWString& folderFinal, const
     // A file whose final path cannot be told (Wine tells none beyond 260 characters) is taken as
     // the listing shows it.
     if (file.Valid()) {
-        if (FinalPathOf(file.Get(), &final) &&
+        if (ObjectNameOf(file.Get(), &final) &&
             (!FormatInto(expected, L"%s\\%s", folderFinal.Get(), name) || _wcsicmp(final.Get(), expected.Get()) != 0))
             return Listed::Link;
         if (DeleteThroughHandle(file.Get()))
@@ -122,7 +122,7 @@ void EmptyFolder(const wchar_t* folder, const EnterTest& test)
     {
         FileHandle self(CreateFileW(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!self.Valid() || !FinalPathOf(self.Get(), &folderFinal))
+        if (!self.Valid() || !ObjectNameOf(self.Get(), &folderFinal))
             folderFinal.Assign(L"");
     }
     WIN32_FIND_DATAW entry;

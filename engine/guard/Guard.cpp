@@ -34,15 +34,22 @@ bool InIndex(const TextIndex& index, const wchar_t* path)
     return TextIndexContains(index, lowered.Get());
 }
 
-// Finds the target's place; false, with the refusal, when it is on another machine or cannot
-// be told.
-bool FindLocalPlace(const ProtectedPlaces& places, const wchar_t* full, Place* place, DWORD* error,
-                    const char** reason)
+// Finds where a file or folder target is: false, with the refusal, when it is no full path,
+// lies on another machine or cannot be told. *at and *leads are made canonical.
+bool Locate(const ProtectedPlaces& places, const Target& target, Place* place, zqWString* at, zqWString* leads,
+            DWORD* error, const char** reason)
 {
-    FindPlace(full, &places.placeCache, place);
+    zqWString full;
+    if (!FullPath(target.path, &full))
+        return target.kind == TargetKind::Folder
+                   ? !Refuse(ERROR_BAD_PATHNAME, "not a full path: it would be looked up along the search order", error,
+                             reason)
+                   : !Refuse(ERROR_ACCESS_DENIED, "a file that cannot be told where it is", error, reason);
+    FindPlace(full.Get(), &places.placeCache, place);
     if (place->reach == Reach::Network)
         return !Refuse(ERROR_ACCESS_DENIED, kNetworkReason, error, reason);
-    if (place->reach != Reach::Local)
+    if (place->reach != Reach::Local || !CanonicalPath(place->at.Get(), at) ||
+        !CanonicalPath(place->leads.Get(), leads))
         return !Refuse(ERROR_ACCESS_DENIED, kUnknownPlaceReason, error, reason);
     return true;
 }
@@ -50,21 +57,15 @@ bool FindLocalPlace(const ProtectedPlaces& places, const wchar_t* full, Place* p
 bool FileRefused(const ProtectedPlaces& places, const Target& target, zqWString* at, DWORD* error,
                  const char** reason)
 {
-    zqWString full;
     Place place;
-    if (!FullPath(target.path, &full))
-        return Refuse(ERROR_ACCESS_DENIED, "a file that cannot be told where it is", error, reason);
-    if (!FindLocalPlace(places, full.Get(), &place, error, reason))
+    zqWString leads;
+    if (!Locate(places, target, &place, at, &leads, error, reason))
         return true;
-    at->Assign(place.at.Get());
     if (place.attributes != INVALID_FILE_ATTRIBUTES && (place.attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Refuse(kFolderNamedAsFile, "a folder named as a file: only files are removed here", error,
-                      reason);
-    if (InIndex(places.runFileIndex, place.at.Get()) || InIndex(places.runFileIndex, place.leads.Get()))
+        return Refuse(kFolderNamedAsFile, "a folder named as a file: only files are removed here", error, reason);
+    if (InIndex(places.runFileIndex, at->Get()) || InIndex(places.runFileIndex, leads.Get()))
         return Refuse(ERROR_ACCESS_DENIED, kRunFileReason, error, reason);
-    zqWString canonicalAt, canonicalLeads;
-    if (!CanonicalPath(place.at.Get(), &canonicalAt) || !CanonicalPath(place.leads.Get(), &canonicalLeads) ||
-        IsProtectedFile(places, canonicalAt.Get()) || IsProtectedFile(places, canonicalLeads.Get()))
+    if (IsProtectedFile(places, at->Get()) || IsProtectedFile(places, leads.Get()))
         return Refuse(ERROR_ACCESS_DENIED, "a file that the system protects", error, reason);
     return false;
 }
@@ -72,19 +73,13 @@ bool FileRefused(const ProtectedPlaces& places, const Target& target, zqWString*
 bool FolderRefused(const ProtectedPlaces& places, const Target& target, zqWString* at, DWORD* error,
                    const char** reason)
 {
-    zqWString full;
     Place place;
-    if (!FullPath(target.path, &full))
-        return Refuse(ERROR_BAD_PATHNAME, "not a full path: it would be looked up along the search order", error,
-                      reason);
-    if (!FindLocalPlace(places, full.Get(), &place, error, reason))
+    zqWString leads;
+    if (!Locate(places, target, &place, at, &leads, error, reason))
         return true;
-    at->Assign(place.at.Get());
-    zqWString canonicalAt, canonicalLeads;
-    if (!CanonicalPath(place.at.Get(), &canonicalAt) || !CanonicalPath(place.leads.Get(), &canonicalLeads) ||
-        IsProtectedFolder(places, canonicalAt.Get()) || IsProtectedFolder(places, canonicalLeads.Get()))
+    if (IsProtectedFolder(places, at->Get()) || IsProtectedFolder(places, leads.Get()))
         return Refuse(ERROR_ACCESS_DENIED, "a folder that the system or every product needs", error, reason);
-    if (InIndex(places.runFolderIndex, canonicalAt.Get()) || InIndex(places.runFolderIndex, canonicalLeads.Get()))
+    if (InIndex(places.runFolderIndex, at->Get()) || InIndex(places.runFolderIndex, leads.Get()))
         return Refuse(ERROR_ACCESS_DENIED, "a folder that holds the run's own files", error, reason);
     return false;
 }

@@ -30,14 +30,6 @@ const wchar_t* const kCoreFiles[] = {
 const wchar_t* const kImageExtensions[] = {L".exe", L".dll", L".sys", L".com", L".ocx", L".cpl", L".drv",
                                           L".scr", L".acm", L".ax",  L".tlb", L".olb", L".efi"};
 
-bool InList(const wchar_t* name, const wchar_t* const* list, size_t count)
-{
-    for (size_t i = 0; i < count; ++i)
-        if (_wcsicmp(name, list[i]) == 0)
-            return true;
-    return false;
-}
-
 bool EndsWithImageExtension(const wchar_t* text, size_t length)
 {
     for (const wchar_t* extension : kImageExtensions) {
@@ -121,8 +113,16 @@ bool IsProtectedFile(const ProtectedPlaces& places, const wchar_t* canonical)
         return true;
     if (InSystemTree(places, folder.Get()))
         return true;
-    return InList(name, kCoreFiles, sizeof kCoreFiles / sizeof kCoreFiles[0]) &&
+    return InNameList(name, kCoreFiles) &&
            IsProtectedFolder(places, folder.Get());
+}
+
+bool InNameList(const wchar_t* name, const wchar_t* const* list, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        if (_wcsicmp(name, list[i]) == 0)
+            return true;
+    return false;
 }
 
 bool MaskNamesFiles(const wchar_t* mask)

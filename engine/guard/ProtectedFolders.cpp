@@ -46,23 +46,6 @@ void AddShellFolder(ProtectedPlaces* places, int csidl)
         AddFolder(places, path);
 }
 
-// Every folder directly below folder (the profiles below the Users folder).
-void AddSubfolders(ProtectedPlaces* places, const wchar_t* folder)
-{
-    zqWString pattern, child;
-    if (!FormatInto(pattern, L"%s\\*", folder))
-        return;
-    WIN32_FIND_DATAW entry;
-    FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
-    if (!listing.Valid())
-        return;
-    do {
-        if (!IsDotEntry(entry.cFileName) && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            FormatInto(child, L"%s\\%s", folder, entry.cFileName))
-            AddFolder(places, child.Get());
-    } while (FindNextFileW(listing.Get(), &entry));
-}
-
 void AddRegistryFolder(ProtectedPlaces* places, HKEY key, const wchar_t* value, bool withSubfolders)
 {
     wchar_t raw[MAX_PATH], path[MAX_PATH];
@@ -77,7 +60,7 @@ void AddRegistryFolder(ProtectedPlaces* places, HKEY key, const wchar_t* value, 
         return;
     AddFolder(places, path);
     if (withSubfolders)
-        AddSubfolders(places, path);
+        AddSubfolders(places, path, false);  // the profiles below the Users folder
 }
 
 // The profiles: the Users folder with every folder in it, and the place of every profile.
@@ -107,6 +90,22 @@ void LowerCase(wchar_t* text)
 }
 
 void AddFolder(ProtectedPlaces* places, const wchar_t* path) { AddAndAbove(places, path, false); }
+
+void AddSubfolders(ProtectedPlaces* places, const wchar_t* folder, bool tree, bool (*take)(const wchar_t* name))
+{
+    zqWString pattern, child;
+    if (!FormatInto(pattern, L"%s\\*", folder))
+        return;
+    WIN32_FIND_DATAW entry;
+    FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
+    if (!listing.Valid())
+        return;
+    do {
+        if (!IsDotEntry(entry.cFileName) && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (take == nullptr || take(entry.cFileName)) && FormatInto(child, L"%s\\%s", folder, entry.cFileName))
+            AddAndAbove(places, child.Get(), tree);
+    } while (FindNextFileW(listing.Get(), &entry));
+}
 void AddTree(ProtectedPlaces* places, const wchar_t* path) { AddAndAbove(places, path, true); }
 
 void AskProtectedPlaces(ProtectedPlaces* places)

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "guard/KeyRules.h"
+#include "guard/PlaceTables.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -48,16 +49,6 @@ const wchar_t* const kSystemRunValues[] = {
     L"SecurityHealth", L"WindowsDefender", L"Windows Defender", L"WindowsWelcomeCenter", L"Sidebar", L"ctfmon.exe",
 };
 
-bool InList(const wchar_t* name, const wchar_t* const* list, size_t count)
-{
-    for (size_t i = 0; i < count; ++i)
-        if (_wcsicmp(name, list[i]) == 0)
-            return true;
-    return false;
-}
-
-#define ZQ_IN(name, list) InList(name, list, sizeof list / sizeof list[0])
-
 bool IsClassId(const wchar_t* text)
 {
     return text[0] == L'{' && wcslen(text) == 38 && text[37] == L'}';
@@ -90,7 +81,7 @@ bool ValueIsSystemClass(const ProtectedPlaces& places, HKEY root, const wchar_t*
 // command of its open verb is.
 bool IsSystemClassName(const ProtectedPlaces& places, const wchar_t* name, int depth)
 {
-    if (ZQ_IN(name, kSystemClasses))
+    if (InNameList(name, kSystemClasses))
         return true;
     zqWString key, text;
     if (name[0] == L'.') {
@@ -198,7 +189,7 @@ bool IsSystemChild(const ProtectedPlaces& places, ChildRule rule, const ChildAsk
     case ChildRule::Files:
         return ValueNamesProtectedFile(places, child.root, child.childPath, L"");
     case ChildRule::Verbs:
-        return ZQ_IN(child.childName, kSystemVerbs) ||
+        return InNameList(child.childName, kSystemVerbs) ||
                (FormatInto(key, L"%s\\command", child.childPath) &&
                 ValueNamesProtectedFile(places, child.root, key.Get(), L""));
     case ChildRule::Services:
@@ -217,10 +208,10 @@ bool IsSystemValue(const ProtectedPlaces& places, ChildRule rule, HKEY root, con
     zqWString data;
     switch (rule) {
     case ChildRule::Environment:
-        return ZQ_IN(valueName, kSystemEnvironment) || _wcsnicmp(valueName, L"PROCESSOR_", 10) == 0;
+        return InNameList(valueName, kSystemEnvironment) || _wcsnicmp(valueName, L"PROCESSOR_", 10) == 0;
     case ChildRule::Files:
         // A program started at log-on, a shared file's count (named by its path), a font.
-        return ZQ_IN(valueName, kSystemRunValues) || NamesProtectedFile(places, valueName) ||
+        return InNameList(valueName, kSystemRunValues) || NamesProtectedFile(places, valueName) ||
                ValueNamesProtectedFile(places, root, keyPath, valueName);
     case ChildRule::Handlers:
         return IsSystemClassIdText(places, valueName) || ValueIsSystemClass(places, root, keyPath, valueName);

@@ -80,23 +80,6 @@ bool IsLanguageName(const wchar_t* name)
     return wcslen(name + letters) >= 3;
 }
 
-// The language folders in folder: each with its whole tree.
-void AddLanguageTrees(ProtectedPlaces* places, const wchar_t* folder)
-{
-    zqWString pattern, child;
-    if (!FormatInto(pattern, L"%s\\*", folder))
-        return;
-    WIN32_FIND_DATAW entry;
-    FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
-    if (!listing.Valid())
-        return;
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsLanguageName(entry.cFileName) &&
-            FormatInto(child, L"%s\\%s", folder, entry.cFileName))
-            AddTree(places, child.Get());
-    } while (FindNextFileW(listing.Get(), &entry));
-}
-
 typedef struct {
     WCHAR FileName[MAX_PATH];  // the system's own record: its names fit MAX_PATH
     DWORD FileNumber;
@@ -138,14 +121,14 @@ void AddSystemFolders(ProtectedPlaces* places, const wchar_t* windows)
     if (windows[0] != 0) {
         AddBelow(places, windows, kWindowsFolders, sizeof kWindowsFolders / sizeof kWindowsFolders[0], false);
         AddBelow(places, windows, kWindowsTrees, windowsCount, true);
-        AddLanguageTrees(places, windows);
+        AddSubfolders(places, windows, true, IsLanguageName);
         zqWString system;
         for (const wchar_t* below : {L"System32", L"SysWOW64", L"System32\\drivers", L"SysWOW64\\drivers"}) {
             if (!FormatInto(system, L"%s\\%s", windows, below))
                 continue;
             if (wcschr(below, L'\\') == nullptr)
                 AddBelow(places, system.Get(), kSystemTrees, systemCount, true);
-            AddLanguageTrees(places, system.Get());
+            AddSubfolders(places, system.Get(), true, IsLanguageName);
         }
     }
     static const wchar_t* const programFolders[] = {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"};

@@ -36,14 +36,6 @@ const wchar_t* const kSystemServices[] = {
     L"wudfsvc", L"WUDFRd", L"WudfPf", L"luafv", L"Winsock", L"WinSock2",
 };
 
-bool InList(const wchar_t* name, const wchar_t* const* list, size_t count)
-{
-    for (size_t i = 0; i < count; ++i)
-        if (_wcsicmp(name, list[i]) == 0)
-            return true;
-    return false;
-}
-
 bool ReadNumber(HKEY key, const wchar_t* name, DWORD* number)
 {
     DWORD type = 0, size = sizeof *number;
@@ -106,7 +98,7 @@ bool BeginsOtherIds(const wchar_t* enumPath, const wchar_t* id, int idLength)
 
 bool IsSharedEnumerator(const wchar_t* name)
 {
-    return InList(name, kSharedEnumerators, sizeof kSharedEnumerators / sizeof kSharedEnumerators[0]);
+    return InNameList(name, kSharedEnumerators);
 }
 
 bool IsSystemService(const ProtectedPlaces& places, const wchar_t* service)
@@ -115,7 +107,7 @@ bool IsSystemService(const ProtectedPlaces& places, const wchar_t* service)
     name = name != nullptr ? name + 1 : service;
     if (name[0] == 0)
         return true;
-    if (InList(name, kSystemServices, sizeof kSystemServices / sizeof kSystemServices[0]) ||
+    if (InNameList(name, kSystemServices) ||
         IsServiceOfSystemInfs(places, name))
         return true;
     zqWString keyPath;

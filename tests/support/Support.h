@@ -42,6 +42,9 @@ Lines LogLines(const std::wstring& path);
 bool MakeLink(const std::wstring& link, const std::wstring& target);
 // Removes a link itself: on Wine deleting a link deletes what it leads to, so the host does it.
 void RemoveLink(const std::wstring& link);
+// Whether path is a link: shown as one, or (as Wine shows a link to a file) a file whose final
+// path lies elsewhere, or listed with nothing there.
+bool IsLink(const std::wstring& path);
 // A registry link at path below HKEY_LOCAL_MACHINE naming target ("\Registry\Machine\..."),
 // and its removal as itself (the key it names stays).
 bool MakeKeyLink(const std::wstring& path, const std::wstring& target);
