@@ -141,6 +141,27 @@ BOOL DeleteKeyAloneW(HKEY root, const wchar_t* path)
     return result == ERROR_SUCCESS ? TRUE : FailWith(result);
 }
 
+bool ReadStringValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, zqWString* text)
+{
+    RegKey key;
+    DWORD type = 0, size = 0;
+    if (RegOpenKeyExW(root, keyPath, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    int units = static_cast<int>(size / sizeof(wchar_t));
+    if (!text->Reserve(units + 1))
+        return false;
+    DWORD got = static_cast<DWORD>(units) * sizeof(wchar_t);
+    if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(text->buffer), &got) !=
+            ERROR_SUCCESS ||
+        got > static_cast<DWORD>(units) * sizeof(wchar_t))
+        return false;
+    text->buffer[got / sizeof(wchar_t)] = 0;
+    text->length = static_cast<int>(wcslen(text->buffer));
+    return true;
+}
+
 int ListSubkeyNamesA(const char* path, char*** names)
 {
     *names = nullptr;

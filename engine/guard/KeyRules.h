@@ -41,5 +41,3 @@ bool IsSystemDevice(const ProtectedPlaces& places, const wchar_t* enumPath, cons
                     const wchar_t* below);
 // A service that one of the system's own INF files installs (read at the first question).
 bool IsServiceOfSystemInfs(const ProtectedPlaces& places, const wchar_t* name);
-// The string value's text, sized to fit (false when it is not there or no text).
-bool ReadText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, zqWString* text);

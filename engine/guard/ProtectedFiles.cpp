@@ -117,14 +117,6 @@ bool IsProtectedFile(const ProtectedPlaces& places, const wchar_t* canonical)
            IsProtectedFolder(places, folder.Get());
 }
 
-bool InNameList(const wchar_t* name, const wchar_t* const* list, size_t count)
-{
-    for (size_t i = 0; i < count; ++i)
-        if (_wcsicmp(name, list[i]) == 0)
-            return true;
-    return false;
-}
-
 bool MaskNamesFiles(const wchar_t* mask)
 {
     const wchar_t* dot = wcsrchr(mask, L'.');

@@ -7,6 +7,7 @@
 #include "guard/KeyRules.h"
 #include "guard/PlaceTables.h"
 #include "platform/Paths.h"
+#include "registry/RegistryPrimitives.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ bool NamesProtectedFile(const ProtectedPlaces& places, const wchar_t* command)
 bool ValueNamesProtectedFile(const ProtectedPlaces& places, HKEY root, const wchar_t* key, const wchar_t* value)
 {
     zqWString text;
-    return ReadText(root, key, value, &text) && NamesProtectedFile(places, text.Get());
+    return ReadStringValue(root, key, value, &text) && NamesProtectedFile(places, text.Get());
 }
 
 bool IsSystemClassIdText(const ProtectedPlaces& places, const wchar_t* text)
@@ -74,7 +75,7 @@ bool IsSystemClassIdText(const ProtectedPlaces& places, const wchar_t* text)
 bool ValueIsSystemClass(const ProtectedPlaces& places, HKEY root, const wchar_t* key, const wchar_t* value)
 {
     zqWString text;
-    return ReadText(root, key, value, &text) && IsSystemClassIdText(places, text.Get());
+    return ReadStringValue(root, key, value, &text) && IsSystemClassIdText(places, text.Get());
 }
 
 // A file type or program id is the system's when it is one by name, or when its class or the
@@ -86,7 +87,7 @@ bool IsSystemClassName(const ProtectedPlaces& places, const wchar_t* name, int d
     zqWString key, text;
     if (name[0] == L'.') {
         // A file type is its program id's.
-        return depth == 0 && ReadText(HKEY_CLASSES_ROOT, name, L"", &text) && text.length > 0 &&
+        return depth == 0 && ReadStringValue(HKEY_CLASSES_ROOT, name, L"", &text) && text.length > 0 &&
                IsSystemClassName(places, text.Get(), depth + 1);
     }
     if (FormatInto(key, L"%s\\CLSID", name) && ValueIsSystemClass(places, HKEY_CLASSES_ROOT, key.Get(), L""))
@@ -123,37 +124,16 @@ bool IsSystemAppId(const ProtectedPlaces& places, const wchar_t* name)
     zqWString key, id, service;
     if (!IsClassId(name)) {
         // "explorer.exe" names its id in its "AppID" value.
-        if (!FormatInto(key, L"AppID\\%s", name) || !ReadText(HKEY_CLASSES_ROOT, key.Get(), L"AppID", &id) ||
+        if (!FormatInto(key, L"AppID\\%s", name) || !ReadStringValue(HKEY_CLASSES_ROOT, key.Get(), L"AppID", &id) ||
             !IsClassId(id.Get()))
             return false;
         name = id.Get();
     }
-    return FormatInto(key, L"AppID\\%s", name) && ReadText(HKEY_CLASSES_ROOT, key.Get(), L"LocalService", &service) &&
+    return FormatInto(key, L"AppID\\%s", name) && ReadStringValue(HKEY_CLASSES_ROOT, key.Get(), L"LocalService", &service) &&
            service.length > 0 && IsSystemService(places, service.Get());
 }
 
 }  // namespace
-
-bool ReadText(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, zqWString* text)
-{
-    RegKey key;
-    DWORD type = 0, size = 0;
-    if (RegOpenKeyExW(root, keyPath, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    int units = static_cast<int>(size / sizeof(wchar_t));
-    if (!text->Reserve(units + 1))
-        return false;
-    DWORD got = static_cast<DWORD>(units) * sizeof(wchar_t);
-    if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(text->buffer), &got) !=
-            ERROR_SUCCESS ||
-        got > static_cast<DWORD>(units) * sizeof(wchar_t))
-        return false;
-    text->buffer[got / sizeof(wchar_t)] = 0;
-    text->length = static_cast<int>(wcslen(text->buffer));
-    return true;
-}
 
 bool IsSystemClassId(const ProtectedPlaces& places, const wchar_t* clsid)
 {

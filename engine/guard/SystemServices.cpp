@@ -4,6 +4,7 @@
 
 #include "guard/KeyRules.h"
 #include "guard/PlaceTables.h"
+#include "registry/RegistryPrimitives.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ bool RunBySystemService(const ProtectedPlaces& places, const wchar_t* deviceKey)
     zqWString instanceKey, service;
     for (DWORD i = 0; i < 100000 && RegEnumKeyW(device.Get(), i, instance, 256) == ERROR_SUCCESS; ++i) {
         if (FormatInto(instanceKey, L"%s\\%s", deviceKey, instance) &&
-            ReadText(HKEY_LOCAL_MACHINE, instanceKey.Get(), L"Service", &service) && service.length > 0 &&
+            ReadStringValue(HKEY_LOCAL_MACHINE, instanceKey.Get(), L"Service", &service) && service.length > 0 &&
             IsSystemService(places, service.Get()))
             return true;
     }
@@ -121,7 +122,7 @@ bool IsSystemService(const ProtectedPlaces& places, const wchar_t* service)
     if (ReadNumber(key.Get(), L"Start", &start) && start <= SERVICE_SYSTEM_START)
         return true;  // loaded while the system starts
     zqWString image, file;
-    if (!ReadText(HKEY_LOCAL_MACHINE, serviceKey, L"ImagePath", &image) || image.length == 0) {
+    if (!ReadStringValue(HKEY_LOCAL_MACHINE, serviceKey, L"ImagePath", &image) || image.length == 0) {
         // A driver without an image path is loaded from the drivers folder by its name.
         if (!ReadNumber(key.Get(), L"Type", &type) || !(type & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER)) ||
             !FormatInto(image, L"System32\\drivers\\%s.sys", name))
