@@ -74,57 +74,13 @@ bool LeadsToKept(const wchar_t* link, const EnterTest& test)
     return CanonicalPath(path.Get(), &canonical) && !MayEnter(test, canonical.Get());
 }
 
-typedef BOOL(WINAPI* SetFileInformationFn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-
-// Marks an open file for deletion (Windows XP has no such call: false there).
-bool DeleteThroughHandle(HANDLE file)
-{
-    SetFileInformationFn setInformation = reinterpret_cast<SetFileInformationFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    return setInformation != nullptr &&
-           setInformation(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
-}
-
-enum class Listed { Removed, Failed, Link };
-
-// Deletes a file of the listing through one handle that proves it is that very file: one whose
-// final path is elsewhere is a link the listing does not show as one (Wine keeps links to files
-// so), and deleting it, now or at the next start, would delete what it leads to: it stays.
-Listed RemoveListedFile(const wchar_t* path, const zqWString& folderFinal, const wchar_t* name)
-{
-    if (folderFinal.length == 0)
-        return DeleteAnyFile(path) ? Listed::Removed : Listed::Failed;
-    FileHandle file(CreateFileW(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    zqWString final, expected;
-    // A file whose final path cannot be told (Wine tells none beyond 260 characters) is taken as
-    // the listing shows it.
-    if (file.Valid()) {
-        if (ObjectNameOf(file.Get(), &final) &&
-            (!FormatInto(expected, L"%s\\%s", folderFinal.Get(), name) || _wcsicmp(final.Get(), expected.Get()) != 0))
-            return Listed::Link;
-        if (DeleteThroughHandle(file.Get()))
-            return Listed::Removed;
-        file.Close();
-    }
-    // Opened by nobody else's leave, or read-only: the plain deletion says why.
-    return DeleteAnyFile(path) ? Listed::Removed : Listed::Failed;
-}
-
 // Removes what the folder holds; a subfolder removes or schedules itself. A folder the caller
 // keeps, met as itself or through a link, stays as it is (and so does the folder that holds it).
 void EmptyFolder(const wchar_t* folder, const EnterTest& test)
 {
-    zqWString pattern, child, folderFinal;
+    zqWString pattern, child;
     if (!FormatInto(pattern, L"%s\\*", folder))
         return;
-    {
-        FileHandle self(CreateFileW(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!self.Valid() || !ObjectNameOf(self.Get(), &folderFinal))
-            folderFinal.Assign(L"");
-    }
     WIN32_FIND_DATAW entry;
     FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
     if (!listing.Valid())
@@ -147,8 +103,7 @@ void EmptyFolder(const wchar_t* folder, const EnterTest& test)
             RemoveLink(child.Get(), attributes);
             continue;
         }
-        Listed removal = RemoveListedFile(child.Get(), folderFinal, entry.cFileName);
-        if (removal == Listed::Failed)
+        if (!DeleteAnyFile(child.Get()))
             ScheduleUnlessGone(child.Get());
     } while (FindNextFileW(listing.Get(), &entry));
 }

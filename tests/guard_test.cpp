@@ -318,14 +318,13 @@ TEST_F(Guard, KeysValuesServicesAndDevicesTheSystemNeeds)
 // through a link.
 TEST_F(Guard, PlacesAreJudgedWhereTheyLead)
 {
-    const std::wstring work = MakeScratchDir(L"guard-places"), vendor = work + L"\\vendor", tree = work + L"\\tree";
+    const std::wstring work = MakeScratchDir(L"guard-places"), vendor = work + L"\\vendor";
     const std::string w = "C:\\zqtest\\guard-places";
-    for (const wchar_t* folder : {L"\\vendor", L"\\product", L"\\tree", L"\\via", L"\\via\\sub", L"\\elsewhere", L"\\r"})
+    for (const wchar_t* folder : {L"\\vendor", L"\\product", L"\\via", L"\\via\\sub", L"\\elsewhere", L"\\r"})
         CreateDirectoryW((work + folder).c_str(), nullptr);
-    for (const wchar_t* file : {L"\\own.dat", L"\\tree\\own.dat", L"\\via\\sub\\saved.dat"})
+    for (const wchar_t* file : {L"\\own.dat", L"\\via\\sub\\saved.dat"})
         WriteFileBytes(work + file, "x");
     ASSERT_TRUE(MakeLink(vendor + L"\\link-to-C", L"C:\\"));
-    ASSERT_TRUE(MakeLink(tree + L"\\win.lnk", kWindows + L"\\win.ini"));  // a link in a product's tree
     bool madeDocuments = !PathExists(L"C:\\Documents and Settings");
     ASSERT_TRUE(!madeDocuments || MakeLink(L"C:\\Documents and Settings", L"C:\\users"));
     ASSERT_TRUE(DefineDosDeviceW(0, L"Q:", L"\\\\localhost\\C$"));  // a drive letter mapped to a share
@@ -335,7 +334,7 @@ TEST_F(Guard, PlacesAreJudgedWhereTheyLead)
                            "C:\\Documents and Settings\\Public", link, "C:\\zqtest"};
     const Lines files = {link + "\\windows\\win.ini", "C:\\zqclean.log", Narrow(Program())};
     std::string script = "[folders]\r\n\\\\?\\UNC\\localhost\\c$\\ProgramData\r\n" + link +
-                         "\\zqtest\\guard-places\\product\r\n" + w + "\\tree\r\n";
+                         "\\zqtest\\guard-places\\product\r\n";
     Lines refused = {"\\\\localhost\\c$\\ProgramData...FAILED(Err:5)", "C:\\...FAILED(Err:336)",
                      Narrow(SystemFolder()) + "\\wbem...FAILED(Err:336)", w + "\\zqclean.ini...FAILED(Err:5)",
                      w + "\\zqclean.ini.srvc...FAILED(Err:5)"};
@@ -362,12 +361,12 @@ TEST_F(Guard, PlacesAreJudgedWhereTheyLead)
     EXPECT_EQ(kCompletedRun, Launch(L"-s", work));
     Lines log = LogLines(kRunLog);
     ExpectLines(log, refused);
-    // Through a link to a place that may go; a tree whose link stays is left for the restart.
-    ExpectOnlyRemoved(log, {w + "\\own.dat...OK", link + "\\zqtest\\guard-places\\product...OK", w + "\\tree...OK"});
+    // Through a link to a place that may go.
+    ExpectOnlyRemoved(log, {w + "\\own.dat...OK", link + "\\zqtest\\guard-places\\product...OK"});
     for (size_t i = 0; i < before.size(); ++i)
         EXPECT_EQ(EntriesIn(watched[i]), before[i] - (i + 1 == before.size() ? 2 : 0)) << Narrow(watched[i]);
     EXPECT_TRUE(PathExists(kWindows + L"\\win.ini") && PathExists(Program()) && PathExists(work + L"\\zqclean.ini"));
-    EXPECT_FALSE(PathExists(tree + L"\\own.dat"));
+    EXPECT_FALSE(PathExists(work + L"\\product"));
 
     // Saved by a run, then its folder's parent made a link: the restore does not write there.
     WriteFileBytes(work + L"\\r\\zqclean.ini", "[general]\r\nbackup=" + w + "\\bk\r\n[folders]\r\n" + w + "\\via\\sub\r\n");
@@ -381,7 +380,6 @@ TEST_F(Guard, PlacesAreJudgedWhereTheyLead)
     DefineDosDeviceW(DDD_REMOVE_DEFINITION, L"Q:", nullptr);
     if (madeDocuments)
         RemoveLink(L"C:\\Documents and Settings");
-    DropPendingRenames(L"guard-places");
     RemoveTree(work);
 }
 
