@@ -161,8 +161,8 @@ bool FindDeviceKeys(zqCleanScript& script)
                 found = whole = true;
             }
             // Only part of a device id: the entry stands for that key, which the guard refuses.
-            char keyPath[kDeviceKeyBytes];
             if (partial && !whole) {
+                char keyPath[kDeviceKeyBytes];
                 if (FormatA(keyPath, sizeof keyPath, "%s\\%s", enumeratorPath, written.Get()) >= 0) {
                     AppendKey(script, keyPath);
                     found = true;
