@@ -53,7 +53,7 @@ bool IsInfWord(const wchar_t* text, size_t length)
     return false;
 }
 
-// A text made of INF words alone: "[DefaultInstall.NT]", "Signature = $Windows NT$", "DriverVer=".
+// A text made of INF words alone: "DefaultInstall.NT", "Signature = $Windows NT$", "DriverVer=".
 bool IsInfWordsOnly(const wchar_t* text)
 {
     bool any = false;
