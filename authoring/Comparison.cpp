@@ -19,7 +19,7 @@ void CompareWithSnapshot(Listing& current, const Places& currentPlaces, const Li
 {
     *unrecorded = 0;
     for (int p = 0; p < currentPlaces.count; ++p) {
-        const Place& place = currentPlaces.list[p];
+        const WalkedPlace& place = currentPlaces.list[p];
         int q = FindPlace(snapshotPlaces, place.use, place.root.Get());
         uint32_t i = current.placeStart[p], end = current.placeStart[p + 1];
         if (q < 0) {

@@ -204,7 +204,7 @@ bool DraftPackage(DraftContext& context, int place, uint32_t item)
 // cache's folder of that name must be new.
 bool DraftAssembly(DraftContext& context, int place, uint32_t item)
 {
-    const Place& cache = context.places->list[place];
+    const WalkedPlace& cache = context.places->list[place];
     const wchar_t* path = ItemText(*context.current, item);
     const wchar_t* start = path + cache.root.length + 1;
     zqWString name, folder, why;
@@ -240,7 +240,7 @@ bool DraftAssembly(DraftContext& context, int place, uint32_t item)
 bool FileChange(void* pass, int place, uint32_t item)
 {
     DraftContext& context = *static_cast<DraftContext*>(pass);
-    const Place& where = context.places->list[place];
+    const WalkedPlace& where = context.places->list[place];
     const Item& it = context.current->items[item];
     const wchar_t* path = ItemText(*context.current, item);
     if (it.state == ItemState::Unrecorded) {

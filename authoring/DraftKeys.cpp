@@ -181,7 +181,7 @@ void DraftDevice(KeyPass& keys, const wchar_t* id, int enumPlace, int classPlace
 {
     DraftContext& context = *keys.context;
     const Listing& listing = *context.current;
-    const Place& enumKey = context.places->list[enumPlace];
+    const WalkedPlace& enumKey = context.places->list[enumPlace];
     size_t split = wcscspn(id, L"\\");
     const wchar_t* device = id + split + 1;
     zqWString enumerator, pattern, keyPath, why;
@@ -199,7 +199,7 @@ void DraftDevice(KeyPass& keys, const wchar_t* id, int enumPlace, int classPlace
         old = OldKeyBeginningWith(listing, enumPlace, static_cast<size_t>(enumKey.root.length), enumerator.Get(), 2,
                                   device);
     if (old < 0 && classPlace >= 0) {
-        const Place& classes = context.places->list[classPlace];
+        const WalkedPlace& classes = context.places->list[classPlace];
         old = OldKeyBeginningWith(listing, classPlace, static_cast<size_t>(classes.root.length), classes.root.Get(), 2,
                                   pattern.Get());
     }

@@ -110,7 +110,7 @@ bool ListingPattern(const wchar_t* folder, zqWString* pattern)
 
 WalkEnd WalkFolderPlace(const Places& places, int place, Listing& listing)
 {
-    const Place& where = places.list[place];
+    const WalkedPlace& where = places.list[place];
     zqWString extended, folder, pattern;
     if (!ExtendedPath(where.root.Get(), &extended))
         return WalkEnd::NoMemory;

@@ -139,7 +139,7 @@ bool WalkKey(KeyWalk& walk, HKEY key, uint32_t keyItem, size_t pathLength, int d
 
 WalkEnd WalkKeyPlace(const Places& places, int place, Listing& listing)
 {
-    const Place& where = places.list[place];
+    const WalkedPlace& where = places.list[place];
     RegKey root;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, where.root.Get(), 0, KEY_READ | kKeyView, root.Put()) != ERROR_SUCCESS)
         return WalkEnd::Done;  // not there: nothing recorded

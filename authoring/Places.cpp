@@ -131,7 +131,7 @@ void FindPlaces(Places* places, const wchar_t* const* workDirs)
 {
     places->count = 0;
     for (const auto& spec : kPlaces) {
-        Place& place = places->list[places->count];
+        WalkedPlace& place = places->list[places->count];
         bool key = IsKeyPlace(spec.use);
         if ((key && !place.root.Assign(spec.root)) || (!key && !ExpandedFolder(spec.root, &place.root)))
             continue;
@@ -165,7 +165,7 @@ int PlaceOfFolder(const Places& places, const wchar_t* path)
     int found = -1;
     size_t foundLength = 0;
     for (int i = 0; i < places.count; ++i) {
-        const Place& place = places.list[i];
+        const WalkedPlace& place = places.list[i];
         size_t rootLength = static_cast<size_t>(place.root.length);
         if (IsKeyPlace(place.use) || !IsAtOrBelow(path, length, place.root.Get(), rootLength))
             continue;

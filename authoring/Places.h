@@ -28,13 +28,13 @@ inline bool IsKeyPlace(PlaceUse use)
     return use >= PlaceUse::SoftwareKeys;
 }
 
-struct Place {
+struct WalkedPlace {
     PlaceUse use = PlaceUse::ProductTree;
     zqWString root;  // a full folder path, or a key path below HKEY_LOCAL_MACHINE
 };
 
 struct Places {
-    Place list[kMaxPlaces];
+    WalkedPlace list[kMaxPlaces];
     int count = 0;
     // Folders never entered nor recorded, by full path: the other places' roots, the working
     // folders, the system's own caches.

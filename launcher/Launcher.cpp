@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include "run/CleaningRun.h"
+#include "platform/Process.h"
 #include "platform/Removal.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
@@ -81,22 +82,6 @@ int RunServiceHost(ServiceState state)
     return 1;
 }
 
-// The program's own path, asked once, in full whatever its length.
-bool ReadModulePath(zqWString* path)
-{
-    for (DWORD size = MAX_PATH;; size *= 2) {
-        if (!path->Reserve(static_cast<int>(size)))
-            return false;
-        DWORD length = GetModuleFileNameW(nullptr, path->buffer, size);
-        if (length == 0)
-            return false;
-        if (length < size) {
-            path->length = static_cast<int>(length);
-            return true;
-        }
-    }
-}
-
 // The script path, whole, from the current directory, or, when no memory can be had for it,
 // from the program's own folder (then there is no directory copy for the status block). False
 // when it cannot be formed.
@@ -124,7 +109,7 @@ bool BuildScriptPath(const zqWString& module, zqWString* path, HeapBlock* curren
 ExitConvention WorkDirConvention()
 {
     zqWString module, path;
-    ReadModulePath(&module);
+    ProgramPath(&module);
     HeapBlock currentDir;
     ScriptSource source;
     if (BuildScriptPath(module, &path, &currentDir))
@@ -249,7 +234,7 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     }
 
     zqWString module;
-    bool haveModule = ReadModulePath(&module);
+    bool haveModule = ProgramPath(&module);
     DWORD moduleError = GetLastError();
     if (haveModule)
         holds.program = HoldForReading(module.Get());

@@ -1,5 +1,7 @@
 #include "platform/Paths.h"
 
+#include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "foundation/Handles.h"
@@ -126,21 +128,80 @@ bool CanonicalPath(const wchar_t* path, zqWString* canonical)
     return canonical->Assign(longPath.Get());
 }
 
-bool FinalPath(const wchar_t* link, zqWString* path)
+namespace {
+
+typedef DWORD(WINAPI* GetFinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// Looked up once: Windows XP has no such call.
+GetFinalPathFn finalPathCall = nullptr;
+bool finalPathLookedUp = false;
+
+GetFinalPathFn FinalPathCall()
 {
-    typedef DWORD(WINAPI * GetFinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
-    GetFinalPathFn finalPath = reinterpret_cast<GetFinalPathFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
-    if (finalPath == nullptr)
-        return false;
-    FileHandle target(CreateFileW(link, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    DWORD needed = target.Valid() ? finalPath(target.Get(), nullptr, 0, VOLUME_NAME_DOS) : 0;
+    if (!finalPathLookedUp) {
+        finalPathCall = reinterpret_cast<GetFinalPathFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+        finalPathLookedUp = true;
+    }
+    return finalPathCall;
+}
+
+}  // namespace
+
+bool CanTellFinalPaths() { return FinalPathCall() != nullptr; }
+
+bool FinalPathOf(HANDLE object, zqWString* path)
+{
+    GetFinalPathFn finalPath = FinalPathCall();
+    DWORD needed = finalPath != nullptr ? finalPath(object, nullptr, 0, VOLUME_NAME_DOS) : 0;
     if (needed == 0 || !path->Reserve(static_cast<int>(needed)))
         return false;
-    DWORD got = finalPath(target.Get(), path->buffer, needed, VOLUME_NAME_DOS);
+    DWORD got = finalPath(object, path->buffer, needed, VOLUME_NAME_DOS);
     if (got == 0 || got >= needed)
         return false;
     path->length = static_cast<int>(got);
+    return true;
+}
+
+bool FinalPath(const wchar_t* link, zqWString* path)
+{
+    if (FinalPathCall() == nullptr)
+        return false;
+    FileHandle target(CreateFileW(link, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return target.Valid() && FinalPathOf(target.Get(), path);
+}
+
+bool ObjectNameOf(HANDLE object, zqWString* name)
+{
+    typedef LONG(WINAPI * NtQueryObjectFn)(HANDLE, int, void*, ULONG, ULONG*);
+    struct NameInformation {
+        USHORT length;
+        USHORT maximumLength;
+        wchar_t* buffer;
+    };
+    NtQueryObjectFn queryObject = reinterpret_cast<NtQueryObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    const int kObjectNameInformation = 1;
+    // Most names fit the first block; a longer one is asked again with the size the system gives.
+    alignas(8) BYTE first[1024];
+    HeapBlock larger;
+    void* block = first;
+    ULONG size = sizeof first, needed = 0;
+    LONG status = queryObject != nullptr ? queryObject(object, kObjectNameInformation, block, size, &needed) : -1;
+    if (status != 0 && needed > size) {
+        larger.Reset(malloc(needed));
+        block = larger.Get();
+        size = needed;
+        status = block != nullptr ? queryObject(object, kObjectNameInformation, block, size, &needed) : -1;
+    }
+    if (status != 0)
+        return false;
+    const NameInformation* information = static_cast<const NameInformation*>(block);
+    if (!name->Reserve(information->length / sizeof(wchar_t)))
+        return false;
+    memcpy(name->buffer, information->buffer, information->length);
+    name->length = information->length / sizeof(wchar_t);
+    name->buffer[name->length] = 0;
     return true;
 }

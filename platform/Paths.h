@@ -23,6 +23,14 @@ bool IsRootPath(const wchar_t* path);
 bool FullPath(const wchar_t* path, zqWString* full);
 // FullPath with short names made long, for what exists: the form every decision is taken on.
 bool CanonicalPath(const wchar_t* path, zqWString* canonical);
-// Where a link leads: the final path of the object it opens, in its plain drive form. False
-// when that cannot be told (a dangling link, or a system without the call).
+// Where a link leads: the final path of the object it opens ("\\?\C:\..." or
+// "\\?\UNC\server\share\..."). False when that cannot be told (a dangling link, or a system
+// without the call).
 bool FinalPath(const wchar_t* link, zqWString* path);
+// The final path of an open file or folder, in the same form.
+bool FinalPathOf(HANDLE object, zqWString* path);
+// Whether the system can tell final paths at all (Windows XP cannot).
+bool CanTellFinalPaths();
+// The system's own name of an open object ("\\Device\\HarddiskVolume1\\..." on Windows), one
+// call however the volume is named: what two handles name can be compared by it.
+bool ObjectNameOf(HANDLE object, zqWString* name);

@@ -69,3 +69,18 @@ bool SystemProgramPath(const wchar_t* name, zqWString* path)
     UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     return length > 0 && length < MAX_PATH && FormatInto(*path, L"%s\\%s", folder, name);
 }
+
+bool ProgramPath(zqWString* path)
+{
+    for (DWORD size = MAX_PATH;; size *= 2) {
+        if (!path->Reserve(static_cast<int>(size)))
+            return false;
+        DWORD length = GetModuleFileNameW(nullptr, path->buffer, size);
+        if (length == 0)
+            return false;
+        if (length < size) {
+            path->length = static_cast<int>(length);
+            return true;
+        }
+    }
+}

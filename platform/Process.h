@@ -22,5 +22,8 @@ const DWORD kNoExitCode = 0xFFFFFFFF;
 // only: never from the current folder or along PATH. Null when it is not there.
 HMODULE LoadTrustedLibrary(const wchar_t* name, bool alsoProgramFolder);
 
+// This program's own path, in full whatever its length.
+bool ProgramPath(zqWString* path);
+
 // The full path of a program of the system folder of this build's own bitness.
 bool SystemProgramPath(const wchar_t* name, zqWString* path);

@@ -98,9 +98,12 @@ void EmptyFolder(const wchar_t* folder, const EnterTest& test)
         }
         if (directory && LeadsToKept(child.Get(), test))
             continue;
-        bool removed = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? RemoveLink(child.Get(), attributes)
-                                                                   : DeleteAnyFile(child.Get());
-        if (!removed)
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A link that cannot go now is no place to act through at the next start either.
+            RemoveLink(child.Get(), attributes);
+            continue;
+        }
+        if (!DeleteAnyFile(child.Get()))
             ScheduleUnlessGone(child.Get());
     } while (FindNextFileW(listing.Get(), &entry));
 }

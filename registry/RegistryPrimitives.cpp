@@ -6,6 +6,7 @@
 
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
+#include "registry/RegistryLinks.h"
 
 namespace {
 
@@ -54,27 +55,27 @@ BOOL RemoveValuesW(HKEY key)
     return TRUE;
 }
 
-BOOL RemoveSubkeysW(HKEY key);
-
-// Deletes the emptied key name below parent. A key goes with its values, so they are only
-// deleted one by one when the key itself is refused (the refusal is then reported, as it
-// would have been after the values).
-BOOL DeleteEmptiedKeyW(HKEY parent, const wchar_t* name)
+// Deletes an emptied key through its own handle. A key goes with its values, so they are only
+// deleted one by one when the key itself is refused (the refusal is then reported, as it would
+// have been after the values); a link is never stripped of the value that makes it one.
+BOOL DeleteEmptiedKeyW(HKEY key)
 {
-    LONG result = RegDeleteKeyW(parent, name);
+    LONG result = DeleteOpenKey(key);
     if (result == ERROR_SUCCESS)
         return TRUE;
-    RegKey key;
-    if (RegOpenKeyW(parent, name, key.Put()) == ERROR_SUCCESS && !RemoveValuesW(key.Get()))
+    if (IsLinkKey(key))
+        return FailWith(result);
+    if (!RemoveValuesW(key))
         return FALSE;
-    key.Close();
-    result = RegDeleteKeyW(parent, name);
+    result = DeleteOpenKey(key);
     return result == ERROR_SUCCESS ? TRUE : FailWith(result);
 }
 
-// Removes every subkey of an open key, deepest keys first. Children are opened and deleted
-// through the handle in hand rather than by their full path from the root: the same keys in
-// the same order, without walking the path again for every key, and at any depth.
+// Removes every subkey of an open key, deepest keys first. Every key is opened as it is, so a
+// link below is a key without subkeys of its own, deleted as itself: the key it names is never
+// entered. Children are opened and deleted through the handle in hand rather than by their full
+// path from the root: the same keys in the same order, without walking the path again for every
+// key, and at any depth.
 BOOL RemoveSubkeysW(HKEY key)
 {
     DWORD subkeys, values;
@@ -85,15 +86,12 @@ BOOL RemoveSubkeysW(HKEY key)
         if (RegEnumKeyW(key, 0, name, kNameChars) != ERROR_SUCCESS)
             continue;
         RegKey child;
-        LONG result = RegOpenKeyW(key, name, child.Put());
+        LONG result = OpenKeyAsItIs(key, name, MAXIMUM_ALLOWED, child.Put());
         if (result != ERROR_SUCCESS)
             return FailWith(result);
-        if (!RemoveSubkeysW(child.Get()))
-            return FALSE;
-        child.Close();
         // A key that stays (a subkey that could not be enumerated, a refused deletion) is a
         // failure, not a success.
-        if (!DeleteEmptiedKeyW(key, name))
+        if (!RemoveSubkeysW(child.Get()) || !DeleteEmptiedKeyW(child.Get()))
             return FALSE;
     }
     return TRUE;
@@ -112,26 +110,54 @@ BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
     if (IsRootKeyPath(path))
         return FailWith(ERROR_ACCESS_DENIED);
     RegKey key;
-    LONG result = RegOpenKeyW(root, path, key.Put());
+    LONG result = OpenKeyAsItIs(root, path, MAXIMUM_ALLOWED, key.Put());
     if (result != ERROR_SUCCESS)
         return FailWith(result);
+    // A key directly below the root is emptied and kept; a link there has nothing of its own to
+    // empty, and is not stripped of what makes it one.
+    const wchar_t* first = path + wcsspn(path, L"\\");
+    const wchar_t* after = first + wcscspn(first, L"\\");
+    bool belowRoot = after[wcsspn(after, L"\\")] == 0;
+    if (belowRoot && IsLinkKey(key.Get()))
+        return FailWith(ERROR_ACCESS_DENIED);
     if (!RemoveSubkeysW(key.Get()))
         return FALSE;
+    return belowRoot ? RemoveValuesW(key.Get()) : DeleteEmptiedKeyW(key.Get());
+}
 
-    HeapBlock copy(_wcsdup(path));
-    wchar_t* parentPath = static_cast<wchar_t*>(copy.Get());
-    wchar_t* last = copy.Valid() ? wcsrchr(parentPath, L'\\') : nullptr;
-    // A key directly below the root is emptied and kept (and so is one whose parent path
-    // cannot be formed for want of memory).
-    if (last == nullptr)
-        return RemoveValuesW(key.Get());
-    key.Close();
-    *last = 0;
-    RegKey parent;
-    result = RegOpenKeyW(root, parentPath, parent.Put());
-    if (result != ERROR_SUCCESS)
-        return FailWith(result);
-    return DeleteEmptiedKeyW(parent.Get(), last + 1);
+BOOL DeleteKeyAloneW(HKEY root, const wchar_t* path)
+{
+    if (IsRootKeyPath(path))
+        return FailWith(ERROR_ACCESS_DENIED);
+    RegKey key;
+    LONG result = OpenKeyAsItIs(root, path, MAXIMUM_ALLOWED, key.Put());
+    if (result == ERROR_SUCCESS) {
+        DWORD subkeys, values;
+        CountsOf(key.Get(), &subkeys, &values);
+        result = subkeys > 0 ? ERROR_ACCESS_DENIED : DeleteOpenKey(key.Get());
+    }
+    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
+}
+
+bool ReadStringValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, zqWString* text)
+{
+    RegKey key;
+    DWORD type = 0, size = 0;
+    if (RegOpenKeyExW(root, keyPath, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    int units = static_cast<int>(size / sizeof(wchar_t));
+    if (!text->Reserve(units + 1))
+        return false;
+    DWORD got = static_cast<DWORD>(units) * sizeof(wchar_t);
+    if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(text->buffer), &got) !=
+            ERROR_SUCCESS ||
+        got > static_cast<DWORD>(units) * sizeof(wchar_t))
+        return false;
+    text->buffer[got / sizeof(wchar_t)] = 0;
+    text->length = static_cast<int>(wcslen(text->buffer));
+    return true;
 }
 
 int ListSubkeyNamesA(const char* path, char*** names)

@@ -84,7 +84,7 @@ TEST_F(EndToEnd, CompletedRunRemovesWhatTheScriptListsAndLogsEveryStep)
                    "[files]\r\nC:\\zqtest\\e2e-run\\held.dat\r\n[maskedfiles]\r\nzqe2e*.tmp\r\n"
                    "[exfolders]\r\nC:\\zqtest\\e2e-run\r\n[drvpackages]\r\nzqe2epkg\r\n[drivers]\r\nzqe2eDrv\r\n"
                    "[.NET]\r\nzqe2e.Assembly\r\n[registry]\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\zqe2e\\Example\r\n"
-                   "hkey_local_machine\\SOFTWARE\\zqe2e\\Keep:LastRun\r\n[devices]\r\nROOT\\ZQE2E\r\n");
+                   "hkey_local_machine\\SOFTWARE\\zqe2e\\Keep:LastRun\r\n[devices]\r\nROOT\\ZQE2EDEV\r\n");
     HANDLE held = CreateFileW((work + L"\\held.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     WriteFileBytes(kRunLog, "a log of an earlier launch\n");

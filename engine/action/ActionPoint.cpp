@@ -104,7 +104,7 @@ Outcome Remove(ActionContext& run, const Target& target)
         return FromFileRemoval(DeleteFolderTree(target.path, KeepProtectedFolders(run.places)));
     case TargetKind::RegistryKey:
         if (target.keyOnly)
-            return FromRegistry(RegDeleteKeyW(target.root, target.path));
+            return Succeeded(DeleteKeyAloneW(target.root, target.path) != FALSE);
         return Succeeded(DeleteKeyTreeW(target.root, target.path) != FALSE);
     case TargetKind::ServiceKey:
     case TargetKind::DeviceKey:
@@ -117,13 +117,22 @@ Outcome Remove(ActionContext& run, const Target& target)
 
 }  // namespace
 
-Outcome Act(ActionContext& run, const Target& target)
+Outcome Act(ActionContext& run, const Target& asked)
 {
+    // A file or folder is acted on at the place the guard judged: its folder followed through
+    // every link, so that what goes is what was judged.
+    zqWString place;
     Outcome refusal = {OutcomeKind::Refused};
-    if (IsRefused(run.places, target, &refusal.error, &refusal.reason))
+    if (IsRefused(run.places, asked, &refusal.error, &refusal.reason, &place))
         return refusal;
-    if (run.mode == RunMode::Restore)
+    Target target = asked;
+    if (target.kind == TargetKind::File || target.kind == TargetKind::Folder || target.kind == TargetKind::InfFile)
+        target.path = place.Get();
+    if (run.mode == RunMode::Restore) {
+        if (IsRefusedForWriting(run.places, asked, &refusal.error, &refusal.reason))
+            return refusal;
         return RestoreTarget(run, target);
+    }
     // Saved first, when a backup is asked for: what cannot be saved and recorded is not
     // removed (a preview says so too, when the backup folder is refused).
     if (run.mode == RunMode::Preview)

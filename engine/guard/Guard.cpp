@@ -1,137 +1,209 @@
+// The verdict on one target: files and folders by the local place they reach, keys by the key
+// they reach, and for a restore, whether it may be written back where it was.
 #include "guard/Guard.h"
 
 #include <wchar.h>
 
+#include "guard/KeyRules.h"
+#include "guard/PlaceTables.h"
 #include "platform/Paths.h"
+#include "registry/RegistryLinks.h"
+#include "registry/RegistryPrimitives.h"
 
 namespace {
 
-// name in a protected folder.
-const wchar_t* const kCoreFiles[] = {
-    L"ntoskrnl.exe", L"ntkrnlpa.exe", L"hal.dll",      L"ntdll.dll",    L"kernel32.dll", L"kernelbase.dll",
-    L"user32.dll",   L"gdi32.dll",    L"advapi32.dll", L"msvcrt.dll",   L"shell32.dll",  L"ole32.dll",
-    L"rpcrt4.dll",   L"sechost.dll",  L"combase.dll",  L"ucrtbase.dll", L"win32k.sys",   L"ci.dll",
-    L"smss.exe",     L"csrss.exe",    L"wininit.exe",  L"winlogon.exe", L"services.exe", L"lsass.exe",
-    L"svchost.exe",  L"explorer.exe", L"userinit.exe", L"winload.exe",  L"winload.efi",  L"bootmgr",
-    L"ntldr",        L"ntdetect.com", L"boot.ini",     L"win.ini",      L"system.ini",   L"regsvr32.exe",
-    L"cmd.exe",      L"ntfs.sys",     L"disk.sys",     L"acpi.sys",     L"pci.sys",      L"volmgr.sys",
-    L"partmgr.sys",  L"classpnp.sys", L"fltmgr.sys",   L"ksecdd.sys",   L"cng.sys",      L"tcpip.sys",
-    L"ndis.sys",     L"mountmgr.sys", L"storport.sys", L"atapi.sys",    L"wdf01000.sys",
-};
+const char kNetworkReason[] = "a path on another machine: zqclean cleans this machine only";
+const char kUnknownPlaceReason[] = "a place that cannot be told: a link along its path cannot be followed";
+// ERROR_DIRECTORY_NOT_SUPPORTED: "An operation is not supported on a directory."
+const DWORD kFolderNamedAsFile = 336;
+const char kRunFileReason[] = "one of the run's own files (its program, script, prepared copy, log or report)";
 
-// The system's own boot and core drivers, refused as [drivers] entries.
-const wchar_t* const kSystemDrivers[] = {
-    L"ACPI",    L"atapi",   L"disk",     L"partmgr", L"volmgr", L"volmgrx", L"volsnap", L"Ntfs",
-    L"pci",     L"storahci", L"stornvme", L"iaStorV", L"msahci", L"mountmgr", L"fltmgr", L"ksecdd",
-    L"cng",     L"Tcpip",   L"NDIS",     L"Wdf01000", L"FileInfo", L"CLFS", L"spaceport", L"EhStorClass",
-    L"intelide", L"pciide", L"USBSTOR",  L"usbhub",  L"usbehci", L"usbxhci", L"HidUsb", L"kbdclass",
-    L"mouclass", L"i8042prt", L"BasicDisplay", L"vga", L"VgaSave", L"RDPDR", L"WinDefend", L"rdyboost",
-};
-
-bool InList(const wchar_t* name, const wchar_t* const* list, size_t count)
+bool Refuse(DWORD code, const char* why, DWORD* error, const char** reason)
 {
-    for (size_t i = 0; i < count; ++i)
-        if (_wcsicmp(name, list[i]) == 0)
-            return true;
+    *error = code;
+    *reason = why;
+    return true;
+}
+
+bool InIndex(const TextIndex& index, const wchar_t* path)
+{
+    zqWString lowered;
+    if (!lowered.Assign(path))
+        return true;  // undecidable: in it
+    LowerCase(lowered.buffer);
+    return TextIndexContains(index, lowered.Get());
+}
+
+// Finds where a file or folder target is: false, with the refusal, when it is no full path,
+// lies on another machine or cannot be told. *at and *leads are made canonical.
+bool Locate(const ProtectedPlaces& places, const Target& target, Place* place, zqWString* at, zqWString* leads,
+            DWORD* error, const char** reason)
+{
+    zqWString full;
+    if (!FullPath(target.path, &full))
+        return target.kind == TargetKind::Folder
+                   ? !Refuse(ERROR_BAD_PATHNAME, "not a full path: it would be looked up along the search order", error,
+                             reason)
+                   : !Refuse(ERROR_ACCESS_DENIED, "a file that cannot be told where it is", error, reason);
+    FindPlace(full.Get(), &places.placeCache, place);
+    if (place->reach == Reach::Network)
+        return !Refuse(ERROR_ACCESS_DENIED, kNetworkReason, error, reason);
+    if (place->reach != Reach::Local || !CanonicalPath(place->at.Get(), at) ||
+        !CanonicalPath(place->leads.Get(), leads))
+        return !Refuse(ERROR_ACCESS_DENIED, kUnknownPlaceReason, error, reason);
+    return true;
+}
+
+bool FileRefused(const ProtectedPlaces& places, const Target& target, zqWString* at, DWORD* error,
+                 const char** reason)
+{
+    Place place;
+    zqWString leads;
+    if (!Locate(places, target, &place, at, &leads, error, reason))
+        return true;
+    if (place.attributes != INVALID_FILE_ATTRIBUTES && (place.attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Refuse(kFolderNamedAsFile, "a folder named as a file: only files are removed here", error, reason);
+    if (InIndex(places.runFileIndex, at->Get()) || InIndex(places.runFileIndex, leads.Get()))
+        return Refuse(ERROR_ACCESS_DENIED, kRunFileReason, error, reason);
+    if (IsProtectedFile(places, at->Get()) || IsProtectedFile(places, leads.Get()))
+        return Refuse(ERROR_ACCESS_DENIED, "a file that the system protects", error, reason);
     return false;
+}
+
+bool FolderRefused(const ProtectedPlaces& places, const Target& target, zqWString* at, DWORD* error,
+                   const char** reason)
+{
+    Place place;
+    zqWString leads;
+    if (!Locate(places, target, &place, at, &leads, error, reason))
+        return true;
+    if (IsProtectedFolder(places, at->Get()) || IsProtectedFolder(places, leads.Get()))
+        return Refuse(ERROR_ACCESS_DENIED, "a folder that the system or every product needs", error, reason);
+    if (InIndex(places.runFolderIndex, at->Get()) || InIndex(places.runFolderIndex, leads.Get()))
+        return Refuse(ERROR_ACCESS_DENIED, "a folder that holds the run's own files", error, reason);
+    return false;
+}
+
+// A device interface key, "...\Control\DeviceClasses\{class}\##?#ENUM#ID#INSTANCE#{class}...":
+// the system's when its device is, and only such a key may be removed there.
+bool IsSystemInterfaceKey(const ProtectedPlaces& places, const wchar_t* path, bool* isInterface)
+{
+    static const wchar_t kClasses[] = L"\\Control\\DeviceClasses\\";
+    const wchar_t* classes = nullptr;
+    for (const wchar_t* c = path; *c != 0 && classes == nullptr; ++c)
+        if (_wcsnicmp(c, kClasses, wcslen(kClasses)) == 0)
+            classes = c;
+    *isInterface = classes != nullptr;
+    if (classes == nullptr)
+        return false;
+    const wchar_t* name = classes + wcslen(kClasses);
+    name += wcscspn(name, L"\\");
+    if (*name == 0 || _wcsnicmp(name + 1, L"##?#", 4) != 0)
+        return true;  // the class key, or no interface of a device
+    const wchar_t* enumerator = name + 5;
+    size_t enumLength = wcscspn(enumerator, L"#\\");
+    const wchar_t* id = enumerator + enumLength;
+    zqWString enumPath, enumName, below;
+    if (*id != L'#' || !FormatInto(enumPath, L"SYSTEM\\CurrentControlSet\\Enum\\%.*s", static_cast<int>(enumLength), enumerator) ||
+        !FormatInto(enumName, L"%.*s", static_cast<int>(enumLength), enumerator) ||
+        !FormatInto(below, L"%.*s", static_cast<int>(wcscspn(id + 1, L"#\\")), id + 1))
+        return true;
+    return below.length == 0 || IsSystemDevice(places, enumPath.Get(), enumName.Get(), below.Get());
+}
+
+bool KeyRefused(const ProtectedPlaces& places, const Target& target, DWORD* error, const char** reason)
+{
+    *error = ERROR_ACCESS_DENIED;
+    const wchar_t* value = target.kind == TargetKind::RegistryValue ? target.valueName : nullptr;
+    bool isInterface = false;
+    bool refused = target.kind == TargetKind::DeviceKey && target.root == HKEY_LOCAL_MACHINE
+                       ? IsSystemInterfaceKey(places, target.path, &isInterface)
+                       : false;
+    if (!isInterface)
+        refused = IsProtectedKey(places, target.root, target.path, value);
+    if (!refused)
+        return false;
+    // The reason, by what the key is.
+    const wchar_t* path = target.path != nullptr ? target.path : L"";
+    bool service = target.kind == TargetKind::ServiceKey, device = target.kind == TargetKind::DeviceKey;
+    for (const wchar_t* c = path; *c != 0; ++c) {
+        service = service || _wcsnicmp(c, L"\\Services\\", 10) == 0;
+        device = device || _wcsnicmp(c, L"\\Enum\\", 6) == 0;
+    }
+    *reason = service  ? "one of the system's own services"
+              : device ? "an enumerator, a partial device id, or a device that the system's own driver runs"
+              : value  ? "a registry value that the system or every product needs"
+                       : "a registry key that the system or every product needs";
+    return true;
+}
+
+struct LinkSeen {
+    const ProtectedPlaces* places;
+    bool productLink;
+};
+
+// A link whose own name is protected is the system's (the 32-bit view, the control set).
+void NoteLink(HKEY root, const wchar_t* linkPath, void* context)
+{
+    LinkSeen* seen = static_cast<LinkSeen*>(context);
+    if (!IsProtectedKey(*seen->places, root, linkPath))
+        seen->productLink = true;
 }
 
 }  // namespace
 
-bool IsSystemDriver(const ProtectedPlaces& places, const wchar_t* serviceKey)
+bool IsRefused(const ProtectedPlaces& places, const Target& target, DWORD* error, const char** reason,
+               zqWString* place)
 {
-    const wchar_t* name = wcsrchr(serviceKey, L'\\');
-    name = name != nullptr ? name + 1 : serviceKey;
-    if (InList(name, kSystemDrivers, sizeof kSystemDrivers / sizeof kSystemDrivers[0]))
-        return true;
-    zqWString keyPath;
-    if (name == serviceKey && !FormatInto(keyPath, L"SYSTEM\\CurrentControlSet\\Services\\%s", name))
-        return true;  // undecidable: refused
-    if (name == serviceKey)
-        serviceKey = keyPath.Get();
-    RegKey key;
-    wchar_t image[MAX_PATH];
-    DWORD size = sizeof image - sizeof(wchar_t);
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, serviceKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key.Get(), L"ImagePath", nullptr, nullptr, reinterpret_cast<BYTE*>(image), &size) != ERROR_SUCCESS)
-        return false;
-    image[size / sizeof(wchar_t)] = 0;
-    // "\SystemRoot\System32\drivers\x.sys", "System32\drivers\x.sys", "\??\C:\...", "%SystemRoot%\...".
-    const wchar_t* text = image;
-    zqWString path;
-    wchar_t windows[MAX_PATH];
-    if (GetWindowsDirectoryW(windows, MAX_PATH) == 0)
-        return false;
-    if (_wcsnicmp(text, L"\\??\\", 4) == 0)
-        text += 4;
-    if (_wcsnicmp(text, L"\\SystemRoot\\", 12) == 0)
-        FormatInto(path, L"%s\\%s", windows, text + 12);
-    else if (_wcsnicmp(text, L"System32\\", 9) == 0)
-        FormatInto(path, L"%s\\%s", windows, text);
-    else
-        path.Assign(text);
-    wchar_t expanded[MAX_PATH];
-    DWORD length = ExpandEnvironmentStringsW(path.Get(), expanded, MAX_PATH);
-    zqWString canonical;
-    return length > 0 && length <= MAX_PATH && CanonicalPath(expanded, &canonical) &&
-           IsProtectedFile(places, canonical.Get());
-}
-
-bool IsProtectedFile(const ProtectedPlaces& places, const wchar_t* canonical)
-{
-    if (places.isFileProtected != nullptr && places.isFileProtected(nullptr, canonical))
-        return true;
-    const wchar_t* name = wcsrchr(canonical, L'\\');
-    if (name == nullptr || !InList(name + 1, kCoreFiles, sizeof kCoreFiles / sizeof kCoreFiles[0]))
-        return false;
-    zqWString folder;
-    return !FormatInto(folder, L"%.*s", static_cast<int>(name - canonical), canonical) ||
-           IsProtectedFolder(places, folder.Get());
-}
-
-bool MaskHasNoLiteralName(const wchar_t* mask)
-{
-    const wchar_t* dot = wcsrchr(mask, L'.');
-    const wchar_t* end = dot != nullptr ? dot : mask + wcslen(mask);
-    for (const wchar_t* c = mask; c < end; ++c) {
-        if (*c == L'[') {
-            // A class is no literal: it stands for a choice.
-            while (c < end && *c != L']')
-                ++c;
-            continue;
-        }
-        if (*c != L'*' && *c != L'?')
-            return false;
-    }
-    return true;
-}
-
-bool IsRefused(const ProtectedPlaces& places, const Target& target, DWORD* error, const char** reason)
-{
+    zqWString at;
+    bool refused = false;
     *error = ERROR_ACCESS_DENIED;
-    zqWString canonical;
     switch (target.kind) {
     case TargetKind::Folder:
-        if (!FullPath(target.path, &canonical)) {
-            *error = ERROR_BAD_PATHNAME;
-            *reason = "not a full path: it would be looked up along the search order";
-            return true;
-        }
-        *reason = "a folder that the system or every product needs";
-        return !CanonicalPath(target.path, &canonical) || IsProtectedFolder(places, canonical.Get());
+        refused = FolderRefused(places, target, &at, error, reason);
+        break;
     case TargetKind::File:
     case TargetKind::InfFile:
-        *reason = "a file that the system protects";
-        return !CanonicalPath(target.path, &canonical) || IsProtectedFile(places, canonical.Get());
+        refused = FileRefused(places, target, &at, error, reason);
+        break;
     case TargetKind::RegistryKey:
-        *reason = "a registry key that the system or every product needs";
-        return IsProtectedKey(target.root, target.path);
+    case TargetKind::RegistryValue:
     case TargetKind::DeviceKey:
-        *reason = "an enumerator or key that the system and every product share";
-        return IsProtectedKey(target.root, target.path);
     case TargetKind::ServiceKey:
-        *reason = "one of the system's own drivers";
-        return IsProtectedKey(target.root, target.path) || IsSystemDriver(places, target.path);
+        return KeyRefused(places, target, error, reason);
+    default:
+        return false;
+    }
+    if (place != nullptr && !place->Assign(at.length > 0 ? at.Get() : target.path))
+        return Refuse(ERROR_NOT_ENOUGH_MEMORY, "no memory to tell where it is", error, reason);
+    return refused;
+}
+
+bool IsRefusedForWriting(const ProtectedPlaces& places, const Target& target, DWORD* error, const char** reason)
+{
+    zqWString full;
+    switch (target.kind) {
+    case TargetKind::Folder:
+    case TargetKind::File:
+    case TargetKind::InfFile:
+        if (!FullPath(target.path, &full) || LinkAlongPath(full.Get()))
+            return Refuse(ERROR_ACCESS_DENIED, "a link along its path: a restore never writes through one", error,
+                          reason);
+        return false;
+    case TargetKind::RegistryKey:
+    case TargetKind::RegistryValue:
+    case TargetKind::DeviceKey:
+    case TargetKind::ServiceKey: {
+        LinkSeen seen = {&places, false};
+        LinkVisitor visitor;
+        visitor.Visit = NoteLink;
+        visitor.context = &seen;
+        KeyReach reach;
+        if (!ReachKey(target.root, target.path, &reach, visitor) || seen.productLink)
+            return Refuse(ERROR_ACCESS_DENIED, "a registry link along its path: a restore never writes through one",
+                          error, reason);
+        return false;
+    }
     default:
         return false;
     }

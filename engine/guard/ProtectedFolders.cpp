@@ -1,44 +1,12 @@
-#include "guard/Guard.h"
-
 #include <shlobj.h>
 #include <wchar.h>
 
 #include "foundation/StringList.h"
+#include "guard/PlaceTables.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 
 namespace {
-
-// Every letter, not only ASCII: a profile folder named with an umlaut matches in either case.
-void LowerCase(wchar_t* text)
-{
-    int length = static_cast<int>(wcslen(text));
-    if (length > 0)
-        LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, text, length, text, length);
-}
-
-
-
-// Adds the folder and every folder above it, lower-cased.
-void AddFolder(ProtectedPlaces* places, const wchar_t* path)
-{
-    zqWString canonical;
-    if (path == nullptr || path[0] == 0 || !CanonicalPath(path, &canonical))
-        return;
-    LowerCase(canonical.buffer);
-    for (;;) {
-        AppendUnique(places->folders, places->folderIndex, canonical.Get());
-        wchar_t* cut = wcsrchr(canonical.buffer, L'\\');
-        if (cut == nullptr || IsRootPath(canonical.Get()))
-            return;
-        // "C:\Windows" goes up to "C:\", a share's folder up to the share.
-        if (cut == canonical.buffer + 2 && canonical.buffer[1] == L':')
-            cut[1] = 0;
-        else
-            *cut = 0;
-        canonical.length = static_cast<int>(wcslen(canonical.buffer));
-    }
-}
 
 void AddEnvironmentFolder(ProtectedPlaces* places, const wchar_t* variable, const wchar_t* below = nullptr)
 {
@@ -56,23 +24,6 @@ void AddShellFolder(ProtectedPlaces* places, int csidl)
         AddFolder(places, path);
 }
 
-// Every folder directly below folder (the profiles below the Users folder).
-void AddSubfolders(ProtectedPlaces* places, const wchar_t* folder)
-{
-    zqWString pattern, child;
-    if (!FormatInto(pattern, L"%s\\*", folder))
-        return;
-    WIN32_FIND_DATAW entry;
-    FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
-    if (!listing.Valid())
-        return;
-    do {
-        if (!IsDotEntry(entry.cFileName) && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            FormatInto(child, L"%s\\%s", folder, entry.cFileName))
-            AddFolder(places, child.Get());
-    } while (FindNextFileW(listing.Get(), &entry));
-}
-
 void AddRegistryFolder(ProtectedPlaces* places, HKEY key, const wchar_t* value, bool withSubfolders)
 {
     wchar_t raw[MAX_PATH], path[MAX_PATH];
@@ -87,7 +38,7 @@ void AddRegistryFolder(ProtectedPlaces* places, HKEY key, const wchar_t* value, 
         return;
     AddFolder(places, path);
     if (withSubfolders)
-        AddSubfolders(places, path);
+        AddSubfolders(places, path, false);  // the profiles below the Users folder
 }
 
 // The profiles: the Users folder with every folder in it, and the place of every profile.
@@ -106,8 +57,6 @@ void AddProfiles(ProtectedPlaces* places)
             AddRegistryFolder(places, profile.Get(), L"ProfileImagePath", false);
     }
 }
-
-// Core files of the system, for systems without a protected-file check of their own: refused by
 
 }  // namespace
 
@@ -130,15 +79,6 @@ void AskProtectedPlaces(ProtectedPlaces* places)
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemWow64DirectoryW")));
     if (wow64 != nullptr && wow64(path, MAX_PATH) - 1 < MAX_PATH - 1)
         AddFolder(places, path);
-    // The Windows folder's own system folders, in both views.
-    static const wchar_t* const windowsFolders[] = {
-        L"", L"System32", L"System32\\drivers", L"SysWOW64", L"SysWOW64\\drivers", L"Sysnative", L"inf", L"WinSxS",
-        L"Fonts", L"assembly", L"Microsoft.NET", L"servicing", L"Boot", L"Temp"};
-    zqWString folder;
-    for (const wchar_t* below : windowsFolders) {
-        if (windows.length > 0 && FormatInto(folder, below[0] != 0 ? L"%s\\%s" : L"%s", windows.Get(), below))
-            AddFolder(places, folder.Get());
-    }
     static const wchar_t* const variables[] = {
         L"SystemRoot", L"windir", L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432", L"CommonProgramFiles",
         L"CommonProgramFiles(x86)", L"CommonProgramW6432", L"ProgramData", L"ALLUSERSPROFILE", L"PUBLIC",
@@ -158,6 +98,26 @@ void AskProtectedPlaces(ProtectedPlaces* places)
     if (places->sfc.Valid())
         places->isFileProtected = reinterpret_cast<SfcIsFileProtectedFn>(
             reinterpret_cast<void*>(GetProcAddress(places->sfc.Get(), "SfcIsFileProtected")));
+    AddSystemFolders(places, windows.Get());
+    zqWString inf;
+    if (windows.length > 0 && FormatInto(inf, L"%s\\inf", windows.Get()) && CanonicalPath(inf.Get(), &places->infFolder))
+        LowerCase(places->infFolder.buffer);
+}
+
+void AddRunFile(ProtectedPlaces* places, const wchar_t* path)
+{
+    zqWString canonical;
+    if (path == nullptr || path[0] == 0 || !CanonicalPath(path, &canonical))
+        return;
+    LowerCase(canonical.buffer);
+    AppendUnique(places->runFiles, places->runFileIndex, canonical.Get());
+    for (wchar_t* cut; (cut = wcsrchr(canonical.buffer, L'\\')) != nullptr;) {
+        cut[cut == canonical.buffer + 2 ? 1 : 0] = 0;
+        canonical.length = static_cast<int>(wcslen(canonical.buffer));
+        AppendUnique(places->runFolders, places->runFolderIndex, canonical.Get());
+        if (IsRootPath(canonical.Get()))
+            return;
+    }
 }
 
 bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* path)
@@ -173,7 +133,18 @@ bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* path)
     if (IsRootPath(lower.Get()))
         return true;
     LowerCase(lower.buffer);
-    return TextIndexContains(places.folderIndex, lower.Get());
+    return TextIndexContains(places.folderIndex, lower.Get()) || InSystemTree(places, lower.Get());
+}
+
+bool IsProtectedSearchFolder(const ProtectedPlaces& places, const wchar_t* folder)
+{
+    zqWString full;
+    Place place;
+    if (!FullPath(folder, &full))
+        return true;
+    FindPlace(full.Get(), &places.placeCache, &place);
+    return place.reach != Reach::Local || IsProtectedFolder(places, place.at.Get()) ||
+           IsProtectedFolder(places, place.leads.Get());
 }
 
 namespace {

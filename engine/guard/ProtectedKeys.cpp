@@ -1,129 +1,129 @@
-#include "guard/Guard.h"
-
+// The registry keys and values the system and every other product need. A key is judged by
+// the deepest entry of the table it is or lies in: a tree of the system's own is the system's
+// whole, a key where products keep their own entries keeps its own values and the system's
+// entries in it, and lets the products' go. A key reached through a link is judged by both of
+// its names.
 #include <wchar.h>
 #include <wctype.h>
 
-#include <new>
-
-#include "foundation/StringList.h"
+#include "guard/KeyRules.h"
+#include "registry/RegistryLinks.h"
 #include "registry/RegistryPrimitives.h"
 
 namespace {
 
-const wchar_t* const kSharedEnumerators[] = {
-    L"ROOT",    L"PCI",     L"USB",     L"HID",     L"ACPI",    L"ACPI_HAL", L"SWD",   L"SCSI",  L"STORAGE",
-    L"DISPLAY", L"HDAUDIO", L"BTH",     L"BTHENUM", L"BTHLE",   L"BTHLEDEVICE", L"USBSTOR", L"IDE", L"PCIIDE",
-    L"SW",      L"UMB",     L"HTREE",   L"MONITOR", L"UEFI",    L"1394",    L"PCMCIA", L"ISAPNP", L"FDC",
-    L"SD",      L"NVME",    L"USBPRINT", L"WPDBUSENUMROOT", L"TS_USB_HUB_ENUMERATOR", L"INTELAUDIO",
+enum class KeyKind { SystemTree, Collection };
+
+struct KeyEntry {
+    const wchar_t* key;  // canonical: "HKLM\..." or "HKU\*\..." for every user's hive
+    KeyKind kind;
+    ChildRule rule;
 };
 
+#define ZQ_CV L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\"
+#define ZQ_NT L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\"
+#define ZQ_CLASSES L"HKLM\\SOFTWARE\\CLASSES\\"
+#define ZQ_CCS L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\"
+#define ZQ_USER L"HKU\\*\\"
 
-// --- registry -----------------------------------------------------------------------------
+const KeyKind kTree = KeyKind::SystemTree;
+const KeyKind kList = KeyKind::Collection;
 
-// The shared keys, in canonical form ("HKLM\...", "HKU\*\..." for every user's hive); the keys
-// above them are protected as well.
-const wchar_t* const kSharedKeys[] = {
-    L"HKLM\\SOFTWARE\\CLASSES\\CLSID", L"HKLM\\SOFTWARE\\CLASSES\\INTERFACE",
-    L"HKLM\\SOFTWARE\\CLASSES\\TYPELIB", L"HKLM\\SOFTWARE\\CLASSES\\APPID",
-    L"HKLM\\SOFTWARE\\CLASSES\\*\\SHELLEX\\CONTEXTMENUHANDLERS",
-    L"HKLM\\SOFTWARE\\CLASSES\\DIRECTORY\\SHELLEX\\CONTEXTMENUHANDLERS",
-    L"HKLM\\SOFTWARE\\CLASSES\\DIRECTORY\\BACKGROUND\\SHELLEX\\CONTEXTMENUHANDLERS",
-    L"HKLM\\SOFTWARE\\CLASSES\\FOLDER\\SHELLEX\\CONTEXTMENUHANDLERS",
-    L"HKLM\\SOFTWARE\\CLASSES\\DRIVE\\SHELLEX\\CONTEXTMENUHANDLERS",
-    L"HKLM\\SOFTWARE\\CLASSES\\ALLFILESYSTEMOBJECTS\\SHELLEX\\CONTEXTMENUHANDLERS",
-    L"HKLM\\SOFTWARE\\CLASSES\\EXEFILE", L"HKLM\\SOFTWARE\\CLASSES\\DLLFILE", L"HKLM\\SOFTWARE\\CLASSES\\LNKFILE",
-    L"HKLM\\SOFTWARE\\CLASSES\\.EXE", L"HKLM\\SOFTWARE\\CLASSES\\.DLL", L"HKLM\\SOFTWARE\\CLASSES\\.LNK",
-    L"HKLM\\SOFTWARE\\CLASSES\\COMPONENT CATEGORIES", L"HKLM\\SOFTWARE\\CLASSES\\MIME\\DATABASE",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCEEX",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNSERVICES",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\UNINSTALL",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\APP PATHS",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\SHAREDDLLS",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\SHELL EXTENSIONS\\APPROVED",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\SHELLSERVICEOBJECTDELAYLOAD",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER\\SHELLICONOVERLAYIDENTIFIERS",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER\\BROWSER HELPER OBJECTS",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER\\SHELLEXECUTEHOOKS",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER\\DESKTOP\\NAMESPACE",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER\\MYCOMPUTER\\NAMESPACE",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\INSTALLER",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\SIDEBYSIDE",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\WINLOGON",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\IMAGE FILE EXECUTION OPTIONS",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\PROFILELIST",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\FONTS",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\SVCHOST",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\DRIVERS32",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\CRYPTOGRAPHY", L"HKLM\\SOFTWARE\\MICROSOFT\\.NETFRAMEWORK",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\ACTIVE SETUP\\INSTALLED COMPONENTS", L"HKLM\\SOFTWARE\\MICROSOFT\\OLE",
-    L"HKLM\\SOFTWARE\\MICROSOFT\\RPC", L"HKLM\\SOFTWARE\\MICROSOFT\\FUSION",
-    L"HKLM\\SOFTWARE\\POLICIES", L"HKLM\\SOFTWARE\\CLIENTS", L"HKLM\\SOFTWARE\\REGISTEREDAPPLICATIONS",
-    L"HKLM\\SOFTWARE\\WOW6432NODE",
-    L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES", L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\CLASS",
-    L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\DEVICECLASSES",
-    L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER\\ENVIRONMENT",
-    L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SAFEBOOT", L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK",
-    L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\PRINT", L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NLS",
-    L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\LSA", L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\COMPUTERNAME",
-    L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\HARDWARE PROFILES\\CURRENT", L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\ENUM",
-    L"HKLM\\SYSTEM\\SELECT", L"HKLM\\SYSTEM\\SETUP", L"HKLM\\SYSTEM\\MOUNTEDDEVICES", L"HKLM\\SYSTEM\\WPA",
-    L"HKLM\\SYSTEM\\DRIVERDATABASE", L"HKLM\\SAM", L"HKLM\\SECURITY", L"HKLM\\HARDWARE", L"HKLM\\BCD00000000",
-    L"HKLM\\COMPONENTS", L"HKLM\\SCHEMA", L"HKLM\\DRIVERS",
-    L"HKU\\*\\SOFTWARE\\CLASSES", L"HKU\\*\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN",
-    L"HKU\\*\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE",
-    L"HKU\\*\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER",
-    L"HKU\\*\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES",
-    L"HKU\\*\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\UNINSTALL",
-    L"HKU\\*\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION", L"HKU\\*\\SOFTWARE\\POLICIES",
-    L"HKU\\*\\CONTROL PANEL", L"HKU\\*\\ENVIRONMENT", L"HKU\\*\\KEYBOARD LAYOUT", L"HKU\\*\\NETWORK",
-    L"HKU\\*\\CONSOLE", L"HKU\\*\\APPEVENTS",
+const KeyEntry kKeys[] = {
+    // Where products keep their own keys.
+    {L"HKLM", kList, ChildRule::Products},
+    {L"HKLM\\SOFTWARE", kList, ChildRule::Products},
+    {L"HKU\\*", kList, ChildRule::Products},
+    {ZQ_USER L"SOFTWARE", kList, ChildRule::Products},
+    // The system's own trees.
+    {L"HKLM\\SOFTWARE\\MICROSOFT", kTree, ChildRule::Products},
+    {L"HKLM\\SOFTWARE\\POLICIES\\MICROSOFT", kTree, ChildRule::Products},
+    {L"HKLM\\SYSTEM", kTree, ChildRule::Products},
+    {L"HKLM\\SAM", kTree, ChildRule::Products},
+    {L"HKLM\\SECURITY", kTree, ChildRule::Products},
+    {L"HKLM\\HARDWARE", kTree, ChildRule::Products},
+    {L"HKLM\\BCD00000000", kTree, ChildRule::Products},
+    {L"HKLM\\COMPONENTS", kTree, ChildRule::Products},
+    {L"HKLM\\SCHEMA", kTree, ChildRule::Products},
+    {L"HKLM\\DRIVERS", kTree, ChildRule::Products},
+    {L"HKLM\\ELAM", kTree, ChildRule::Products},
+    {ZQ_USER L"SOFTWARE\\MICROSOFT", kTree, ChildRule::Products},
+    {ZQ_USER L"SOFTWARE\\POLICIES\\MICROSOFT", kTree, ChildRule::Products},
+    {ZQ_USER L"CONTROL PANEL", kTree, ChildRule::Products},
+    {ZQ_USER L"KEYBOARD LAYOUT", kTree, ChildRule::Products},
+    {ZQ_USER L"NETWORK", kTree, ChildRule::Products},
+    {ZQ_USER L"CONSOLE", kTree, ChildRule::Products},
+    {ZQ_USER L"PRINTERS", kTree, ChildRule::Products},
+    {ZQ_USER L"SYSTEM", kTree, ChildRule::Products},
+    {ZQ_USER L"EUDC", kTree, ChildRule::Products},
+    {ZQ_USER L"APPEVENTS", kTree, ChildRule::Products},
+    // Classes: the system's file types, classes and protocols stay, the products' go.
+    {L"HKLM\\SOFTWARE\\CLASSES", kList, ChildRule::Classes},
+    {ZQ_CLASSES L"CLSID", kList, ChildRule::ClassIds},
+    {ZQ_CLASSES L"INTERFACE", kList, ChildRule::Interfaces},
+    {ZQ_CLASSES L"TYPELIB", kList, ChildRule::TypeLibs},
+    {ZQ_CLASSES L"APPID", kList, ChildRule::AppIds},
+    // The shell's extension lists and verbs, below the system's own classes.
+    {ZQ_CLASSES L"*\\SHELLEX\\CONTEXTMENUHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"*\\SHELLEX\\PROPERTYSHEETHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"*\\SHELL", kList, ChildRule::Verbs},
+    {ZQ_CLASSES L"DIRECTORY\\SHELLEX\\CONTEXTMENUHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"DIRECTORY\\SHELLEX\\PROPERTYSHEETHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"DIRECTORY\\SHELLEX\\DRAGDROPHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"DIRECTORY\\SHELLEX\\COPYHOOKHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"DIRECTORY\\SHELL", kList, ChildRule::Verbs},
+    {ZQ_CLASSES L"DIRECTORY\\BACKGROUND\\SHELLEX\\CONTEXTMENUHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"DIRECTORY\\BACKGROUND\\SHELL", kList, ChildRule::Verbs},
+    {ZQ_CLASSES L"FOLDER\\SHELLEX\\CONTEXTMENUHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"FOLDER\\SHELLEX\\COLUMNHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"FOLDER\\SHELL", kList, ChildRule::Verbs},
+    {ZQ_CLASSES L"DRIVE\\SHELLEX\\CONTEXTMENUHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"DRIVE\\SHELLEX\\PROPERTYSHEETHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"DRIVE\\SHELL", kList, ChildRule::Verbs},
+    {ZQ_CLASSES L"ALLFILESYSTEMOBJECTS\\SHELLEX\\CONTEXTMENUHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CLASSES L"ALLFILESYSTEMOBJECTS\\SHELLEX\\PROPERTYSHEETHANDLERS", kList, ChildRule::Handlers},
+    // Below SOFTWARE\Microsoft: the lists products add their own entries to.
+    {ZQ_CV L"RUN", kList, ChildRule::Files},
+    {ZQ_CV L"RUNONCE", kList, ChildRule::Files},
+    {ZQ_CV L"RUNONCEEX", kList, ChildRule::Files},
+    {ZQ_CV L"RUNSERVICES", kList, ChildRule::Files},
+    {ZQ_CV L"RUNSERVICESONCE", kList, ChildRule::Files},
+    {ZQ_CV L"UNINSTALL", kList, ChildRule::Products},
+    {ZQ_CV L"APP PATHS", kList, ChildRule::Files},
+    {ZQ_CV L"SHAREDDLLS", kList, ChildRule::Files},
+    {ZQ_CV L"CONTROL PANEL\\CPLS", kList, ChildRule::Files},
+    {ZQ_CV L"SHELL EXTENSIONS\\APPROVED", kList, ChildRule::Handlers},
+    {ZQ_CV L"SHELL EXTENSIONS\\BLOCKED", kList, ChildRule::Handlers},
+    {ZQ_CV L"SHELLSERVICEOBJECTDELAYLOAD", kList, ChildRule::Handlers},
+    {ZQ_CV L"PREVIEWHANDLERS", kList, ChildRule::Handlers},
+    {ZQ_CV L"EXPLORER\\SHELLICONOVERLAYIDENTIFIERS", kList, ChildRule::Handlers},
+    {ZQ_CV L"EXPLORER\\BROWSER HELPER OBJECTS", kList, ChildRule::Handlers},
+    {ZQ_CV L"EXPLORER\\SHELLEXECUTEHOOKS", kList, ChildRule::Handlers},
+    {ZQ_CV L"EXPLORER\\DESKTOP\\NAMESPACE", kList, ChildRule::Handlers},
+    {ZQ_CV L"EXPLORER\\MYCOMPUTER\\NAMESPACE", kList, ChildRule::Handlers},
+    {ZQ_CV L"EXPLORER\\CONTROLPANEL\\NAMESPACE", kList, ChildRule::Handlers},
+    {ZQ_CV L"EXPLORER\\VOLUMECACHES", kList, ChildRule::Handlers},
+    {ZQ_CV L"EXPLORER\\AUTOPLAYHANDLERS\\HANDLERS", kList, ChildRule::Products},
+    {ZQ_NT L"WINLOGON\\NOTIFY", kList, ChildRule::Products},
+    {ZQ_NT L"IMAGE FILE EXECUTION OPTIONS", kList, ChildRule::Products},
+    {ZQ_NT L"FONTS", kList, ChildRule::Files},
+    {ZQ_NT L"DRIVERS32", kList, ChildRule::Files},
+    {L"HKLM\\SOFTWARE\\MICROSOFT\\ACTIVE SETUP\\INSTALLED COMPONENTS", kList, ChildRule::Products},
+    {L"HKLM\\SOFTWARE\\POLICIES", kList, ChildRule::Products},
+    {L"HKLM\\SOFTWARE\\CLIENTS", kList, ChildRule::Products},
+    {L"HKLM\\SOFTWARE\\REGISTEREDAPPLICATIONS", kList, ChildRule::Products},
+    // Below SYSTEM: the services, the devices, event sources and the environment's values.
+    {ZQ_CCS L"SERVICES", kList, ChildRule::Services},
+    {ZQ_CCS L"SERVICES\\EVENTLOG\\APPLICATION", kList, ChildRule::Products},
+    {ZQ_CCS L"ENUM", kList, ChildRule::Devices},
+    {ZQ_CCS L"CONTROL\\SESSION MANAGER\\ENVIRONMENT", kList, ChildRule::Environment},
+    // Each user's lists.
+    {ZQ_USER L"SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN", kList, ChildRule::Files},
+    {ZQ_USER L"SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE", kList, ChildRule::Files},
+    {ZQ_USER L"SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\UNINSTALL", kList, ChildRule::Products},
+    {ZQ_USER L"SOFTWARE\\POLICIES", kList, ChildRule::Products},
+    {ZQ_USER L"ENVIRONMENT", kList, ChildRule::Environment},
 };
-
-// The shared keys with every key above them, made once.
-struct KeyTable {
-    zqList<zqWString> keys;
-    TextIndex index;
-};
-
-void AddKeyAndAbove(KeyTable* table, const wchar_t* key)
-{
-    zqWString text;
-    if (!text.Assign(key))
-        return;
-    for (;;) {
-        AppendUnique(table->keys, table->index, text.Get());
-        wchar_t* cut = wcsrchr(text.buffer, L'\\');
-        if (cut == nullptr)
-            return;
-        *cut = 0;
-        text.length = static_cast<int>(cut - text.buffer);
-    }
-}
-
-const KeyTable kNoKeys;
-
-const KeyTable& SharedKeys()
-{
-    static KeyTable* table = nullptr;
-    if (table == nullptr) {
-        table = new (std::nothrow) KeyTable;
-        if (table == nullptr)
-            return kNoKeys;
-        for (const wchar_t* key : kSharedKeys)
-            AddKeyAndAbove(table, key);
-        for (const wchar_t* enumerator : kSharedEnumerators) {
-            zqWString key;
-            if (FormatInto(key, L"HKLM\\SYSTEM\\CURRENTCONTROLSET\\ENUM\\%s", enumerator)) {
-                _wcsupr(key.buffer);
-                AddKeyAndAbove(table, key.Get());
-            }
-        }
-    }
-    return *table;
-}
 
 // Replaces the segment at [at, at + length) of key by replacement.
 bool Respell(zqWString* key, size_t at, size_t length, const wchar_t* replacement)
@@ -159,49 +159,139 @@ bool CanonicalKey(HKEY root, const wchar_t* path, zqWString* key)
     if (!FormatInto(*key, out > 0 ? L"%s\\%s" : L"%s", prefix, rest.Get()))
         return false;
     _wcsupr(key->buffer);
-    // Every hive of HKEY_USERS is one user's: "HKU\<hive>\..." is "HKU\*\...".
+    // Every hive of HKEY_USERS is one user's: "HKU\<hive>\..." is "HKU\*\...", and a user's
+    // classes hive ("<sid>_Classes") is the classes the machine's keys mirror.
     if (wcsncmp(key->Get(), L"HKU\\", 4) == 0 && key->buffer[4] != L'*') {
         size_t hive = wcscspn(key->Get() + 4, L"\\");
-        if (!Respell(key, 4, hive, L"*"))
+        bool classes = hive > 8 && wcsncmp(key->Get() + 4 + hive - 8, L"_CLASSES", 8) == 0;
+        if (classes ? !Respell(key, 0, 4 + hive, L"HKLM\\SOFTWARE\\CLASSES") : !Respell(key, 4, hive, L"*"))
             return false;
     }
     const wchar_t* controlSet = wcsstr(key->Get(), L"HKLM\\SYSTEM\\CONTROLSET");
     if (controlSet == key->Get() && iswdigit(key->buffer[22]) && iswdigit(key->buffer[23]) && iswdigit(key->buffer[24]) &&
         (key->buffer[25] == 0 || key->buffer[25] == L'\\') && !Respell(key, 12, 13, L"CURRENTCONTROLSET"))
         return false;
-    // The 32-bit view and the user's classes mirror the machine's keys.
+    // The 32-bit view and the user's classes mirror the machine's keys, the mirror key itself
+    // included ("SOFTWARE\Wow6432Node" is "SOFTWARE"); folded until none is left.
     static const wchar_t* const mirrors[][2] = {
-        {L"HKLM\\SOFTWARE\\WOW6432NODE\\", L"HKLM\\SOFTWARE\\"},
-        {L"HKLM\\SOFTWARE\\CLASSES\\WOW6432NODE\\", L"HKLM\\SOFTWARE\\CLASSES\\"},
-        {L"HKU\\*\\SOFTWARE\\CLASSES\\", L"HKLM\\SOFTWARE\\CLASSES\\"},
-        {L"HKU\\*\\SOFTWARE\\WOW6432NODE\\", L"HKU\\*\\SOFTWARE\\"},
+        {L"HKLM\\SOFTWARE\\WOW6432NODE", L"HKLM\\SOFTWARE"},
+        {L"HKLM\\SOFTWARE\\CLASSES\\WOW6432NODE", L"HKLM\\SOFTWARE\\CLASSES"},
+        {L"HKU\\*\\SOFTWARE\\CLASSES", L"HKLM\\SOFTWARE\\CLASSES"},
+        {L"HKU\\*\\SOFTWARE\\WOW6432NODE", L"HKU\\*\\SOFTWARE"},
     };
-    for (const auto& mirror : mirrors) {
-        size_t length = wcslen(mirror[0]);
-        if (wcsncmp(key->Get(), mirror[0], length) == 0 && !Respell(key, 0, length, mirror[1]))
-            return false;
+    for (bool folded = true; folded;) {
+        folded = false;
+        for (const auto& mirror : mirrors) {
+            size_t length = wcslen(mirror[0]);
+            if (wcsncmp(key->Get(), mirror[0], length) != 0 || (key->Get()[length] != 0 && key->Get()[length] != L'\\'))
+                continue;
+            if (!Respell(key, 0, length, mirror[1]))
+                return false;
+            folded = true;
+        }
     }
     return true;
 }
 
+// The deepest entry that is the key or lies above it; *length its length in the key.
+const KeyEntry* DeepestEntry(const wchar_t* key, size_t* length)
+{
+    const KeyEntry* deepest = nullptr;
+    *length = 0;
+    for (const KeyEntry& entry : kKeys) {
+        size_t size = wcslen(entry.key);
+        if (size > *length && _wcsnicmp(key, entry.key, size) == 0 && (key[size] == 0 || key[size] == L'\\')) {
+            deepest = &entry;
+            *length = size;
+        }
+    }
+    return deepest;
+}
+
+// The path with single separators and none at either end.
+bool PlainKeyPath(const wchar_t* path, zqWString* plain)
+{
+    if (!plain->Assign(path))
+        return false;
+    int out = 0;
+    for (int i = 0; i < plain->length; ++i) {
+        if (plain->buffer[i] != L'\\' || (out > 0 && plain->buffer[out - 1] != L'\\'))
+            plain->buffer[out++] = plain->buffer[i];
+    }
+    while (out > 0 && plain->buffer[out - 1] == L'\\')
+        --out;
+    if (plain->buffer != nullptr)
+        plain->buffer[out] = 0;
+    plain->length = out;
+    return true;
+}
+
+int PartsOf(const wchar_t* text)
+{
+    int parts = text[0] != 0 ? 1 : 0;
+    for (; *text != 0; ++text)
+        parts += *text == L'\\' ? 1 : 0;
+    return parts;
+}
+
+// The key under one of its names, without links: the table's verdict.
+bool EntryIsProtected(const ProtectedPlaces& places, HKEY root, const wchar_t* path, const wchar_t* valueName)
+{
+    zqWString plain, key;
+    if (!PlainKeyPath(path, &plain) || !CanonicalKey(root, plain.Get(), &key))
+        return true;  // undecidable: refused
+    size_t length;
+    const KeyEntry* entry = DeepestEntry(key.Get(), &length);
+    if (entry == nullptr || entry->kind == KeyKind::SystemTree)
+        return true;
+    const wchar_t* rest = key.Get() + length;
+    if (rest[0] == 0)
+        return valueName == nullptr || IsSystemValue(places, entry->rule, root, plain.Get(), valueName);
+    if (entry->rule == ChildRule::Environment)
+        return true;  // it holds values only
+    ++rest;
+    size_t childLength = wcscspn(rest, L"\\");
+    const wchar_t* below = rest[childLength] != 0 ? rest + childLength + 1 : L"";
+    // The child in the registry's own spelling: the key's path without what lies below it
+    // (the canonical form only ever respells the front of a path).
+    zqWString childPath, childName;
+    int drop = PartsOf(below);
+    wchar_t* end = plain.buffer + plain.length;
+    for (int i = 0; i < drop && end != nullptr; ++i) {
+        while (end > plain.buffer && *(end - 1) != L'\\')
+            --end;
+        end = end > plain.buffer ? end - 1 : nullptr;
+    }
+    if (end == nullptr || !FormatInto(childPath, L"%.*s", static_cast<int>(end - plain.buffer), plain.Get()) ||
+        !FormatInto(childName, L"%.*s", static_cast<int>(childLength), rest))
+        return true;
+    ChildAsked child = {root, childPath.Get(), childName.Get(), below};
+    return IsSystemChild(places, entry->rule, child);
+}
+
 }  // namespace
 
-bool IsProtectedKey(HKEY root, const wchar_t* path)
+bool IsProtectedKey(const ProtectedPlaces& places, HKEY root, const wchar_t* path, const wchar_t* valueName)
 {
     if (IsRootKeyPath(path))
         return true;
-    zqWString key;
-    if (!CanonicalKey(root, path, &key))
+    if (EntryIsProtected(places, root, path, valueName))
+        return true;
+    // The key a link along the path leads to is judged as well: for a key, the links before
+    // its last part (a link there is removed as itself); for a value, every link.
+    zqWString plain, reached;
+    if (!PlainKeyPath(path, &plain))
+        return true;
+    wchar_t* last = valueName == nullptr && plain.buffer != nullptr ? wcsrchr(plain.buffer, L'\\') : nullptr;
+    if (last != nullptr)
+        *last = 0;
+    KeyReach reach;
+    if (!ReachKey(root, last != nullptr || valueName != nullptr ? plain.Get() : L"", &reach))
         return true;  // undecidable: refused
-    const KeyTable& shared = SharedKeys();
-    // A user's hive itself: "HKU\*".
-    return wcscmp(key.Get(), L"HKU\\*") == 0 || TextIndexContains(shared.index, key.Get());
-}
-
-bool IsSharedEnumerator(const wchar_t* name)
-{
-    for (const wchar_t* enumerator : kSharedEnumerators)
-        if (_wcsicmp(name, enumerator) == 0)
-            return true;
-    return false;
+    if (reach.links == 0)
+        return false;
+    const wchar_t* name = valueName != nullptr ? L"" : last != nullptr ? last + 1 : plain.Get();
+    if (!FormatInto(reached, reach.path.length > 0 && name[0] != 0 ? L"%s\\%s" : L"%s%s", reach.path.Get(), name))
+        return true;
+    return EntryIsProtected(places, reach.root, reached.Get(), valueName);
 }

@@ -116,8 +116,14 @@ bool FindDeviceKeys(zqCleanScript& script)
         *separator = 0;
         const char* enumerator = entry.buffer;
         char* rest = separator + 1;
+        zqString written;
+        written.Assign(rest);
         UpperCase(rest);
         size_t restLength = strlen(rest);
+        zqWString wideEnumerator;
+        // On an enumerator that the system and every other product share, an entry names one
+        // whole device id: a shorter one would take every device whose id begins so.
+        bool shared = !wideEnumerator.Assign(enumerator) || IsSharedEnumerator(wideEnumerator.Get());
 
         // Cut paths and patterns would name other keys; such an entry finds nothing there.
         char enumeratorPath[kEnumeratorPathBytes];
@@ -129,8 +135,7 @@ bool FindDeviceKeys(zqCleanScript& script)
         if (strspn(rest, " \t") == restLength) {
             rest[0] = 0;
             restLength = 0;
-            zqWString wideEnumerator;
-            if (wideEnumerator.Assign(enumerator) && IsSharedEnumerator(wideEnumerator.Get())) {
+            if (shared) {
                 if (pathFits) {
                     AppendKey(script, enumeratorPath);
                     found = true;
@@ -140,22 +145,36 @@ bool FindDeviceKeys(zqCleanScript& script)
         }
         if (pathFits) {
             SubkeyNames deviceNames(enumeratorPath);
+            bool whole = false, partial = false;
             for (int k = 0; k < deviceNames.count; ++k) {
                 const char* name = deviceNames.names[k];
                 if (!BeginsWith(name, rest, restLength))
                     continue;
+                if (shared && name[restLength] != 0) {
+                    partial = true;
+                    continue;
+                }
                 char keyPath[kDeviceKeyBytes];
                 if (FormatA(keyPath, sizeof keyPath, "%s\\%s", enumeratorPath, name) < 0)
                     continue;
                 AppendKey(script, keyPath);
-                found = true;
+                found = whole = true;
+            }
+            // Only part of a device id: the entry stands for that key, which the guard refuses.
+            if (partial && !whole) {
+                char keyPath[kDeviceKeyBytes];
+                if (FormatA(keyPath, sizeof keyPath, "%s\\%s", enumeratorPath, written.Get()) >= 0) {
+                    AppendKey(script, keyPath);
+                    found = true;
+                }
+                continue;
             }
         }
 
         if (classes.count == 0)
             continue;
         char pattern[kPatternBytes];
-        if (FormatA(pattern, sizeof pattern, "##?#%s#%s", enumerator, rest) < 0)
+        if (FormatA(pattern, sizeof pattern, shared ? "##?#%s#%s#" : "##?#%s#%s", enumerator, rest) < 0)
             continue;
         UpperCase(pattern);
         size_t patternLength = strlen(pattern);

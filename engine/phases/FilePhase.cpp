@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wchar.h>
 
+#include "platform/LocalPlace.h"
 #include "platform/Paths.h"
 #include "platform/Search.h"
 #include "guard/Guard.h"
@@ -34,6 +35,9 @@ bool OfferCopies(const zqCleanScript& script, const wchar_t* entry, PhaseRun& ph
         // The search takes no path beyond 260 characters; a full path of that length is taken as
         // it stands.
         if (!found.Valid() && pass == 0 && FullPath(entry, &full) && full.length >= MAX_PATH && PathIsThere(full.Get()))
+            found.Reset(_wcsdup(full.Get()));
+        // A full path on another machine is refused as it is written, whether it answers or not.
+        if (!found.Valid() && pass == 0 && FullPath(entry, &full) && IsNetworkPath(full.Get(), nullptr))
             found.Reset(_wcsdup(full.Get()));
         if (!found.Valid())
             continue;

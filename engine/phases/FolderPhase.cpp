@@ -1,6 +1,7 @@
 // Folders: each [folders] entry (and its 32-bit twin) with everything below it. Only a full path
 // is taken, made absolute and plain; anything else would be looked up along the search order, which
 // lands on system folders.
+#include "platform/LocalPlace.h"
 #include "platform/Paths.h"
 #include "guard/Guard.h"
 #include "phases/PhaseSources.h"
@@ -16,8 +17,9 @@ void OfferFolders(RunContext& run, PhaseRun& phase)
         Target target = {TargetKind::Folder, entry};
         target.shown = entry;  // no full path: the guard refuses it as written
         if (FullPath(entry, &full)) {
-            if (!PathIsThere(full.Get()))
-                continue;  // not there: no line
+            // Not there: no line; a path on another machine is refused whether it answers or not.
+            if (!PathIsThere(full.Get()) && !IsNetworkPath(full.Get(), nullptr))
+                continue;
             target.path = target.shown = full.Get();
         } else if (entry[0] == 0) {
             continue;

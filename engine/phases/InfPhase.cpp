@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #include <new>
 
@@ -46,23 +47,42 @@ ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
 }
 
 // The texts looked for, narrowed once: the [infs] entries, then the [drivers] entries. A text
-// that is empty (an entry that cannot be narrowed) would match every file and is left out, and
-// so is the name of one of the system's own drivers, which the system's INF files mention.
-void CollectNeedles(const RunContext& run, zqList<zqString>* needles)
+// that is empty (an entry that cannot be narrowed) would match every file and is left out. An
+// [infs] text that singles out no product's INF files is refused with a line of its own; a
+// [drivers] name that is one of the system's own services, or no such text, selects nothing
+// (its service's own line says why).
+void CollectNeedles(RunContext& run, PhaseRun& phase, zqList<zqString>* needles)
 {
     const zqList<zqWString>* sources[2] = {&run.script->infs, &run.script->drivers};
     for (const zqList<zqWString>* source : sources) {
         for (int i = 0; i < source->count; ++i) {
-            if (source == &run.script->drivers && IsSystemDriver(run.places, source->At(i)->Get()))
-                continue;
+            const wchar_t* text = source->At(i)->Get();
+            DWORD error = 0;
+            const char* reason = nullptr;
+            bool driver = source == &run.script->drivers;
             zqString* needle = new (std::nothrow) zqString;
-            if (needle != nullptr && (!needle->Assign(source->At(i)->Get()) || needle->length == 0)) {
+            if (needle == nullptr || !needle->Assign(text) || needle->length == 0 ||
+                (driver && IsSystemService(run.places, text))) {
+                delete needle;
+                continue;
+            }
+            if (IsRefusedInfText(run.places, text, &error, &reason)) {
+                if (!driver)
+                    RefuseEntry(phase, text, error, reason);
                 delete needle;
                 continue;
             }
             needles->AppendOwned(needle);
         }
     }
+}
+
+// The system's own INF files (every one no product's setup copied there as oem<n>.inf) are
+// never selected: a text they hold is refused.
+bool IsProductInf(const wchar_t* path)
+{
+    const wchar_t* name = wcsrchr(path, L'\\');
+    return name != nullptr && _wcsnicmp(name + 1, L"oem", 3) == 0;
 }
 
 bool IsSelected(const char* text, const zqList<zqString>& needles)
@@ -96,11 +116,16 @@ void OfferInfFiles(RunContext& run, PhaseRun& phase)
         free(folder);
     }
     zqList<zqString> needles;
-    CollectNeedles(run, &needles);
+    CollectNeedles(run, phase, &needles);
 
     CountItems(phase, found.count);  // its items are the INF files it scans
     for (int i = 0; i < found.count; ++i) {
         ReachItem(phase, i);
+        if (needles.count == 0 || !IsProductInf(found.paths[i])) {
+            if (!PassOver(phase))
+                return;
+            continue;
+        }
         HeapBlock text;
         ReadResult read = ReadWholeFile(found.paths[i], &text);
         if (read == ReadResult::NotOpened)

@@ -93,6 +93,15 @@ bool PassOver(PhaseRun& phase)
     return PollAfterCandidate(phase);
 }
 
+void RefuseEntry(PhaseRun& phase, const wchar_t* shown, DWORD error, const char* reason)
+{
+    Outcome refusal = {OutcomeKind::Refused, error};
+    refusal.reason = reason;
+    WriteLog(0, "%S...", shown);
+    WriteLog(0, phase.row->failed, static_cast<int>(error), 0);
+    ReportTarget(&phase.run->report, phase.row->name, shown, refusal);
+}
+
 void CountItems(PhaseRun& phase, int items)
 {
     phase.items = items;

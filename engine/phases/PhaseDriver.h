@@ -55,6 +55,9 @@ bool OfferTarget(PhaseRun& phase, const Target& target);
 bool PassOver(PhaseRun& phase);
 // A journal of the backup that could not be written: its stamped line, once.
 void LogBackupTrouble(RunContext& run);
+// A script entry the guard refuses before it becomes a target (an [infs] text): its item line
+// and report entry, never counted.
+void RefuseEntry(PhaseRun& phase, const wchar_t* shown, DWORD error, const char* reason);
 
 // Progress, published for the launcher's window after every item. A phase works through its
 // items, by default the entries its header counts; one that measures otherwise (the files it

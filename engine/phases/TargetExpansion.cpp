@@ -98,10 +98,9 @@ bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const Pr
     TextIndex productFolders;
     zqList<zqWString> twins;
     IndexProductFolders(script, paths, productFolders, twins);
-    zqWString canonical;
     for (int m = 0; m < script.maskedFiles.count; ++m) {
         const wchar_t* mask = TextOf(script.maskedFiles, m);
-        bool anyName = MaskHasNoLiteralName(mask);
+        bool anyName = !MaskNamesFiles(mask);
         if (StopRequested())
             return false;
         for (int d = 0; d < script.searchDirs.count; ++d) {
@@ -112,7 +111,7 @@ bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const Pr
             if (!ExpandPathW(searchDir, &expanded))
                 continue;
             HeapBlock directory(expanded);
-            if (anyName && (!CanonicalPath(expanded, &canonical) || IsProtectedFolder(places, canonical.Get())))
+            if (anyName && IsProtectedSearchFolder(places, expanded))
                 continue;
             wchar_t** found = nullptr;
             int count = FindFilesByMask(expanded, mask, &found, 0);

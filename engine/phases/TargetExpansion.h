@@ -13,7 +13,8 @@ struct ProtectedPlaces;
 void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths);
 
 // Appends every file that a [maskedfiles] mask matches in a search directory to files. A mask
-// with no literal character in its name part ("*.dll") looks only in the product's own folders
-// ([exfolders], [folders]) that are not protected. Returns false when a stop request ended it
+// that names no files of its own (fewer than three literal characters in its name part:
+// "*.dll", "*o*.dll") looks only in the product's own folders ([exfolders], [folders]) that
+// are not protected, wherever they lead. Returns false when a stop request ended it
 // (the run then ends at once).
 bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places);

@@ -5,6 +5,7 @@
 
 #include "phases/PhaseDriver.h"
 #include "shared/StopSignal.h"
+#include "platform/Process.h"
 #include "platform/SystemPaths.h"
 #include "phases/TargetExpansion.h"
 #include "run/RunVerdict.h"
@@ -91,6 +92,25 @@ bool RunPhases(RunContext& run)
     return true;
 }
 
+// What the run itself stands on: never removed, nor scheduled for the next restart.
+void AddRunFiles(RunContext& run, const wchar_t* scriptPath)
+{
+    zqWString path;
+    if (ProgramPath(&path))
+        AddRunFile(&run.places, path.Get());
+    AddRunFile(&run.places, scriptPath);
+    if (PreparedCopyPath(scriptPath, &path))
+        AddRunFile(&run.places, path.Get());
+    if (path.Assign(RunLogPath()))
+        AddRunFile(&run.places, path.Get());
+    char reportPath[MAX_PATH];
+    if (ReportName(run.mode) != nullptr) {
+        SystemDriveFile(ReportName(run.mode), reportPath, sizeof reportPath);
+        if (path.Assign(reportPath))
+            AddRunFile(&run.places, path.Get());
+    }
+}
+
 // Everything after the set-up; returns at the first reason to end the run.
 void RunSteps(RunContext& run, HANDLE block)
 {
@@ -117,6 +137,7 @@ void RunSteps(RunContext& run, HANDLE block)
     run.tools.timeoutMs = run.script->toolTimeoutSeconds * 1000;
     run.tools.stop = StopEvent();
     AskProtectedPlaces(&run.places);
+    AddRunFiles(run, scriptPath);
     if (run.mode == RunMode::Restore) {
         if (RunPhase(run, kRestorePhase, 1))
             WriteLog(0, "%s", kClosingLine);

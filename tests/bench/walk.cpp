@@ -18,7 +18,7 @@ namespace {
 
 unsigned long folders, files, keys, values;
 
-void WalkFolder(const Places& places, const Place& place)
+void WalkFolder(const Places& places, const WalkedPlace& place)
 {
     bool tree = place.use == PlaceUse::ProductTree || place.use == PlaceUse::DriveRoot ||
                 place.use == PlaceUse::AssemblyCache;
@@ -94,7 +94,7 @@ int wmain()
     FindPlaces(&places, workDirs);
     std::vector<BYTE> data(64 * 1024);
     for (int p = 0; p < places.count; ++p) {
-        const Place& place = places.list[p];
+        const WalkedPlace& place = places.list[p];
         HKEY root;
         if (!IsKeyPlace(place.use)) {
             WalkFolder(places, place);

@@ -36,21 +36,28 @@ std::wstring MakeScratchDir(const std::wstring& name)
 
 void RemoveTree(const std::wstring& folder)
 {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
+    // Links first and files last, so that a link in the tree still leads somewhere when it is
+    // met (Wine lists no link that leads nowhere) and nothing is deleted through one.
+    for (int pass = 0; pass < 3; ++pass) {
+        WIN32_FIND_DATAW data;
+        FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+        while (find.Valid()) {
             std::wstring name = data.cFileName, child = folder + L"\\" + name;
-            if (name == L"." || name == L"..")
-                continue;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            bool link = name != L"." && name != L".." &&
+                        ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsLink(child));
+            bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (name == L"." || name == L"..") {
+            } else if (pass == 0 && link) {
+                RemoveLink(child);
+            } else if (pass == 1 && directory && !link) {
                 RemoveTree(child);
-            else if (!DeleteFileW(child.c_str()))
-                RemoveDirectoryW(child.c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+            } else if (pass == 2 && !directory && !link) {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+            if (!FindNextFileW(find.Get(), &data))
+                break;
+        }
     }
     RemoveDirectoryW(folder.c_str());
 }

@@ -17,7 +17,7 @@ using Lines = std::vector<std::string>;
 std::string Narrow(const std::wstring& text);  // code units above 0xFF become '?'
 std::wstring Widen(const std::string& text);   // byte for byte
 
-// C:\zqtest\<name>, made empty; RemoveTree removes a folder tree.
+// C:\zqtest\<name>, made empty; RemoveTree removes a folder tree, links as themselves.
 std::wstring MakeScratchDir(const std::wstring& name);
 void RemoveTree(const std::wstring& folder);
 bool PathExists(const std::wstring& path);
@@ -35,6 +35,20 @@ std::string ClosingLine();
 std::wstring FreshRunLog(const std::string& name);
 // The file's lines, every "[yyyy/mm/dd hh:mm:ss,mmm]" stamp made "[TS]".
 Lines LogLines(const std::wstring& path);
+
+// A symbolic link at link (a file or folder path on C:) leading to target: the system's own
+// call where it makes one; Wine keeps that call a stub, so there the host's ln makes it, led
+// relatively between Wine's Unix names of both. True when the link stands.
+bool MakeLink(const std::wstring& link, const std::wstring& target);
+// Removes a link itself: on Wine deleting a link deletes what it leads to, so the host does it.
+void RemoveLink(const std::wstring& link);
+// Whether path is a link: shown as one, or (as Wine shows a link to a file) a file whose final
+// path lies elsewhere, or listed with nothing there.
+bool IsLink(const std::wstring& path);
+// A registry link at path below HKEY_LOCAL_MACHINE naming target ("\Registry\Machine\..."),
+// and its removal as itself (the key it names stays).
+bool MakeKeyLink(const std::wstring& path, const std::wstring& target);
+void RemoveKeyLink(const std::wstring& path);
 
 // view: 0 for this program's registry view, or KEY_WOW64_64KEY / KEY_WOW64_32KEY.
 void RemoveScratchKey(HKEY root, const std::wstring& path, REGSAM view = 0);

@@ -1,5 +1,6 @@
 /* Stand-in for the system's sfc.dll, whose protected-file check Wine only stubs: a file is
- * protected when its name holds "zqsfc" (any case). */
+ * protected when its name holds "zqsfc" (any case), and the list of protected files names one
+ * in %SystemRoot%\zqsfcdir. */
 #include <windows.h>
 #include <wchar.h>
 
@@ -11,4 +12,19 @@ __declspec(dllexport) BOOL WINAPI SfcIsFileProtected(HANDLE rpc, LPCWSTR path)
         if (_wcsnicmp(name, L"zqsfc", 5) == 0)
             return TRUE;
     return FALSE;
+}
+
+typedef struct {
+    WCHAR FileName[MAX_PATH];
+    DWORD FileNumber;
+} ProtectedFileData;
+
+__declspec(dllexport) BOOL WINAPI SfcGetNextProtectedFile(HANDLE rpc, ProtectedFileData* data)
+{
+    (void)rpc;
+    if (data->FileNumber > 0)
+        return FALSE;
+    wcscpy(data->FileName, L"%SystemRoot%\\zqsfcdir\\zqsfc_core.dll");
+    data->FileNumber = 1;
+    return TRUE;
 }
