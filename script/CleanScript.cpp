@@ -56,31 +56,6 @@ bool HasFullRootName(const wchar_t* entry)
 
 }  // namespace
 
-zqCleanScript::~zqCleanScript()
-{
-    Clear();
-}
-
-void zqCleanScript::Clear()
-{
-    folders.RemoveAll();
-    maskedFiles.RemoveAll();
-    files.RemoveAll();
-    devices.RemoveAll();
-    drivers.RemoveAll();
-    infs.RemoveAll();
-    registry.RemoveAll();
-    exFolders.RemoveAll();
-    searchDirs.RemoveAll();
-    deviceKeys.RemoveAll();
-    drvPackages.RemoveAll();
-    dotNet.RemoveAll();
-    notes.RemoveAll();
-#ifdef _WIN64
-    wowTwins.RemoveAll();
-#endif
-}
-
 void zqCleanScript::Note(int line, NoteReason reason, LineProblem problem, const zqWString& text)
 {
     ScriptNote* note = new (std::nothrow) ScriptNote;

@@ -1,4 +1,4 @@
-// The cleaning script model: one list per script section plus the lists the run fills.
+// The cleaning script model: one list per script section, as the script says it.
 #pragma once
 
 #include <windows.h>
@@ -36,23 +36,17 @@ struct ScriptNote {
 class zqCleanScript {
 public:
     zqCleanScript() = default;
-    ~zqCleanScript();
     zqCleanScript(const zqCleanScript&) = delete;
     zqCleanScript& operator=(const zqCleanScript&) = delete;
 
     // Appends the entries of a stream opened in binary mode, from its position to its end;
     // the lines it passes over go to notes.
     void Read(FILE* stream);
-    // Empties every list; excludeFolders is kept.
-    void Clear();
 
     bool excludeFolders = false;
     zqWString backupFolder;  // [general] backup=<folder>, expanded; empty: no backup
     DWORD toolTimeoutSeconds = kDefaultToolTimeoutSeconds;  // [general] tooltimeout=<seconds>
     zqList<zqWString> folders;
-#ifdef _WIN64
-    zqList<zqWString> wowTwins;  // scratch list of the target expansion
-#endif
     zqList<zqWString> maskedFiles;
     zqList<zqWString> files;
     zqList<zqWString> devices;
@@ -60,8 +54,6 @@ public:
     zqList<zqWString> infs;
     zqList<zqWString> registry;
     zqList<zqWString> exFolders;
-    zqList<zqWString> searchDirs;
-    zqList<zqString> deviceKeys;
     zqList<zqWString> drvPackages;
     zqList<zqWString> dotNet;
     zqList<ScriptNote> notes;

@@ -201,8 +201,8 @@ TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
     for (const std::wstring& file : {p1 + L"\\zq_locked.txt", p2 + L"\\zq_locked.txt", p1 + L"\\zq_ctl.ocx"})
         WriteFileBytes(file, "x");
     // Search order: the system's (p1 first through PATH), p1, p2, then p1 spelled another way.
-    AddEntries(&script.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str()});
-    AddEntries(&script.files, {L"zq_locked.txt", L"zq_missing.txt", L"ZQ_CTL.OCX"});
+    AddEntries(&run.lists.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str()});
+    AddEntries(&run.lists.files, {L"zq_locked.txt", L"zq_missing.txt", L"ZQ_CTL.OCX"});
     // The system's own tool is run, by full path: the stand-in takes its place for a while.
     ScopedSystemFile tool(L"regsvr32.exe", StandinPath(L"gacutil.exe"));
     LockedFile holder(p1 + L"\\zq_locked.txt");
@@ -248,7 +248,7 @@ TEST_F(Phases, FoldersButNeverARootOrTheWindowsFolder)
     CreateDirectoryW(gone.c_str(), nullptr);
     CreateDirectoryW((gone + L"\\deeper").c_str(), nullptr);
     WriteFileBytes(gone + L"\\deeper\\f.bin", "x");
-    AddEntries(&script.folders, {L"C:\\", gone.c_str(), (dir + L"\\nothere").c_str(), kRoot.c_str()});
+    AddEntries(&run.lists.folders, {L"C:\\", gone.c_str(), (dir + L"\\nothere").c_str(), kRoot.c_str()});
     for (const std::wstring& system : {std::wstring(L"C:\\"), kRoot}) {  // a broken guard fails here, harmlessly
         ASSERT_TRUE(IsProtectedFolder(run.places, system.c_str())) << Narrow(system);
     }
@@ -362,9 +362,9 @@ TEST_F(Phases, StopRules)
     AddEntries(&script.drvPackages, {L"ZQTESTPKG_A"});
     AddEntries(&script.infs, {L"zqtest_stop"});
     AddEntries(&script.drivers, {L"zqtestsvc1", L"zqtestsvc2"});
-    AddEntries(&script.files, {(dir + L"\\f1.txt").c_str(), (dir + L"\\f2.txt").c_str()});
+    AddEntries(&run.lists.files, {(dir + L"\\f1.txt").c_str(), (dir + L"\\f2.txt").c_str()});
     AddEntries(&script.dotNet, {L"Zq.One", L"Zq.Two"});
-    AddEntries(&script.folders, {(dir + L"\\f1").c_str(), (dir + L"\\f2").c_str()});
+    AddEntries(&run.lists.folders, {(dir + L"\\f1").c_str(), (dir + L"\\f2").c_str()});
     AddEntries(&script.registry, {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\zqtestreg\\r1", L"HKEY_LOCAL_MACHINE\\SOFTWARE\\zqtestreg\\r2"});
     AddEntries(&script.devices, {L"ZQTESTENUM\\D"});
 

@@ -102,10 +102,8 @@ TEST_F(CleaningRun, NoScriptWithoutRoomForItsCopyNoRunWithoutBlockOrWorkingDirec
 TEST(TargetExpansion, TwinPathByPrefixOnly)
 {
     ScopedEnv path(L"PATH", L"C:\\zqtest");
-    zqCleanScript script;
     SystemPaths paths;
     InitSystemPaths(paths);
-    SeedSearchDirs(script.searchDirs);
     std::wstring windows = Expanded(L"%SystemRoot%");
     // Only the prefix's characters count: "system32extra" and the x86 folder itself match too.
     const std::pair<std::wstring, std::wstring> cases[] = {
@@ -131,14 +129,15 @@ TEST(TargetExpansion, SearchDirectoriesAndFoldersInTheirOrder)
 {
     ScopedEnv path(L"PATH", L"C:\\zqtest\\A;c:\\ZQTEST\\a;%SystemRoot%\\system32;;C:/zqtest//B");
     zqCleanScript script;
+    RunLists lists;
     SystemPaths paths;
     InitSystemPaths(paths);
-    SeedSearchDirs(script.searchDirs);
+    SeedSearchDirs(lists.searchDirs);
     std::wstring s32 = Expanded(L"%SystemRoot%\\system32");
     std::wstring drivers = L";" + Expanded(L"%SystemRoot%") + L"\\system32\\drivers\\;";
     AddEntries(&script.exFolders, {L"C:\\zqtest\\E1", L"", L"C:\\zqtest\\E1"});
     AddEntries(&script.folders, {L"C:\\Program Files\\a", L"c:\\program files\\A", (s32 + L"\\b").c_str()});
-    ExpandTargetLists(script, paths);
+    ExpandTargetLists(script, paths, lists);
 
     std::vector<std::wstring> folders = {L"C:\\Program Files\\a", L"c:\\program files\\A", s32 + L"\\b"};
     std::vector<std::wstring> search = {L"C:\\zqtest\\A", s32, L"C:\\zqtest\\B", drivers, L"C:\\zqtest\\E1",
@@ -153,8 +152,8 @@ TEST(TargetExpansion, SearchDirectoriesAndFoldersInTheirOrder)
 #else
     EXPECT_TRUE(paths.isWow64);  // the test prefix is a 64-bit one
 #endif
-    EXPECT_EQ(Texts(script.folders), folders);
-    EXPECT_EQ(Texts(script.searchDirs), search);
+    EXPECT_EQ(Texts(lists.folders), folders);
+    EXPECT_EQ(Texts(lists.searchDirs), search);
     FreeSystemPaths(paths);
 }
 
@@ -163,18 +162,19 @@ TEST(TargetExpansion, AHundredThousandFoldersQuickly)
 {
     ScopedEnv path(L"PATH", L"C:\\zqtest");
     zqCleanScript script;
+    RunLists lists;
     SystemPaths paths;
     InitSystemPaths(paths);
-    SeedSearchDirs(script.searchDirs);
+    SeedSearchDirs(lists.searchDirs);
     for (int i = 0; i < 100000; ++i) {
         std::wstring folder = L"C:\\Program Files\\Vendor\\f" + std::to_wstring(i % 50000);
         AppendEntry(script.folders, folder.c_str());
     }
     DWORD started = GetTickCount();
-    ExpandTargetLists(script, paths);
+    ExpandTargetLists(script, paths, lists);
     EXPECT_LT(GetTickCount() - started, 3000u);
     // Each folder once after PATH and the drivers entry; in the 64-bit build its twin and the
     // twin's own "(x86) (x86)" twin too.
-    EXPECT_EQ(script.searchDirs.count, 2 + 50000 * (sizeof(void*) == 8 ? 3 : 1));
+    EXPECT_EQ(lists.searchDirs.count, 2 + 50000 * (sizeof(void*) == 8 ? 3 : 1));
     FreeSystemPaths(paths);
 }

@@ -1,9 +1,12 @@
 // The device keys of the [devices] entries, found below HKEY_LOCAL_MACHINE.
 #pragma once
 
+#include "foundation/zqList.h"
+#include "foundation/zqString.h"
+
 class zqCleanScript;
 
-// Appends to deviceKeys the device keys below SYSTEM\CurrentControlSet\Enum and the device
+// Appends to keys the device keys below SYSTEM\CurrentControlSet\Enum and the device
 // interface keys below SYSTEM\CurrentControlSet\Control\DeviceClasses that the devices
 // entries name; true when at least one was found.
-bool FindDeviceKeys(zqCleanScript& script);
+bool FindDeviceKeys(const zqCleanScript& script, zqList<zqString>& keys);

@@ -86,16 +86,16 @@ void ReadInterfaceClasses(zqList<zqList<zqString>>& classes)
     }
 }
 
-void AppendKey(zqCleanScript& script, const char* keyPath)
+void AppendKey(zqList<zqString>& keys, const char* keyPath)
 {
     zqString key;
     key.Assign(keyPath);
-    script.deviceKeys.Append(key);
+    keys.Append(key);
 }
 
 }  // namespace
 
-bool FindDeviceKeys(zqCleanScript& script)
+bool FindDeviceKeys(const zqCleanScript& script, zqList<zqString>& keys)
 {
     zqList<zqList<zqString>> classes;
     ReadInterfaceClasses(classes);
@@ -137,7 +137,7 @@ bool FindDeviceKeys(zqCleanScript& script)
             restLength = 0;
             if (shared) {
                 if (pathFits) {
-                    AppendKey(script, enumeratorPath);
+                    AppendKey(keys, enumeratorPath);
                     found = true;
                 }
                 continue;
@@ -157,14 +157,14 @@ bool FindDeviceKeys(zqCleanScript& script)
                 char keyPath[kDeviceKeyBytes];
                 if (FormatA(keyPath, sizeof keyPath, "%s\\%s", enumeratorPath, name) < 0)
                     continue;
-                AppendKey(script, keyPath);
+                AppendKey(keys, keyPath);
                 found = whole = true;
             }
             // Only part of a device id: the entry stands for that key, which the guard refuses.
             if (partial && !whole) {
                 char keyPath[kDeviceKeyBytes];
                 if (FormatA(keyPath, sizeof keyPath, "%s\\%s", enumeratorPath, written.Get()) >= 0) {
-                    AppendKey(script, keyPath);
+                    AppendKey(keys, keyPath);
                     found = true;
                 }
                 continue;
@@ -188,7 +188,7 @@ bool FindDeviceKeys(zqCleanScript& script)
                 char keyPath[kInterfaceKeyBytes];
                 if (FormatA(keyPath, sizeof keyPath, "%s\\%s", classPath, name) < 0)
                     continue;
-                AppendKey(script, keyPath);
+                AppendKey(keys, keyPath);
                 found = true;
             }
         }
@@ -198,14 +198,14 @@ bool FindDeviceKeys(zqCleanScript& script)
 
 void OfferDeviceKeys(RunContext& run, PhaseRun& phase)
 {
-    zqCleanScript& script = *run.script;
-    if (!FindDeviceKeys(script))
+    zqList<zqString>& keys = run.lists.deviceKeys;
+    if (!FindDeviceKeys(*run.script, keys))
         return;
-    CountItems(phase, script.deviceKeys.count);  // its items are the keys found
+    CountItems(phase, keys.count);  // its items are the keys found
     zqWString keyPath;
-    for (int i = 0; i < script.deviceKeys.count; ++i) {
+    for (int i = 0; i < keys.count; ++i) {
         ReachItem(phase, i);
-        if (!keyPath.Assign(script.deviceKeys.At(i)->Get()))
+        if (!keyPath.Assign(keys.At(i)->Get()))
             continue;
         Target target = {TargetKind::DeviceKey, keyPath.Get(), HKEY_LOCAL_MACHINE};
         target.shown = keyPath.Get();

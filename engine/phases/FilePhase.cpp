@@ -11,7 +11,6 @@
 #include "phases/TargetExpansion.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
-#include "script/CleanScript.h"
 
 namespace {
 
@@ -24,13 +23,13 @@ bool IsActiveXControl(const wchar_t* entry)
 
 // Offers every copy of one entry: pass 0 takes the system's default search order, pass p the
 // search directory p - 1. False when the phase must stop.
-bool OfferCopies(const zqCleanScript& script, const wchar_t* entry, PhaseRun& phase)
+bool OfferCopies(const RunLists& lists, const wchar_t* entry, PhaseRun& phase)
 {
     bool activeX = IsActiveXControl(entry);
     // The copy processed last for this entry: a lookup that finds it again is skipped.
     zqWString last, full;
-    for (int pass = 0; pass <= script.searchDirs.count; ++pass) {
-        const wchar_t* directory = pass > 0 ? script.searchDirs.At(pass - 1)->Get() : nullptr;
+    for (int pass = 0; pass <= lists.searchDirs.count; ++pass) {
+        const wchar_t* directory = pass > 0 ? lists.searchDirs.At(pass - 1)->Get() : nullptr;
         HeapBlock found(SearchPathAlloc(directory, entry));
         // The search takes no path beyond 260 characters; a full path of that length is taken as
         // it stands.
@@ -59,15 +58,15 @@ bool OfferCopies(const zqCleanScript& script, const wchar_t* entry, PhaseRun& ph
 
 PhaseStart StartFiles(RunContext& run)
 {
-    return ExpandMaskedFiles(*run.script, *run.paths, run.places) ? PhaseStart::Go : PhaseStart::EndRun;
+    return ExpandMaskedFiles(*run.script, *run.paths, run.places, run.lists) ? PhaseStart::Go : PhaseStart::EndRun;
 }
 
 void OfferFiles(RunContext& run, PhaseRun& phase)
 {
-    const zqList<zqWString>& files = run.script->files;
+    const zqList<zqWString>& files = run.lists.files;
     for (int i = 0; i < files.count; ++i) {
         ReachItem(phase, i);
-        if (!OfferCopies(*run.script, files.At(i)->Get(), phase))
+        if (!OfferCopies(run.lists, files.At(i)->Get(), phase))
             return;
     }
 }

@@ -5,11 +5,10 @@
 #include "platform/Paths.h"
 #include "guard/Guard.h"
 #include "phases/PhaseSources.h"
-#include "script/CleanScript.h"
 
 void OfferFolders(RunContext& run, PhaseRun& phase)
 {
-    const zqList<zqWString>& folders = run.script->folders;
+    const zqList<zqWString>& folders = run.lists.folders;
     zqWString full;
     for (int i = 0; i < folders.count; ++i) {
         ReachItem(phase, i);

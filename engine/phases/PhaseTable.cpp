@@ -6,9 +6,9 @@ namespace {
 
 int DrvPackagesCount(const RunContext& run) { return run.script->drvPackages.count; }
 int DriversCount(const RunContext& run) { return run.script->drivers.count; }
-int FilesCount(const RunContext& run) { return run.script->files.count; }
+int FilesCount(const RunContext& run) { return run.lists.files.count; }
 int DotNetCount(const RunContext& run) { return run.script->dotNet.count; }
-int FoldersCount(const RunContext& run) { return run.script->folders.count; }
+int FoldersCount(const RunContext& run) { return run.lists.folders.count; }
 int RegistryCount(const RunContext& run) { return run.script->registry.count; }
 int BackupCount(const RunContext& run) { return run.backup.entries.count; }
 

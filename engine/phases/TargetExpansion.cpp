@@ -56,34 +56,39 @@ void AppendAllUnique(const zqList<zqWString>& source, zqList<zqWString>& target,
 
 // Each merge compares with the whole target list through an index of it: a script with a
 // hundred thousand folders must not take a hundred thousand scans of the list.
-void ExpandTargetLists(zqCleanScript& script, const SystemPaths& paths)
+void ExpandTargetLists(const zqCleanScript& script, const SystemPaths& paths, RunLists& lists)
 {
+    for (int i = 0; i < script.files.count; ++i)
+        AppendEntry(lists.files, TextOf(script.files, i));
+    for (int i = 0; i < script.folders.count; ++i)
+        AppendEntry(lists.folders, TextOf(script.folders, i));
     TextIndex searchIndex;
-    IndexAll(script.searchDirs, searchIndex);
-    AppendAllUnique(script.exFolders, script.searchDirs, searchIndex);
+    IndexAll(lists.searchDirs, searchIndex);
+    AppendAllUnique(script.exFolders, lists.searchDirs, searchIndex);
 #ifdef _WIN64
+    zqList<zqWString> twins;
     TextIndex folderIndex;
-    IndexAll(script.folders, folderIndex);
-    CollectTwins(paths, script.folders, script.wowTwins);
-    AppendAllUnique(script.wowTwins, script.folders, folderIndex);
-    script.wowTwins.RemoveAll();
+    IndexAll(lists.folders, folderIndex);
+    CollectTwins(paths, lists.folders, twins);
+    AppendAllUnique(twins, lists.folders, folderIndex);
+    twins.RemoveAll();
 #else
     (void)paths;
 #endif
-    AppendAllUnique(script.folders, script.searchDirs, searchIndex);
+    AppendAllUnique(lists.folders, lists.searchDirs, searchIndex);
 #ifdef _WIN64
-    CollectTwins(paths, script.searchDirs, script.wowTwins);
-    AppendAllUnique(script.wowTwins, script.searchDirs, searchIndex);
-    script.wowTwins.RemoveAll();
+    CollectTwins(paths, lists.searchDirs, twins);
+    AppendAllUnique(twins, lists.searchDirs, searchIndex);
 #endif
 }
 
 // The product's own folders, where a mask that names no file of its own ("*.dll") may look: the
 // extra folders and the folders (their twins included), never the PATH or the drivers folder.
-void IndexProductFolders(const zqCleanScript& script, const SystemPaths& paths, TextIndex& index, zqList<zqWString>& twins)
+void IndexProductFolders(const zqCleanScript& script, const RunLists& lists, const SystemPaths& paths,
+                         TextIndex& index, zqList<zqWString>& twins)
 {
     IndexAll(script.exFolders, index);
-    IndexAll(script.folders, index);
+    IndexAll(lists.folders, index);
 #ifdef _WIN64
     CollectTwins(paths, script.exFolders, twins);
     IndexAll(twins, index);
@@ -93,18 +98,19 @@ void IndexProductFolders(const zqCleanScript& script, const SystemPaths& paths, 
 #endif
 }
 
-bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places)
+bool ExpandMaskedFiles(const zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places,
+                       RunLists& lists)
 {
     TextIndex productFolders;
     zqList<zqWString> twins;
-    IndexProductFolders(script, paths, productFolders, twins);
+    IndexProductFolders(script, lists, paths, productFolders, twins);
     for (int m = 0; m < script.maskedFiles.count; ++m) {
         const wchar_t* mask = TextOf(script.maskedFiles, m);
         bool anyName = !MaskNamesFiles(mask);
         if (StopRequested())
             return false;
-        for (int d = 0; d < script.searchDirs.count; ++d) {
-            const wchar_t* searchDir = TextOf(script.searchDirs, d);
+        for (int d = 0; d < lists.searchDirs.count; ++d) {
+            const wchar_t* searchDir = TextOf(lists.searchDirs, d);
             if (anyName && !TextIndexContains(productFolders, searchDir))
                 continue;
             wchar_t* expanded = nullptr;
@@ -116,7 +122,7 @@ bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const Pr
             wchar_t** found = nullptr;
             int count = FindFilesByMask(expanded, mask, &found, 0);
             for (int i = 0; i < count; ++i) {
-                AppendEntry(script.files, found[i]);
+                AppendEntry(lists.files, found[i]);
                 free(found[i]);
             }
             free(found);

@@ -39,11 +39,11 @@ void ReadPreparedScript(const wchar_t* scriptPath, zqCleanScript& script)
     }
 }
 
-// True when the launcher's folder is one the script deletes (exact text, case significant).
-bool StartedFromFolderToDelete(const zqCleanScript& script, const wchar_t* workDir)
+// True when the launcher's folder is one the run deletes (exact text, case significant).
+bool StartedFromFolderToDelete(const StringList& folders, const wchar_t* workDir)
 {
-    for (int i = 0; i < script.folders.count; ++i) {
-        if (wcscmp(script.folders.At(i)->Get(), workDir) == 0)
+    for (int i = 0; i < folders.count; ++i) {
+        if (wcscmp(folders.At(i)->Get(), workDir) == 0)
             return true;
     }
     return false;
@@ -59,7 +59,7 @@ const int kErrorNoWorkDir = 761;
 void StartRunBackup(RunContext& run)
 {
     Backup& backup = run.backup;
-    StartBackup(&backup, run.script->backupFolder.Get(), run.places, run.script->folders, run.mode == RunMode::Clean);
+    StartBackup(&backup, run.script->backupFolder.Get(), run.places, run.lists.folders, run.mode == RunMode::Clean);
     if (!backup.asked)
         return;
     run.report.backupFolder.Assign(backup.folder.Get());
@@ -111,8 +111,9 @@ void AddRunFiles(RunContext& run, const wchar_t* scriptPath)
     }
 }
 
-// Everything after the set-up; returns at the first reason to end the run.
-void RunSteps(RunContext& run, HANDLE block)
+// Everything after the set-up; returns at the first reason to end the run. The script is read
+// into script, and from then on only read.
+void RunSteps(RunContext& run, zqCleanScript& script, HANDLE block)
 {
     if (block == nullptr) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorNoBlock, (int)GetLastError());
@@ -128,7 +129,8 @@ void RunSteps(RunContext& run, HANDLE block)
     ReadBlockScriptPath(block, scriptPath);
     run.report.script.Assign(scriptPath);
     WriteLog(1, "Ininame: %S\n", scriptPath);
-    ReadPreparedScript(scriptPath, *run.script);
+    ReadPreparedScript(scriptPath, script);
+    run.script = &script;
     if (StopRequested())
         return;
     run.workDir = workDir;
@@ -145,10 +147,10 @@ void RunSteps(RunContext& run, HANDLE block)
         return;
     }
 
-    ExpandTargetLists(*run.script, *run.paths);
+    ExpandTargetLists(script, *run.paths, run.lists);
 
     // Kept to the end: the driver-store library and the assembly tool are looked for there.
-    if (StartedFromFolderToDelete(*run.script, workDir)) {
+    if (StartedFromFolderToDelete(run.lists.folders, workDir)) {
         WriteBlockStatus(block, kStatusRefused);
         run.report.status = kStatusRefused;
         return;
@@ -174,15 +176,15 @@ int RunCleaning(RunMode mode)
     DWORD blockError = GetLastError();
     SystemPaths paths;
     InitSystemPaths(paths);
-    SeedSearchDirs(script.searchDirs);
     RunContext run;
+    SeedSearchDirs(run.lists.searchDirs);
     run.script = &script;
     run.paths = &paths;
     run.progress = MapProgress(block.Get());
     run.mode = run.report.mode = mode;
     GetSystemTime(&run.report.start);
     SetLastError(blockError);
-    RunSteps(run, block.Get());
+    RunSteps(run, script, block.Get());
     LaunchEnd end = SettleRunEnd(&run.report, run.restartNeeded, StopRequested(), ReadBlockConvention(block.Get()));
     // Every launch that got as far as the cleaning leaves its report.
     if (block.Valid()) {
