@@ -1,6 +1,5 @@
 #include "foundation/zqList.h"
 
-#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -19,18 +18,14 @@ void zqPtrArray::FreeArray()
 
 void** zqPtrArray::InsertAt(int index)
 {
-    if (index < 0) {
-        errno = EINVAL;
+    if (index < 0)
         return nullptr;
-    }
     int needed = (index > count ? index : count) + 1;
     if (capacity < needed) {
         int grown = (needed + 31) & ~31;
         void** larger = static_cast<void**>(realloc(data, static_cast<size_t>(grown) * sizeof(void*)));
-        if (larger == nullptr) {
-            errno = ENOMEM;
+        if (larger == nullptr)
             return nullptr;
-        }
         for (int i = count; i < grown; ++i)
             larger[i] = nullptr;
         data = larger;
@@ -54,9 +49,5 @@ bool zqPtrArray::Append(void* element)
 
 void* zqPtrArray::At(int index) const
 {
-    if (index < 0 || index >= count) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    return data[index];
+    return index >= 0 && index < count ? data[index] : nullptr;
 }

@@ -11,10 +11,10 @@ public:
     zqPtrArray& operator=(const zqPtrArray&) = delete;
 
     // Opens a null slot at index (0..count) and returns its address, valid until the next
-    // insertion; null with errno 22 for a negative index, 12 when the array cannot grow.
+    // insertion; null for a negative index, or when the array cannot grow.
     void** InsertAt(int index);
     bool Append(void* element);
-    // The pointer at index 0..count-1; otherwise null with errno 22.
+    // The pointer at index 0..count-1; otherwise null.
     void* At(int index) const;
 
     void** data = nullptr;

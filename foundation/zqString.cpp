@@ -1,6 +1,5 @@
 #include "foundation/zqString.h"
 
-#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -123,7 +122,6 @@ bool zqTString<T>::SetCapacity(int size)
     T* grown = static_cast<T*>(realloc(buffer, static_cast<size_t>(size) * sizeof(T)));
     if (grown == nullptr) {
         // The old block stays valid and keeps its capacity; the text is given up.
-        errno = ENOMEM;
         length = 0;
         if (buffer != nullptr)
             buffer[0] = 0;

@@ -3,18 +3,11 @@
 
 #include <stddef.h>
 
-// Base of the two string classes. The five operations are virtual in this slot order:
-// Get, Assign(wide), Assign(narrow), Append(wide), Append(narrow). The destructor is not
-// virtual: owners delete a string through its concrete type.
+// What the two string classes share: the owned block and its growth. Each class has its own
+// Get, Assign and Append; nothing is called through the base.
 template <typename T>
 class zqTString {
 public:
-    virtual const T* Get() const = 0;
-    virtual bool Assign(const wchar_t* text) = 0;
-    virtual bool Assign(const char* text) = 0;
-    virtual bool Append(const wchar_t* text) = 0;
-    virtual bool Append(const char* text) = 0;
-
     // Room for n characters and the terminator; a longer text is cut to n characters.
     bool Reserve(int n);
 
@@ -41,11 +34,11 @@ public:
     zqString& operator=(const zqString& other);
     ~zqString() = default;
 
-    const char* Get() const override;
-    bool Assign(const wchar_t* text) override;
-    bool Assign(const char* text) override;
-    bool Append(const wchar_t* text) override;
-    bool Append(const char* text) override;
+    const char* Get() const;
+    bool Assign(const wchar_t* text);
+    bool Assign(const char* text);
+    bool Append(const wchar_t* text);
+    bool Append(const char* text);
 };
 
 class zqWString final : public zqTString<wchar_t> {
@@ -55,11 +48,11 @@ public:
     zqWString& operator=(const zqWString& other);
     ~zqWString() = default;
 
-    const wchar_t* Get() const override;
-    bool Assign(const wchar_t* text) override;
-    bool Assign(const char* text) override;
-    bool Append(const wchar_t* text) override;
-    bool Append(const char* text) override;
+    const wchar_t* Get() const;
+    bool Assign(const wchar_t* text);
+    bool Assign(const char* text);
+    bool Append(const wchar_t* text);
+    bool Append(const char* text);
 };
 
 // printf-style formatting into a fixed array of count characters; longer output is cut and

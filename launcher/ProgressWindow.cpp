@@ -154,20 +154,11 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// The phase's header without its count, its colon or dots: "Delete .NET dlls from GAC".
+// The phase's words: "Delete .NET dlls from GAC".
 void PhaseTitle(int phase, zqWString* title)
 {
-    if (phase < 1 || phase > kPhaseCount || !title->Assign(kPhases[phase - 1].header) || title->buffer == nullptr) {
+    if (phase < 1 || phase > kPhaseCount || !title->Assign(kPhases[phase - 1].texts.title))
         title->Assign(L"Starting...");
-        return;
-    }
-    wchar_t* count = wcsstr(title->buffer, L"(%i)");
-    if (count != nullptr) {
-        memmove(count, count + 4, (wcslen(count + 4) + 1) * sizeof(wchar_t));
-        title->length -= 4;
-    }
-    while (title->length > 0 && wcschr(L":.\n ", title->buffer[title->length - 1]) != nullptr)
-        title->buffer[--title->length] = 0;
 }
 
 // Activates the common controls 6 for this thread and loads them: only an interactive launch pays

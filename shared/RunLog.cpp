@@ -126,22 +126,8 @@ void WriteLog(int stamp, const char* format, ...)
     fwrite(bytes.buffer, 1, static_cast<size_t>(length), file.Get());
 }
 
-bool WriteItemOutcome(bool done, unsigned long error)
-{
-    if (done)
-        WriteLog(0, "OK\n");
-    else
-        WriteLog(0, "FAILED(Err:%i)\n", static_cast<int>(error));
-    return done;
-}
-
 void WriteResultLine(int status)
 {
-    StdioFile file(fopen(runLogPath, "at"));
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    if (!file.Valid())
-        return;
     const char* text;
     switch (status) {
     case -1: text = "Unknown error"; break;
@@ -149,8 +135,5 @@ void WriteResultLine(int status)
     case 1: text = "ZU Rovid is executed from invalid path"; break;
     default: text = "????"; break;
     }
-    char line[256];
-    FormatA(line, sizeof line, "%s", text);
-    WriteStamp(file.Get(), now);
-    fprintf(file.Get(), "%s\n", line);
+    WriteLog(1, "%s\n", text);
 }

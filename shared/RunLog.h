@@ -23,9 +23,5 @@ FileHandle StartRunLog();
 // "%S" takes wide text, "%s" narrow text.
 void WriteLog(int stamp, const char* format, ...) __attribute__((format(ms_printf, 2, 3)));
 
-// Completes an item line: "OK\n" when done, otherwise "FAILED(Err:%i)\n" with error.
-// Returns done, so that the phase can count it.
-bool WriteItemOutcome(bool done, unsigned long error);
-
 // The stamped text that explains a status block value.
 void WriteResultLine(int status);

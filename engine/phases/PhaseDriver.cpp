@@ -24,11 +24,11 @@ void WriteOutcome(const PhaseRun& phase, const Target& target, const Outcome& ou
         WriteLog(0, "OK\n");
         break;
     case OutcomeKind::RemovedAtRestart:
-        WriteLog(0, "%s", row.afterBoot);
+        row.texts.WriteAfterBoot();
         break;
     case OutcomeKind::Failed:
     case OutcomeKind::Refused:
-        WriteLog(0, row.failed, static_cast<int>(outcome.error), static_cast<int>(outcome.exitCode));
+        row.texts.WriteFailed(outcome.error, outcome.exitCode);
         break;
     case OutcomeKind::WouldRemove:
         WriteLog(0, "WOULD DELETE\n");
@@ -98,7 +98,7 @@ void RefuseEntry(PhaseRun& phase, const wchar_t* shown, DWORD error, const char*
     Outcome refusal = {OutcomeKind::Refused, error};
     refusal.reason = reason;
     WriteLog(0, "%S...", shown);
-    WriteLog(0, phase.row->failed, static_cast<int>(error), 0);
+    phase.row->texts.WriteFailed(error, 0);
     ReportTarget(&phase.run->report, phase.row->name, shown, refusal);
 }
 
@@ -125,12 +125,9 @@ bool RunPhase(RunContext& run, const PhaseRow& row, int number)
     }
     ReportPhase tally;
     tally.phase = row.name;
-    if (row.HeaderCount != nullptr) {
+    if (row.HeaderCount != nullptr)
         tally.entries = row.HeaderCount(run);
-        WriteLog(1, row.header, tally.entries);
-    } else {
-        WriteLog(1, "%s", row.header);
-    }
+    row.texts.WriteHeader(tally.entries);
 
     PhaseRun phase = {&row, &run, number, 0, 0, false, 0};
     CountItems(phase, tally.entries > 0 ? tally.entries : 0);
@@ -143,10 +140,8 @@ bool RunPhase(RunContext& run, const PhaseRow& row, int number)
     tally.summary = true;
     if (row.stop.endPoll == EndPoll::BeforeSummary && StopRequested())
         goOn = tally.summary = false;
-    else if (phase.offered == 0 && row.summaryWhenNone != nullptr)
-        WriteLog(1, "%s", row.summaryWhenNone);
     else
-        WriteLog(row.summaryStamped ? 1 : 0, row.summary, phase.removed);
+        row.texts.WriteSummary(phase.removed, phase.offered);
     ReportPhaseEnd(&run.report, tally);
     if (row.Finish != nullptr)
         row.Finish(run);

@@ -22,19 +22,24 @@ struct StopRule {
 
 enum class PhaseStart { Go, Skip, EndRun };
 
+// A phase's own log lines, each written by a small function of its row, so that every format
+// reaches the log writer's format check at its call.
+struct PhaseTexts {
+    const char* title;                             // the progress window's words: "Delete files"
+    void (*WriteHeader)(int count);                // stamped; count: what HeaderCount gave, or -1
+    void (*WriteAfterBoot)();                      // outcome of a removal at the next restart
+    void (*WriteFailed)(DWORD error, DWORD exitCode);  // outcome of a failure or a refusal
+    void (*WriteSummary)(int removed, int offered);
+};
+
 struct PhaseRow {
     const char* name;
-    bool runsUnderWow64;                    // false: skipped by a 32-bit build on 64-bit Windows
-    PhaseStart (*Start)(RunContext& run);   // before the header (null: Go); Skip writes its own line
-    const char* header;                     // stamped
-    int (*HeaderCount)(const RunContext& run);  // fills "%i" of the header (null: none)
+    bool runsUnderWow64;                          // false: skipped by a 32-bit build on 64-bit Windows
+    PhaseStart (*Start)(RunContext& run) = nullptr;  // before the header (null: Go); Skip writes its own line
+    int (*HeaderCount)(const RunContext& run) = nullptr;  // the header's count (null: it counts nothing)
     void (*OfferCandidates)(RunContext& run, PhaseRun& phase);
-    const char* afterBoot;                  // outcome text of a removal at the next restart
-    const char* failed;                     // outcome format: error code[, tool exit code]
-    const char* summary;                    // "%i": the targets removed
-    bool summaryStamped;
-    const char* summaryWhenNone;            // stamped, instead of summary when nothing was offered
-    void (*Finish)(RunContext& run);        // after the summary (null: nothing)
+    void (*Finish)(RunContext& run) = nullptr;      // after the summary (null: nothing)
+    PhaseTexts texts;
     StopRule stop;
 };
 
