@@ -67,10 +67,10 @@ bool TakeSnapshot(const wchar_t* snapshotPath, const wchar_t* workDir)
     GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&header.taken));
     header.workDir.Assign(workDir);
     uint64_t size = 0;
-    DWORD error = 0;
-    if (!MachineIdentity(&header.machine) || !WriteSnapshot(snapshotPath, header, places, listing, &size, &error)) {
+    Result written = MachineIdentity(&header.machine) ? WriteSnapshot(snapshotPath, header, places, listing, &size) : NoMemory();
+    if (!written.ok) {
         WriteLog(1, "Cannot take the snapshot (%S: %i)\n", snapshotPath,
-                 static_cast<int>(error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY));
+                 static_cast<int>(written.error != 0 ? written.error : ERROR_NOT_ENOUGH_MEMORY));
         return false;
     }
     Counts counts = CountItems(listing);
@@ -156,12 +156,11 @@ bool DraftScript(const wchar_t* snapshotPath, const wchar_t* workDir)
     DraftKeyPlaces(context);
     DraftInfFiles(context);
     DraftFilePlaces(context);
-    FreeSystemPaths(context.paths);
     if (StopRequested())
         return false;
-    DWORD error = 0;
-    if (!WriteDraft(context.draft, draftPath.Get(), &error)) {
-        WriteLog(1, "Cannot draft (%S: %i)\n", draftPath.Get(), static_cast<int>(error));
+    Result written = WriteDraft(context.draft, draftPath.Get());
+    if (!written.ok) {
+        WriteLog(1, "Cannot draft (%S: %i)\n", draftPath.Get(), static_cast<int>(written.error));
         return false;
     }
     WriteLog(1, "%i entries drafted, %i lines not removed.\n", EntryCount(context.draft), context.draft.notes.count);
@@ -184,10 +183,8 @@ int RunAuthoring(RunMode mode)
         WriteLog(1, "zqclean error(%i)\n", kErrorNoWorkDir);
         return 1;
     }
-    char narrow[MAX_PATH];
-    SystemDriveFile("zqclean.snapshot", narrow, sizeof narrow);
     zqWString snapshotPath;
-    if (!snapshotPath.Assign(narrow))
+    if (!SystemDriveFile("zqclean.snapshot", &snapshotPath))
         return 1;
     bool done = mode == RunMode::Snapshot ? TakeSnapshot(snapshotPath.Get(), workDir)
                                           : DraftScript(snapshotPath.Get(), workDir);

@@ -3,6 +3,8 @@
 // refuses, what changed but was there before, what is skipped as noise, each with why.
 #pragma once
 
+#include "foundation/Result.h"
+
 #include <windows.h>
 
 #include "foundation/StringList.h"
@@ -34,4 +36,4 @@ int EntryCount(const Draft& draft);
 
 // The draft as a script, UTF-8 with a byte-order mark, entries sorted: the same machine gives
 // the same bytes.
-bool WriteDraft(const Draft& draft, const wchar_t* path, DWORD* error);
+Result WriteDraft(const Draft& draft, const wchar_t* path);

@@ -106,8 +106,9 @@ bool DraftFolder(DraftContext& context, uint32_t item)
         FormatInto(why, L"%S", problem);
 #ifdef _WIN64
     bool twinTaken = false;
-    wchar_t twin[kTwinPathUnits];
-    if (problem == nullptr && TwinPath(context.paths, path, twin) && PathIsThere(twin)) {
+    zqWString twinPath;
+    if (problem == nullptr && TwinPath(context.paths, path, &twinPath) && PathIsThere(twinPath.Get())) {
+        const wchar_t* twin = twinPath.Get();
         int place = PlaceOfFolder(*context.places, twin);
         int64_t found = place >= 0 ? FindPath(*context.current, place, twin) : -1;
         const Item* it = found >= 0 ? &context.current->items[found] : nullptr;
@@ -134,7 +135,7 @@ bool DraftFolder(DraftContext& context, uint32_t item)
         return false;  // refused: its new contents get a look of their own
 #ifdef _WIN64
     if (twinTaken)
-        AppendUnique(context.twins, context.twinIndex, twin);
+        AppendUnique(context.twins, context.twinIndex, twinPath.Get());
 #endif
     return true;
 }

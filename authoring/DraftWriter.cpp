@@ -1,13 +1,14 @@
 #include "authoring/Draft.h"
 
-#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
 #include <algorithm>
 
-#include "authoring/Bytes.h"
 #include "authoring/Listing.h"
+#include "foundation/Bytes.h"
+#include "foundation/HeapArray.h"
+#include "foundation/Utf8.h"
 #include "platform/WholeFile.h"
 
 namespace {
@@ -19,19 +20,9 @@ const int kLongestScriptLine = 2047;
 
 void AddLine(Bytes& text, const wchar_t* line)
 {
-    int length = static_cast<int>(wcslen(line));
-    int size = length > 0 ? WideCharToMultiByte(CP_UTF8, 0, line, length, nullptr, 0, nullptr, nullptr) : 0;
-    HeapBlock converted(malloc(static_cast<size_t>(size) + 2));
-    char* bytes = static_cast<char*>(converted.Get());
-    if (bytes == nullptr) {
-        text.failed = true;
-        return;
-    }
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, line, length, bytes, size, nullptr, nullptr);
-    bytes[size] = '\r';
-    bytes[size + 1] = '\n';
-    Put(text, bytes, static_cast<size_t>(size) + 2);
+    std::string bytes = Utf8(line);
+    Put(text, bytes.data(), bytes.size());
+    Put(text, "\r\n", 2);
 }
 
 // Sorted ignoring ASCII letter case, then exactly: the same entries give the same order.
@@ -39,7 +30,8 @@ void AddSorted(Bytes& text, const wchar_t* header, const StringList& lines)
 {
     if (lines.count == 0)
         return;
-    const wchar_t** sorted = static_cast<const wchar_t**>(malloc(static_cast<size_t>(lines.count) * sizeof(wchar_t*)));
+    HeapArray<const wchar_t*> order(static_cast<size_t>(lines.count));
+    const wchar_t** sorted = order.Get();
     if (sorted == nullptr) {
         text.failed = true;
         return;
@@ -53,7 +45,6 @@ void AddSorted(Bytes& text, const wchar_t* header, const StringList& lines)
     AddLine(text, header);
     for (int i = 0; i < lines.count; ++i)
         AddLine(text, sorted[i]);
-    free(sorted);
 }
 
 }  // namespace
@@ -138,7 +129,7 @@ int EntryCount(const Draft& draft)
     return count;
 }
 
-bool WriteDraft(const Draft& draft, const wchar_t* path, DWORD* error)
+Result WriteDraft(const Draft& draft, const wchar_t* path)
 {
     Bytes text;
     Put(text, "\xEF\xBB\xBF", 3);
@@ -147,9 +138,7 @@ bool WriteDraft(const Draft& draft, const wchar_t* path, DWORD* error)
         if (FormatInto(header, L"[%s]", kSectionNames[s]))
             AddSorted(text, header.Get(), draft.entries[s]);
     AddSorted(text, L"[not removed]", draft.notes);
-    if (text.failed) {
-        *error = ERROR_NOT_ENOUGH_MEMORY;
-        return false;
-    }
-    return WriteWholeFile(path, text.data, text.size, error);
+    if (text.failed)
+        return NoMemory();
+    return WriteWholeFile(path, text.data, text.size);
 }

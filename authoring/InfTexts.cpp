@@ -11,7 +11,7 @@
 
 #include "authoring/Drafting.h"
 #include "authoring/TextSearch.h"
-#include "foundation/Handles.h"
+#include "foundation/HeapArray.h"
 #include "platform/Paths.h"
 #include "platform/WholeFile.h"
 
@@ -149,13 +149,12 @@ bool ReadInfFiles(DraftContext& context, int place, InfPass& pass)
         InfFile& file = pass.files[pass.count++];
         file.item = item;
         file.isNew = it.state == ItemState::New;
-        HeapBlock bytes;
+        HeapArray<char> bytes;
         size_t size = 0;
-        DWORD error = 0;
         if (ExtendedPath(ItemText(listing, item), &extended) &&
-            ReadWholeFile(extended.Get(), kLargestInf, &bytes, &size, &error)) {
-            file.length = strlen(static_cast<const char*>(bytes.Get()));  // the run's search ends at a zero byte
-            file.text = static_cast<const char*>(bytes.Release());
+            ReadWholeFile(extended.Get(), kLargestInf, &bytes, &size).ok) {
+            file.length = strlen(bytes.Get());  // the run's search ends at a zero byte
+            file.text = bytes.Release();
         }
         if (file.text == nullptr)
             file.text = static_cast<char*>(calloc(1, 1));
@@ -200,14 +199,14 @@ bool SearchInfFiles(DraftContext& context, const StringList& drivers, InfPass& p
         narrowed.AppendOwned(name);
     }
     size_t driverCount = static_cast<size_t>(narrowed.count);
-    HeapBlock needleBlock(malloc((driverCount + pass.count + 1) * sizeof(Needle)));
-    HeapBlock ownerBlock(malloc((pass.count + 1) * sizeof(size_t)));
-    HeapBlock conflictBlock(malloc((driverCount + 1) * sizeof(long)));
-    HeapBlock textBlock(malloc((pass.count + 1) * sizeof(Haystack)));
-    Needle* needles = static_cast<Needle*>(needleBlock.Get());
-    Haystack* texts = static_cast<Haystack*>(textBlock.Get());
-    pass.owners = static_cast<size_t*>(ownerBlock.Get());
-    pass.conflict = static_cast<long*>(conflictBlock.Get());
+    HeapArray<Needle> needleBlock(driverCount + pass.count + 1);
+    HeapArray<size_t> ownerBlock(pass.count + 1);
+    HeapArray<long> conflictBlock(driverCount + 1);
+    HeapArray<Haystack> textBlock(pass.count + 1);
+    Needle* needles = needleBlock.Get();
+    Haystack* texts = textBlock.Get();
+    pass.owners = ownerBlock.Get();
+    pass.conflict = conflictBlock.Get();
     if (needles == nullptr || texts == nullptr || pass.owners == nullptr || pass.conflict == nullptr)
         return false;
     for (size_t i = 0; i < pass.count; ++i)

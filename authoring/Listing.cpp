@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "foundation/Handles.h"
+#include "foundation/HeapArray.h"
 
 namespace {
 
@@ -132,8 +132,8 @@ bool OrderListing(Listing& listing, int placeCount)
 {
     free(listing.order);
     listing.order = static_cast<uint32_t*>(malloc((static_cast<size_t>(listing.count) + 1) * sizeof(uint32_t)));
-    HeapBlock stackBlock(malloc((static_cast<size_t>(listing.count) + 1) * sizeof(uint32_t)));
-    uint32_t* stack = static_cast<uint32_t*>(stackBlock.Get());
+    HeapArray<uint32_t> stackBlock(static_cast<size_t>(listing.count) + 1);
+    uint32_t* stack = stackBlock.Get();
     if (listing.order == nullptr || stack == nullptr)
         return false;
     uint32_t ordered = 0;

@@ -7,6 +7,7 @@
 #include "foundation/Handles.h"
 #include "platform/ExpandPath.h"
 #include "platform/Paths.h"
+#include "platform/SystemPaths.h"
 
 namespace {
 
@@ -84,11 +85,11 @@ const struct {
 
 // The folder the system names for a reference, whether the variable is set here or not (XP
 // has no ProgramData, and keeps its common application data all the same).
-bool NamedFolder(const wchar_t* variable, wchar_t path[MAX_PATH])
+bool NamedFolder(const wchar_t* variable, zqWString* path)
 {
     for (const auto& named : kNamedFolders)
         if (_wcsicmp(variable, named.variable) == 0)
-            return SUCCEEDED(SHGetFolderPathW(nullptr, named.folder, nullptr, SHGFP_TYPE_CURRENT, path));
+            return ShellFolder(named.folder, path).ok;
     return false;
 }
 
@@ -97,16 +98,12 @@ bool ExpandedFolder(const wchar_t* text, zqWString* folder)
 {
     const wchar_t* end = text[0] == L'%' ? wcschr(text + 1, L'%') : nullptr;
     zqWString variable, value, joined;
-    wchar_t named[MAX_PATH];
     if (end != nullptr && FormatInto(variable, L"%.*s", static_cast<int>(end - text - 1), text + 1) &&
-        ((NamedFolder(variable.Get(), named) && value.Assign(named)) || ReferenceValue(variable.Get(), &value)) &&
+        (NamedFolder(variable.Get(), &value) || ReferenceValue(variable.Get(), &value)) &&
         FormatInto(joined, L"%s%s", value.Get(), end + 1))
         text = joined.Get();
-    wchar_t* expanded = nullptr;
-    if (!ExpandPathW(text, &expanded))
-        return false;
-    HeapBlock owned(expanded);
-    return FullPath(expanded, folder);
+    zqWString expanded;
+    return ExpandPath(text, &expanded).ok && FullPath(expanded.Get(), folder);
 }
 
 void Skip(Places* places, const wchar_t* folder)
@@ -119,12 +116,10 @@ void Skip(Places* places, const wchar_t* folder)
 
 bool ReferenceValue(const wchar_t* variable, zqWString* value)
 {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetEnvironmentVariableW(variable, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    if (!EnvironmentValue(variable, value).ok || value->length == 0)
         return false;
-    wchar_t named[MAX_PATH];
-    return value->Assign(NamedFolder(variable, named) ? named : path);
+    NamedFolder(variable, value);  // the folder the system names for it, where it names one
+    return true;
 }
 
 void FindPlaces(Places* places, const wchar_t* const* workDirs)

@@ -4,10 +4,11 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "authoring/Bytes.h"
+#include "foundation/Bytes.h"
 #include "authoring/Walk.h"
 #include "foundation/Handles.h"
 #include "platform/WholeFile.h"
+#include "registry/RegistryKey.h"
 
 namespace {
 
@@ -225,21 +226,14 @@ bool MachineIdentity(zqWString* identity)
     DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
     if (!GetComputerNameW(name, &length))
         name[0] = 0;
-    wchar_t guid[64] = {};
-    DWORD size = sizeof guid - sizeof(wchar_t), type = 0;
-    RegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                      key.Put()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key.Get(), L"MachineGuid", nullptr, &type, reinterpret_cast<BYTE*>(guid), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        size = 0;
-    guid[size / sizeof(wchar_t)] = 0;
-    return FormatInto(*identity, L"%s %s", name, guid);
+    zqWString guid;
+    if (!ReadStringValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid", &guid, KEY_WOW64_64KEY).ok)
+        guid.Assign(L"");
+    return FormatInto(*identity, L"%s %s", name, guid.Get());
 }
 
-bool WriteSnapshot(const wchar_t* path, const SnapshotHeader& header, const Places& places, const Listing& listing,
-                   uint64_t* size, DWORD* error)
+Result WriteSnapshot(const wchar_t* path, const SnapshotHeader& header, const Places& places, const Listing& listing,
+                     uint64_t* size)
 {
     Bytes out;
     Put(out, kMark, sizeof kMark);
@@ -257,25 +251,25 @@ bool WriteSnapshot(const wchar_t* path, const SnapshotHeader& header, const Plac
     for (int p = 0; p < places.count; ++p)
         PutPlaceItems(out, listing, p);
     PutFixed(out, HashBytes(out.data, out.size), 8);
-    if (out.failed) {
-        *error = ERROR_NOT_ENOUGH_MEMORY;
-        return false;
-    }
+    if (out.failed)
+        return NoMemory();
     *size = out.size;
     // Its hash stands in for a flush: a snapshot torn by a power loss is refused as damaged.
-    return WriteWholeFile(path, out.data, out.size, error, false);
+    return WriteWholeFile(path, out.data, out.size, false);
 }
 
 SnapshotRead ReadSnapshot(const wchar_t* path, SnapshotHeader* header, Places* places, Listing* listing, DWORD* error,
                           const char** why)
 {
-    HeapBlock block;
+    HeapArray<char> block;
     size_t size = 0;
-    if (!ReadWholeFile(path, kLargestSnapshot, &block, &size, error)) {
+    Result read = ReadWholeFile(path, kLargestSnapshot, &block, &size);
+    if (!read.ok) {
+        *error = read.error;
         *why = "it is larger than any snapshot";
-        return *error == ERROR_FILE_TOO_LARGE ? SnapshotRead::Damaged : SnapshotRead::Missing;
+        return read.error == ERROR_FILE_TOO_LARGE ? SnapshotRead::Damaged : SnapshotRead::Missing;
     }
-    const unsigned char* bytes = static_cast<const unsigned char*>(block.Get());
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(block.Get());
     *why = "it is no snapshot";
     if (size < sizeof kMark + 8 || memcmp(bytes, kMark, sizeof kMark) != 0)
         return SnapshotRead::Damaged;

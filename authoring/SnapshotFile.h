@@ -14,6 +14,8 @@
 // name is kept exactly, unpaired surrogates and names far beyond 260 characters included.
 #pragma once
 
+#include "foundation/Result.h"
+
 #include <windows.h>
 #include <stdint.h>
 
@@ -34,9 +36,9 @@ struct SnapshotHeader {
 // This machine, as a snapshot names it.
 bool MachineIdentity(zqWString* identity);
 
-// Writes the sorted listing of places; *size is the file's size, *error why it failed.
-bool WriteSnapshot(const wchar_t* path, const SnapshotHeader& header, const Places& places, const Listing& listing,
-                   uint64_t* size, DWORD* error);
+// Writes the sorted listing of places; *size is the file's size.
+Result WriteSnapshot(const wchar_t* path, const SnapshotHeader& header, const Places& places, const Listing& listing,
+                     uint64_t* size);
 
 enum class SnapshotRead { Read, Missing, Damaged, OtherVersion };
 // Reads the whole file, checks its mark and hash, and then every part of it; nothing of a file

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "foundation/Handles.h"
+#include "foundation/HeapArray.h"
 
 namespace {
 
@@ -42,11 +42,9 @@ inline size_t FilterBit(uint64_t hash)
 bool FindNeedles(const Needle* needles, size_t needleCount, const Haystack* texts, size_t textCount, NeedleFound found,
                  void* context)
 {
-    HeapBlock byLengthBlock(malloc((needleCount + 1) * sizeof(size_t)));
-    HeapBlock lastBlock(malloc((needleCount + 1) * sizeof(size_t)));
-    HeapBlock nextBlock(malloc((needleCount + 1) * sizeof(size_t)));
-    size_t* byLength = static_cast<size_t*>(byLengthBlock.Get());
-    size_t* last = static_cast<size_t*>(lastBlock.Get());  // the last text a needle was found in, + 1
+    HeapArray<size_t> byLengthBlock(needleCount + 1), lastBlock(needleCount + 1), nextBlock(needleCount + 1);
+    size_t* byLength = byLengthBlock.Get();
+    size_t* last = lastBlock.Get();  // the last text a needle was found in, + 1
     if (byLength == nullptr || last == nullptr || nextBlock.Get() == nullptr)
         return false;
     for (size_t i = 0; i < needleCount; ++i) {
@@ -56,7 +54,7 @@ bool FindNeedles(const Needle* needles, size_t needleCount, const Haystack* text
     std::sort(byLength, byLength + needleCount,
               [needles](size_t a, size_t b) { return needles[a].length < needles[b].length; });
     LengthTable table;
-    table.next = static_cast<size_t*>(nextBlock.Get());
+    table.next = nextBlock.Get();
     for (size_t first = 0, end = 0; first < needleCount; first = end) {
         size_t length = needles[byLength[first]].length;
         for (end = first; end < needleCount && needles[byLength[end]].length == length;)
@@ -69,11 +67,13 @@ bool FindNeedles(const Needle* needles, size_t needleCount, const Haystack* text
             capacity *= 2;
             --table.shift;
         }
-        HeapBlock slotsBlock(calloc(capacity, sizeof(size_t))), hashesBlock(malloc(capacity * sizeof(uint64_t)));
-        table.slots = static_cast<size_t*>(slotsBlock.Get());
-        table.hashes = static_cast<uint64_t*>(hashesBlock.Get());
+        HeapArray<size_t> slotsBlock(capacity);
+        HeapArray<uint64_t> hashesBlock(capacity);
+        table.slots = slotsBlock.Get();
+        table.hashes = hashesBlock.Get();
         if (table.slots == nullptr || table.hashes == nullptr)
             return false;
+        memset(table.slots, 0, capacity * sizeof(size_t));
         table.mask = capacity - 1;
         memset(table.filter, 0, sizeof table.filter);
         for (size_t k = first; k < end; ++k) {

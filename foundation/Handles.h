@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -90,6 +91,11 @@ struct LocalBlockTraits {  // blocks the system allocates for its caller (securi
     static Type Invalid() { return nullptr; }
     static void CloseIt(Type p) { LocalFree(p); }
 };
+struct CoTaskMemBlockTraits {  // blocks the shell allocates for its caller (known folder paths)
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void CloseIt(Type p) { CoTaskMemFree(p); }
+};
 
 struct WindowTraits {  // a window and, with it, its child windows
     using Type = HWND;
@@ -122,6 +128,7 @@ using LoadedModule = HandleHolder<ModuleTraits>;
 using StdioFile = HandleHolder<StdioFileTraits>;
 using HeapBlock = HandleHolder<HeapBlockTraits>;
 using LocalBlock = HandleHolder<LocalBlockTraits>;
+using CoTaskMemBlock = HandleHolder<CoTaskMemBlockTraits>;
 using WindowHandle = HandleHolder<WindowTraits>;
 using GdiObject = HandleHolder<GdiObjectTraits>;
 using ScreenDc = HandleHolder<ScreenDcTraits>;

@@ -8,6 +8,7 @@
 #include "run/CleaningRun.h"
 #include "platform/Process.h"
 #include "platform/Removal.h"
+#include "foundation/FillToFit.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
 #include "launcher/LaunchOutcome.h"
@@ -40,6 +41,7 @@ LaunchMode ModeFromCommandLine()
 {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    LocalBlock owned(arguments);
     if (arguments == nullptr)
         return ModeLauncher;
     LaunchMode mode = ModeLauncher;
@@ -59,7 +61,6 @@ LaunchMode ModeFromCommandLine()
         else if (_wcsicmp(arguments[1], L"-srvcrun") == 0)
             mode = ModeService;
     }
-    LocalFree(arguments);
     return mode;
 }
 
@@ -83,36 +84,30 @@ int RunServiceHost(ServiceState state)
 }
 
 // The script path, whole, from the current directory, or, when no memory can be had for it,
-// from the program's own folder (then there is no directory copy for the status block). False
-// when it cannot be formed.
-bool BuildScriptPath(const zqWString& module, zqWString* path, HeapBlock* currentDir)
+// from the program's own folder (then there is no directory text for the status block: *dir
+// empty). Fails when it cannot be formed.
+Result BuildScriptPath(const zqWString& module, zqWString* path, zqWString* dir)
 {
-    DWORD units = GetCurrentDirectoryW(0, nullptr);
-    currentDir->Reset(units != 0 ? malloc(units * sizeof(wchar_t)) : nullptr);
-    wchar_t* dir = static_cast<wchar_t*>(currentDir->Get());
-    if (dir != nullptr) {
-        DWORD got = GetCurrentDirectoryW(units, dir);
-        if (got == 0 || got >= units || !FormatInto(*path, L"%s\\%s", dir, kScriptName)) {
-            DWORD error = GetLastError();
-            currentDir->Close();  // no directory text to hand on
-            SetLastError(error);
-            return false;
-        }
-        return true;
-    }
+    Result asked = FillToFit(dir, [](wchar_t* buffer, DWORD room) {
+        return LengthOrRoom(GetCurrentDirectoryW(room, buffer));
+    });
+    if (asked.ok && dir->length > 0)
+        return FormatInto(*path, L"%s\\%s", dir->Get(), kScriptName) ? asked : NoMemory();
+    dir->Reserve(0);  // no directory text to hand on
+    if (asked.error != ERROR_NOT_ENOUGH_MEMORY)
+        return asked.ok ? FailedBy(ERROR_INVALID_DATA) : asked;
     const wchar_t* slash = wcsrchr(module.Get(), L'\\');
     int folder = slash != nullptr ? static_cast<int>(slash - module.Get()) + 1 : 0;
-    return FormatInto(*path, L"%.*s%s", folder, module.Get(), kScriptName);
+    return FormatInto(*path, L"%.*s%s", folder, module.Get(), kScriptName) ? Succeeded() : NoMemory();
 }
 
 // The convention of the script in the working directory, for the modes that make no copy.
 ExitConvention WorkDirConvention()
 {
-    zqWString module, path;
+    zqWString module, path, currentDir;
     ProgramPath(&module);
-    HeapBlock currentDir;
     ScriptSource source;
-    if (BuildScriptPath(module, &path, &currentDir))
+    if (BuildScriptPath(module, &path, &currentDir).ok)
         ReadScriptSource(path.Get(), &source);
     return ConventionOf(&source);
 }
@@ -145,7 +140,8 @@ void RemoveInstalledService()
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager != nullptr)
         StopCleanService(manager);
-    if (DeleteCleanService() || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE)
+    Result deleted = DeleteCleanService();
+    if (deleted.ok || deleted.error == ERROR_SERVICE_MARKED_FOR_DELETE)
         WaitForServiceToVanish();
 }
 
@@ -161,19 +157,15 @@ int RemoveService()
 
 // A left-over service is stopped and deleted; one that an earlier launch already deleted
 // only has to finish going away.
-bool RemoveLeftOverService()
+Result RemoveLeftOverService()
 {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager != nullptr)
         StopCleanService(manager);
-    if (DeleteCleanService())
-        return true;
-    if (GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
-        return false;
-    if (WaitForServiceToVanish())
-        return true;
-    SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
-    return false;
+    Result deleted = DeleteCleanService();
+    if (deleted.ok || deleted.error != ERROR_SERVICE_MARKED_FOR_DELETE)
+        return deleted;
+    return WaitForServiceToVanish() ? Succeeded() : deleted;
 }
 
 // Waits for the started service to stop. The wait also ends when the manager or the
@@ -227,30 +219,28 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     LaunchHolds holds;
     holds.log = StartRunLog();
     // An earlier launch's report is never to be read as this one's, whatever ends this one.
-    char reportPath[MAX_PATH];
-    if (ReportName(runMode) != nullptr) {
-        SystemDriveFile(ReportName(runMode), reportPath, sizeof reportPath);
-        DeleteFileA(reportPath);
-    }
+    zqWString reportPath;
+    if (ReportName(runMode) != nullptr && SystemDriveFile(ReportName(runMode), &reportPath))
+        DeleteFileW(reportPath.Get());
 
     zqWString module;
-    bool haveModule = ProgramPath(&module);
-    DWORD moduleError = GetLastError();
+    Result programPath = ProgramPath(&module);
+    bool haveModule = programPath.ok;
+    DWORD moduleError = programPath.error;
     if (haveModule)
         holds.program = HoldForReading(module.Get());
     // The script is read once, first: its exit code convention rules every code from here on.
-    zqWString scriptPath;
-    HeapBlock currentDir;
+    zqWString scriptPath, currentDir;
     ScriptSource source;
-    bool formed = BuildScriptPath(module, &scriptPath, &currentDir);
-    DWORD pathError = formed ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
-    if (formed)
+    Result formed = BuildScriptPath(module, &scriptPath, &currentDir);
+    DWORD pathError = formed.ok ? ERROR_FILENAME_EXCED_RANGE : formed.error;
+    if (formed.ok)
         ReadScriptSource(scriptPath.Get(), &source);
     LaunchOutcome launch;
     StartLaunchOutcome(&launch, runMode, ConventionOf(&source));
-    const wchar_t* workDir = static_cast<const wchar_t*>(currentDir.Get());
+    const wchar_t* workDir = currentDir.length > 0 ? currentDir.Get() : nullptr;
     // A cut path would name another file.
-    if (!formed || scriptPath.length > kMaxScriptPathUnits) {
+    if (!formed.ok || scriptPath.length > kMaxScriptPathUnits) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorScriptPathTooLong, (int)pathError);
         return EndBeforeRun(&launch, kErrorScriptPathTooLong, pathError, scriptPath.Get(), workDir);
     }
@@ -272,10 +262,10 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
 
     // Without a copy of its own the service would read whatever stands at the copy's name. A
     // missing script leaves an empty copy, and the run goes on with nothing listed.
-    PrepareResult prepared = PrepareScript(scriptPath.Get(), &source, &holds.copy);
+    DWORD error = ERROR_SUCCESS;
+    PrepareResult prepared = PrepareScript(scriptPath.Get(), &source, &holds.copy, &error);
     if (prepared == PrepareResult::CopyNotMade ||
-        (prepared == PrepareResult::ScriptUnreadable && GetLastError() == ERROR_FILE_TOO_LARGE)) {
-        DWORD error = GetLastError();
+        (prepared == PrepareResult::ScriptUnreadable && error == ERROR_FILE_TOO_LARGE)) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorNoPreparedCopy, (int)error);
         holds.copy.Close();
         RemovePreparedCopy(scriptPath.Get());
@@ -290,29 +280,30 @@ int RunLauncher(ServiceState state, bool silent, RunMode runMode)
     }
 
     if (state != Absent) {
-        if (!RemoveLeftOverService()) {
-            DWORD error = GetLastError();
-            WriteLog(1, "zqclean error(%i): %i\n", kErrorLeftOverService, (int)error);
-            return EndBeforeRun(&launch, kErrorLeftOverService, error, scriptPath.Get(), workDir);
+        Result removed = RemoveLeftOverService();
+        if (!removed.ok) {
+            WriteLog(1, "zqclean error(%i): %i\n", kErrorLeftOverService, (int)removed.error);
+            return EndBeforeRun(&launch, kErrorLeftOverService, removed.error, scriptPath.Get(), workDir);
         }
     }
 
     bool installed = false;
     // Shown from the start of the service on, while there is a desktop to show it on.
     ProgressWindow window;
-    if (!haveModule || !InstallCleanService(commandLine.Get())) {
-        DWORD installError = haveModule ? GetLastError() : moduleError;
-        WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)installError);
-        NoteLaunchError(&launch, kErrorInstall, installError);
+    Result install = haveModule ? InstallCleanService(commandLine.Get()) : FailedBy(moduleError);
+    if (!install.ok) {
+        WriteLog(1, "zqclean error(%i): %i\n", kErrorInstall, (int)install.error);
+        NoteLaunchError(&launch, kErrorInstall, install.error);
     } else {
         installed = true;
         if (!silent)
             OpenProgressWindow(&window);
         SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        if (manager != nullptr && StartCleanService(manager, RunModeArgument(runMode))) {
+        Result started = manager != nullptr ? StartCleanService(manager, RunModeArgument(runMode)) : LastFailure();
+        if (started.ok) {
             launch.cancelled = WaitForServiceToStop(block.Get(), window.window.Valid() ? &window : nullptr);
         } else {
-            DWORD error = GetLastError();
+            DWORD error = started.error;
             if (error == 0) {
                 WriteLog(1, "zqclean error(%i)\n", kErrorStartNoSystemError);
                 WriteResultLine(ReadBlockStatus(block.Get()));

@@ -11,24 +11,13 @@ namespace {
 
 const time_t kStartLimitSeconds = 5;
 
-// Closes the given holders and leaves the error of the failing call for the caller to log:
-// closing a handle may overwrite the thread's last error.
-template <typename... Holders>
-bool FailKeepingError(Holders&... holders)
-{
-    DWORD error = GetLastError();
-    (holders.Close(), ...);
-    SetLastError(error);
-    return false;
-}
-
 }  // namespace
 
 bool QueryServiceState(ServiceState* state)
 {
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, GENERIC_READ));
     if (!manager.Valid())
-        return FailKeepingError(manager);
+        return false;
     ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, GENERIC_READ));
     if (!service.Valid()) {
         *state = Absent;
@@ -36,16 +25,16 @@ bool QueryServiceState(ServiceState* state)
     }
     SERVICE_STATUS status = {};
     if (!QueryServiceStatus(service.Get(), &status))
-        return FailKeepingError(service, manager);
+        return false;
     *state = status.dwCurrentState == SERVICE_RUNNING ? Running : NotRunning;
     return true;
 }
 
-bool InstallCleanService(const wchar_t* commandLine)
+Result InstallCleanService(const wchar_t* commandLine)
 {
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager.Valid())
-        return FailKeepingError(manager);
+        return LastFailure();
     // Shared-process type with the interactive flag, under the local system account (no
     // account given). Started on demand only: a service that a killed launcher left behind
     // never starts at boot.
@@ -54,24 +43,24 @@ bool InstallCleanService(const wchar_t* commandLine)
                                          SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS,
                                          SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, commandLine,
                                          nullptr, nullptr, nullptr, nullptr, nullptr));
-    if (!service.Valid())
-        return FailKeepingError(manager);
-    return true;
+    return service.Valid() ? Succeeded() : LastFailure();
 }
 
-bool StartCleanService(SC_HANDLE managerHandle, const wchar_t* argument)
+Result StartCleanService(SC_HANDLE managerHandle, const wchar_t* argument)
 {
     ServiceHandle manager(managerHandle);
+    if (!manager.Valid())
+        return FailedBy(ERROR_INVALID_HANDLE);
     ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
     if (!service.Valid())
-        return FailKeepingError(manager);
+        return LastFailure();
     SERVICE_STATUS status = {};
     // The run's mode travels as the service's one start argument.
     const wchar_t* arguments[1] = {argument};
     bool haveArgument = argument != nullptr && argument[0] != 0;
     if (!StartServiceW(service.Get(), haveArgument ? 1 : 0, haveArgument ? arguments : nullptr) ||
         !QueryServiceStatus(service.Get(), &status))
-        return FailKeepingError(service, manager);
+        return LastFailure();
 
     // Wait out the start, for a few seconds of calendar time at most.
     time_t started = time(nullptr);
@@ -83,28 +72,27 @@ bool StartCleanService(SC_HANDLE managerHandle, const wchar_t* argument)
             break;
     }
     if (status.dwCurrentState == SERVICE_RUNNING)
-        return true;
+        return Succeeded();
     // A short run can be over before the first look: a service that has already stopped
     // without an error has started, run and ended, and the launcher's wait ends at once.
     if (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode == NO_ERROR)
-        return true;
+        return Succeeded();
     // Otherwise the service's own exit code is the error; a start still pending after the
     // limit has none, which the launcher tells apart from a failed start.
-    service.Close();
-    manager.Close();
-    SetLastError(status.dwCurrentState == SERVICE_STOPPED ? status.dwWin32ExitCode : NO_ERROR);
-    return false;
+    return FailedBy(status.dwCurrentState == SERVICE_STOPPED ? status.dwWin32ExitCode : NO_ERROR);
 }
 
 bool StopCleanService(SC_HANDLE managerHandle)
 {
     ServiceHandle manager(managerHandle);
+    if (!manager.Valid())
+        return false;
     ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
     if (!service.Valid())
-        return FailKeepingError(manager);
+        return false;
     SERVICE_STATUS status = {};
     if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &status))
-        return FailKeepingError(service, manager);
+        return false;
     // No overall limit: the wait lasts while the service keeps advancing its checkpoint.
     while (status.dwCurrentState == SERVICE_STOP_PENDING) {
         DWORD checkPoint = status.dwCheckPoint;
@@ -117,15 +105,13 @@ bool StopCleanService(SC_HANDLE managerHandle)
     return status.dwCurrentState == SERVICE_STOPPED;
 }
 
-bool DeleteCleanService()
+Result DeleteCleanService()
 {
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager.Valid())
-        return FailKeepingError(manager);
+        return LastFailure();
     ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, DELETE));
     if (!service.Valid())
-        return FailKeepingError(manager);
-    if (!DeleteService(service.Get()))
-        return FailKeepingError(service, manager);
-    return true;
+        return LastFailure();
+    return Checked(DeleteService(service.Get()));
 }

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 #include <stdlib.h>
-#include <string.h>
 #include <wchar.h>
+
+#include "foundation/FillToFit.h"
 
 namespace {
 
@@ -38,56 +39,32 @@ int Normalise(C* path)
     return out;
 }
 
-DWORD ExpandInto(const wchar_t* path, wchar_t* target, DWORD size) { return ExpandEnvironmentStringsW(path, target, size); }
-
-template <typename C>
-bool Expand(const C* path, C** result)
-{
-    if (result == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    static const C empty[1] = {0};
-    if (path == nullptr)
-        path = empty;
-    DWORD needed = ExpandInto(path, nullptr, 0);
-    // The environment may change between the size query and the expansion. A cut expansion
-    // would name some other folder (a parent, say), so it is never used: the expansion is
-    // repeated with the size the system asks for, and given up after a few tries.
-    for (int attempt = 0;; ++attempt) {
-        DWORD size = needed + 1;
-        C* block = static_cast<C*>(malloc(static_cast<size_t>(size) * sizeof(C)));
-        *result = block;
-        if (block == nullptr) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return false;
-        }
-        DWORD got = ExpandInto(path, block, size);
-        if (got != 0 && got <= size)
-            break;
-        DWORD error = got == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
-        free(block);
-        *result = nullptr;
-        if (got == 0 || attempt == 2) {
-            SetLastError(error);
-            return false;
-        }
-        needed = got;
-    }
-    C* block = *result;
-    int length = Normalise(block);
-    C* shrunk = static_cast<C*>(realloc(block, (static_cast<size_t>(length) + 1) * sizeof(C)));
-    if (shrunk == nullptr) {
-        free(block);
-        *result = nullptr;
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
-    *result = shrunk;
-    return true;
-}
-
 }  // namespace
 
-bool ExpandPathW(const wchar_t* path, wchar_t** result) { return Expand(path, result); }
+Result ExpandText(const wchar_t* text, zqWString* expanded)
+{
+    return FillToFit(expanded, [&](wchar_t* buffer, DWORD room) {
+        // The count includes the terminator when the text fit, and is the room needed when not.
+        DWORD got = ExpandEnvironmentStringsW(text != nullptr ? text : L"", buffer, room);
+        if (got == 0)
+            return Filled{0, GetLastError()};
+        return Filled{got <= room ? got - 1 : got, ERROR_SUCCESS};
+    });
+}
+
+Result ExpandPath(const wchar_t* path, zqWString* expanded)
+{
+    Result result = ExpandText(path, expanded);
+    if (result.ok && expanded->buffer != nullptr)
+        expanded->length = Normalise(expanded->buffer);
+    return result;
+}
+
+bool ExpandPathW(const wchar_t* path, wchar_t** result)
+{
+    zqWString expanded;
+    *result = ExpandPath(path, &expanded).ok ? _wcsdup(expanded.Get()) : nullptr;
+    return *result != nullptr;
+}
+
 int NormalisePathW(wchar_t* path) { return Normalise(path); }

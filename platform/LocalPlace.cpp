@@ -2,6 +2,7 @@
 
 #include <wchar.h>
 
+#include "foundation/FillToFit.h"
 #include "foundation/Handles.h"
 #include "platform/Paths.h"
 
@@ -30,16 +31,22 @@ bool DriveIsRemote(wchar_t letter)
     if (GetDriveTypeW(root) == DRIVE_REMOTE)
         return true;
     root[2] = 0;
+    // The call says nothing of the room it needs: four times as much, then.
     zqWString device;
-    for (int size = 512; size <= 65536; size *= 4) {
-        if (!device.Reserve(size))
-            return true;  // undecidable: taken as remote
-        if (QueryDosDeviceW(root, device.buffer, static_cast<DWORD>(size)) != 0)
-            return DeviceIsRemote(device.buffer);
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-            return false;  // no such device: nothing there to reach
-    }
-    return true;
+    Result asked = FillToFit(
+        &device,
+        [&](wchar_t* buffer, DWORD room) {
+            DWORD got = QueryDosDeviceW(root, buffer, room);
+            if (got != 0)
+                return Filled{got < room ? got : room * 4, ERROR_SUCCESS};
+            DWORD error = GetLastError();
+            return Filled{error == ERROR_INSUFFICIENT_BUFFER ? room * 4 : 0, error == ERROR_INSUFFICIENT_BUFFER ? 0 : error};
+        },
+        512);
+    if (asked.ok)
+        return DeviceIsRemote(device.Get());
+    // No such device: nothing there to reach. What cannot be read in full is taken as remote.
+    return asked.error == ERROR_NOT_ENOUGH_MEMORY || asked.error == ERROR_INSUFFICIENT_BUFFER;
 }
 
 // "\\?\C:\x" is "C:\x"; "\\?\UNC\..." lies on another machine; anything else (a volume without

@@ -1,10 +1,11 @@
 #include "platform/Paths.h"
 
-#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
+#include "foundation/FillToFit.h"
 #include "foundation/Handles.h"
+#include "foundation/HeapArray.h"
 
 namespace {
 
@@ -45,6 +46,12 @@ bool IsDotEntry(const wchar_t* name)
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
+bool PnfPath(const wchar_t* inf, zqWString* pnf)
+{
+    const wchar_t* dot = wcsrchr(inf, L'.');
+    return dot != nullptr && FormatInto(*pnf, L"%.*spnf", static_cast<int>(dot - inf + 1), inf);
+}
+
 bool IsRootPath(const wchar_t* path)
 {
     size_t length = wcslen(path);
@@ -81,13 +88,10 @@ bool FullPath(const wchar_t* path, zqWString* canonical)
     bool share = p[0] == L'\\' && p[1] == L'\\' && p[2] != 0 && p[2] != L'\\' && p[2] != L'?' && p[2] != L'.';
     if (!drive && !share)
         return false;
-    DWORD needed = GetFullPathNameW(plain.Get(), 0, nullptr, nullptr);
-    if (needed == 0 || !canonical->Reserve(static_cast<int>(needed)))
+    if (!FillToFit(canonical, [&](wchar_t* buffer, DWORD room) {
+            return LengthOrRoom(GetFullPathNameW(plain.Get(), room, buffer, nullptr));
+        }).ok || canonical->length == 0)
         return false;
-    DWORD got = GetFullPathNameW(plain.Get(), needed, canonical->buffer, nullptr);
-    if (got == 0 || got >= needed)
-        return false;
-    canonical->length = static_cast<int>(got);
     // Trailing dots and blanks of every part name nothing of their own: "C:\Windows." is the
     // Windows folder.
     int out = 0, partStart = 0;
@@ -115,17 +119,16 @@ bool CanonicalPath(const wchar_t* path, zqWString* canonical)
     // as it stands (the lookup of every part would cost more than the removal).
     if (wcschr(canonical->Get(), L'~') == nullptr)
         return true;
-    DWORD longNeeded = GetLongPathNameW(canonical->Get(), nullptr, 0);
     zqWString longPath;
-    if (longNeeded == 0)
-        return GetFileAttributesW(canonical->Get()) == INVALID_FILE_ATTRIBUTES;
-    if (!longPath.Reserve(static_cast<int>(longNeeded)))
+    Result made = FillToFit(&longPath, [&](wchar_t* buffer, DWORD room) {
+        return LengthOrRoom(GetLongPathNameW(canonical->Get(), buffer, room));
+    });
+    if (made.ok && longPath.length > 0)
+        return canonical->Assign(longPath.Get());
+    if (made.error == ERROR_NOT_ENOUGH_MEMORY || made.error == ERROR_INSUFFICIENT_BUFFER)
         return false;
-    DWORD longGot = GetLongPathNameW(canonical->Get(), longPath.buffer, longNeeded);
-    if (longGot == 0 || longGot >= longNeeded)
-        return false;
-    longPath.length = static_cast<int>(longGot);
-    return canonical->Assign(longPath.Get());
+    // Not there: the path stands as it is written. What is there but cannot be told is undecidable.
+    return GetFileAttributesW(canonical->Get()) == INVALID_FILE_ATTRIBUTES;
 }
 
 namespace {
@@ -153,14 +156,11 @@ bool CanTellFinalPaths() { return FinalPathCall() != nullptr; }
 bool FinalPathOf(HANDLE object, zqWString* path)
 {
     GetFinalPathFn finalPath = FinalPathCall();
-    DWORD needed = finalPath != nullptr ? finalPath(object, nullptr, 0, VOLUME_NAME_DOS) : 0;
-    if (needed == 0 || !path->Reserve(static_cast<int>(needed)))
-        return false;
-    DWORD got = finalPath(object, path->buffer, needed, VOLUME_NAME_DOS);
-    if (got == 0 || got >= needed)
-        return false;
-    path->length = static_cast<int>(got);
-    return true;
+    return finalPath != nullptr &&
+           FillToFit(path, [&](wchar_t* buffer, DWORD room) {
+               return LengthOrRoom(finalPath(object, buffer, room, VOLUME_NAME_DOS));
+           }).ok &&
+           path->length > 0;
 }
 
 bool FinalPath(const wchar_t* link, zqWString* path)
@@ -184,20 +184,19 @@ bool ObjectNameOf(HANDLE object, zqWString* name)
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
     const int kObjectNameInformation = 1;
     // Most names fit the first block; a longer one is asked again with the size the system gives.
-    alignas(8) BYTE first[1024];
-    HeapBlock larger;
-    void* block = first;
-    ULONG size = sizeof first, needed = 0;
-    LONG status = queryObject != nullptr ? queryObject(object, kObjectNameInformation, block, size, &needed) : -1;
-    if (status != 0 && needed > size) {
-        larger.Reset(malloc(needed));
-        block = larger.Get();
-        size = needed;
-        status = block != nullptr ? queryObject(object, kObjectNameInformation, block, size, &needed) : -1;
+    HeapArray<NameInformation> block(1024 / sizeof(NameInformation));
+    ULONG needed = 0;
+    LONG status = -1;
+    for (int round = 0; round < 2 && block.Valid() && queryObject != nullptr; ++round) {
+        status = queryObject(object, kObjectNameInformation, block.Get(), static_cast<ULONG>(block.count * sizeof(NameInformation)),
+                             &needed);
+        if (status == 0 || needed <= block.count * sizeof(NameInformation) ||
+            !block.Resize(needed / sizeof(NameInformation) + 1))
+            break;
     }
     if (status != 0)
         return false;
-    const NameInformation* information = static_cast<const NameInformation*>(block);
+    const NameInformation* information = block.Get();
     if (!name->Reserve(information->length / sizeof(wchar_t)))
         return false;
     memcpy(name->buffer, information->buffer, information->length);

@@ -14,6 +14,9 @@ bool ExtendedPath(const wchar_t* path, zqWString* extended);
 bool PathIsThere(const wchar_t* path);
 // "." or "..", which a folder listing shows and nothing may act on.
 bool IsDotEntry(const wchar_t* name);
+// The precompiled companion of an INF file: the same name with ".pnf" for its extension. False
+// when the path has no extension.
+bool PnfPath(const wchar_t* inf, zqWString* pnf);
 // "X:\" or "\\server\share" (with or without a final separator), and "\\server".
 bool IsRootPath(const wchar_t* path);
 

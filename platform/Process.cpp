@@ -1,6 +1,8 @@
 #include "platform/Process.h"
 
+#include "foundation/FillToFit.h"
 #include "foundation/Handles.h"
+#include "platform/SystemPaths.h"
 
 namespace {
 
@@ -18,8 +20,9 @@ KernelHandle MakeToolJob()
 
 }  // namespace
 
-DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir, const ToolLimits& limits)
+Result RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir, const ToolLimits& limits, DWORD* exitCode)
 {
+    *exitCode = kNoExitCode;
     STARTUPINFOW startup;
     GetStartupInfoW(&startup);
     PROCESS_INFORMATION process = {};
@@ -27,7 +30,7 @@ DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir, const ToolL
     if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE,
                         CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
                         runDir, &startup, &process))
-        return kNoExitCode;
+        return LastFailure();
     KernelHandle processHandle(process.hProcess);
     KernelHandle threadHandle(process.hThread);
     // Where the job cannot take it (a system that nests no jobs), the program alone is ended.
@@ -37,19 +40,17 @@ DWORD RunProcessAndWait(wchar_t* commandLine, const wchar_t* runDir, const ToolL
 
     HANDLE waits[2] = {processHandle.Get(), limits.stop};
     DWORD waited = WaitForMultipleObjects(limits.stop != nullptr ? 2 : 1, waits, FALSE, limits.timeoutMs);
-    DWORD exitCode = kNoExitCode;
-    if (waited == WAIT_OBJECT_0 && GetExitCodeProcess(processHandle.Get(), &exitCode))
-        return exitCode;
-    DWORD error = waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : waited == WAIT_OBJECT_0 + 1 ? ERROR_CANCELLED : GetLastError();
-    if (waited != WAIT_OBJECT_0) {
-        if (job.Valid())
-            TerminateJobObject(job.Get(), kNoExitCode);
-        else
-            TerminateProcess(processHandle.Get(), kNoExitCode);
-        WaitForSingleObject(processHandle.Get(), 5000);
-    }
-    SetLastError(error);
-    return kNoExitCode;
+    if (waited == WAIT_OBJECT_0)
+        return GetExitCodeProcess(processHandle.Get(), exitCode) ? Succeeded() : LastFailure();
+    Result ended = waited == WAIT_TIMEOUT          ? FailedBy(ERROR_TIMEOUT)
+                   : waited == WAIT_OBJECT_0 + 1 ? FailedBy(ERROR_CANCELLED)
+                                                   : LastFailure();
+    if (job.Valid())
+        TerminateJobObject(job.Get(), kNoExitCode);
+    else
+        TerminateProcess(processHandle.Get(), kNoExitCode);
+    WaitForSingleObject(processHandle.Get(), 5000);
+    return ended;
 }
 
 HMODULE LoadTrustedLibrary(const wchar_t* name, bool alsoProgramFolder)
@@ -65,22 +66,15 @@ HMODULE LoadTrustedLibrary(const wchar_t* name, bool alsoProgramFolder)
 
 bool SystemProgramPath(const wchar_t* name, zqWString* path)
 {
-    wchar_t folder[MAX_PATH];
-    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    return length > 0 && length < MAX_PATH && FormatInto(*path, L"%s\\%s", folder, name);
+    zqWString folder;
+    return SystemFolder(&folder).ok && folder.length > 0 && FormatInto(*path, L"%s\\%s", folder.Get(), name);
 }
 
-bool ProgramPath(zqWString* path)
+Result ProgramPath(zqWString* path)
 {
-    for (DWORD size = MAX_PATH;; size *= 2) {
-        if (!path->Reserve(static_cast<int>(size)))
-            return false;
-        DWORD length = GetModuleFileNameW(nullptr, path->buffer, size);
-        if (length == 0)
-            return false;
-        if (length < size) {
-            path->length = static_cast<int>(length);
-            return true;
-        }
-    }
+    // A path cut to the room given says nothing of the room it needs: twice as much, then.
+    return FillToFit(path, [](wchar_t* buffer, DWORD room) {
+        DWORD length = GetModuleFileNameW(nullptr, buffer, room);
+        return length == 0 ? Filled{0, GetLastError()} : Filled{length < room ? length : room * 2, ERROR_SUCCESS};
+    });
 }

@@ -18,50 +18,41 @@ bool MayEnter(const EnterTest& test, const wchar_t* folder)
 
 // A link is removed as itself; its target is never entered. Directory links go with
 // RemoveDirectoryW on Windows; Wine may want DeleteFileW for what it keeps as a Unix link.
-bool RemoveLink(const wchar_t* path, DWORD attributes)
+Result RemoveLink(const wchar_t* path, DWORD attributes)
 {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (RemoveDirectoryW(path))
-            return true;
-        DWORD error = GetLastError();
-        if (DeleteFileW(path))
-            return true;
-        SetLastError(error);
-        return false;
-    }
-    return DeleteFileW(path) != 0;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Checked(DeleteFileW(path));
+    Result removed = Checked(RemoveDirectoryW(path));
+    return removed.ok || DeleteFileW(path) ? Succeeded() : removed;
 }
 
 // Deletes a file; a read-only one too, as "del /f" does (neither now nor at the next start would
 // it go otherwise). A file that stays gets its attribute back.
-bool DeleteAnyFile(const wchar_t* path)
+Result DeleteAnyFile(const wchar_t* path)
 {
-    if (DeleteFileW(path))
-        return true;
-    DWORD error = GetLastError();
-    DWORD attributes = error == ERROR_ACCESS_DENIED ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+    Result deleted = Checked(DeleteFileW(path));
+    if (deleted.ok || deleted.error != ERROR_ACCESS_DENIED)
+        return deleted;
+    DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
-        !SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
-        SetLastError(error);
-        return false;
-    }
-    if (DeleteFileW(path))
-        return true;
-    error = GetLastError();
-    SetFileAttributesW(path, attributes);
-    SetLastError(error);
-    return false;
+        !SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY))
+        return deleted;
+    deleted = Checked(DeleteFileW(path));
+    if (!deleted.ok)
+        SetFileAttributesW(path, attributes);
+    return deleted;
 }
 
-// What could not be removed now goes at the next start; what is already gone is removed.
-FileRemoval ScheduleUnlessGone(const wchar_t* path)
+// What could not be removed now (for the reason given) goes at the next start; what is already
+// gone is removed.
+Result ScheduleUnlessGone(const wchar_t* path, const Result& failed, bool* atRestart)
 {
-    DWORD error = GetLastError();
-    if (IsGone(error))
-        return FileRemoval::Removed;
-    if (MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        return FileRemoval::Scheduled;
-    return FileRemoval::Failed;
+    if (IsGone(failed.error))
+        return Succeeded();
+    Result scheduled = Checked(MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    if (scheduled.ok && atRestart != nullptr)
+        *atRestart = true;
+    return scheduled;
 }
 
 // Whether a link leads to a folder that the tree removal must leave alone. A link whose target
@@ -103,47 +94,46 @@ void EmptyFolder(const wchar_t* folder, const EnterTest& test)
             RemoveLink(child.Get(), attributes);
             continue;
         }
-        if (!DeleteAnyFile(child.Get()))
-            ScheduleUnlessGone(child.Get());
+        Result deleted = DeleteAnyFile(child.Get());
+        if (!deleted.ok)
+            ScheduleUnlessGone(child.Get(), deleted, nullptr);
     } while (FindNextFileW(listing.Get(), &entry));
 }
 
 }  // namespace
 
-FileRemoval RemoveNowOrAtRestart(const wchar_t* path)
+Result RemoveNowOrAtRestart(const wchar_t* path, bool* atRestart)
 {
     zqWString extended;
     if (!ExtendedPath(path, &extended))
-        return FileRemoval::Failed;
-    if (DeleteAnyFile(extended.Get()))
-        return FileRemoval::Removed;
-    return ScheduleUnlessGone(extended.Get());
+        return NoMemory();
+    Result deleted = DeleteAnyFile(extended.Get());
+    return deleted.ok ? deleted : ScheduleUnlessGone(extended.Get(), deleted, atRestart);
 }
 
-FileRemoval DeleteFolderTree(const wchar_t* path, const EnterTest& test)
+Result DeleteFolderTree(const wchar_t* path, const EnterTest& test, bool* atRestart)
 {
     zqWString extended;
     if (!ExtendedPath(path, &extended))
-        return FileRemoval::Failed;
+        return NoMemory();
     const wchar_t* folder = extended.Get();
     DWORD attributes = GetFileAttributesW(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return FileRemoval::Failed;  // a folder that is not there is not reported as removed
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && LeadsToKept(folder, test)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FileRemoval::Failed;
-    }
+        return LastFailure();  // a folder that is not there is not reported as removed
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && LeadsToKept(folder, test))
+        return FailedBy(ERROR_ACCESS_DENIED);
+    Result removed;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // The folder itself is a link: the link goes, whatever it points to stays.
-        if (RemoveLink(folder, attributes))
-            return FileRemoval::Removed;
+        removed = RemoveLink(folder, attributes);
     } else {
         EmptyFolder(folder, test);
-        if (RemoveDirectoryW(folder))
-            return FileRemoval::Removed;
+        removed = Checked(RemoveDirectoryW(folder));
     }
-    if (IsGone(GetLastError()))
-        return FileRemoval::Failed;
-    return MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? FileRemoval::Scheduled
-                                                                      : FileRemoval::Failed;
+    if (removed.ok || IsGone(removed.error))
+        return removed;
+    Result scheduled = Checked(MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    if (scheduled.ok && atRestart != nullptr)
+        *atRestart = true;
+    return scheduled;
 }

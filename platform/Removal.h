@@ -4,11 +4,11 @@
 
 #include <windows.h>
 
-enum class FileRemoval { Removed, Scheduled, Failed };
+#include "foundation/Result.h"
 
-// Deletes path now, or else schedules it for deletion at the next system start. A path that is
-// already gone counts as removed and is not scheduled. Failed: GetLastError tells why.
-FileRemoval RemoveNowOrAtRestart(const wchar_t* path);
+// Deletes path now, or else schedules it for deletion at the next system start (*atRestart
+// then says so). A path that is already gone counts as removed and is not scheduled.
+Result RemoveNowOrAtRestart(const wchar_t* path, bool* atRestart = nullptr);
 
 // The caller's say over the folders a tree removal meets: a folder it may not enter (met as
 // itself, or as the final path of a link) stays as it is, and so does the folder holding it.
@@ -18,6 +18,6 @@ struct EnterTest {
 };
 
 // Removes folder with everything below it; what cannot go now is scheduled for the next
-// restart. Never follows a reparse point out of the tree. Removed or Scheduled tell what became
-// of the folder itself; Failed: GetLastError tells why.
-FileRemoval DeleteFolderTree(const wchar_t* folder, const EnterTest& test = EnterTest());
+// restart. Never follows a reparse point out of the tree. Ok, with *atRestart, tells what
+// became of the folder itself; a folder that is not there fails.
+Result DeleteFolderTree(const wchar_t* folder, const EnterTest& test = EnterTest(), bool* atRestart = nullptr);

@@ -11,7 +11,12 @@ const size_t kBlock = 64, kDigest = 32;
 
 struct CryptContext {
     HCRYPTPROV provider = 0;
-    CryptContext() { CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT); }
+    DWORD error = ERROR_SUCCESS;  // why there is no provider
+    CryptContext()
+    {
+        if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+            error = GetLastError();
+    }
     ~CryptContext()
     {
         if (provider != 0)
@@ -38,18 +43,20 @@ bool Sha256(HCRYPTPROV provider, const void* first, size_t firstSize, const void
 
 }  // namespace
 
-bool MakeSealKey(SealKey* key, std::string* wrapped)
+Result MakeSealKey(SealKey* key, std::string* wrapped)
 {
     CryptContext context;
-    if (context.provider == 0 || !CryptGenRandom(context.provider, sizeof key->bytes, key->bytes))
-        return false;
+    if (context.provider == 0)
+        return FailedBy(context.error);
+    if (!CryptGenRandom(context.provider, sizeof key->bytes, key->bytes))
+        return LastFailure();
     DATA_BLOB plain = {sizeof key->bytes, key->bytes}, sealed = {};
     if (!CryptProtectData(&plain, L"zqclean backup seal", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &sealed))
-        return false;
+        return LastFailure();
     LocalBlock owned(sealed.pbData);
     wrapped->assign(reinterpret_cast<const char*>(sealed.pbData), sealed.cbData);
     key->ready = true;
-    return true;
+    return Succeeded();
 }
 
 bool UnwrapSealKey(const std::string& wrapped, SealKey* key)
@@ -59,10 +66,8 @@ bool UnwrapSealKey(const std::string& wrapped, SealKey* key)
     if (!CryptUnprotectData(&sealed, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &plain))
         return false;
     LocalBlock owned(plain.pbData);
-    if (plain.cbData != sizeof key->bytes) {
-        SetLastError(ERROR_INVALID_DATA);
+    if (plain.cbData != sizeof key->bytes)
         return false;
-    }
     memcpy(key->bytes, plain.pbData, sizeof key->bytes);
     key->ready = true;
     return true;

@@ -8,14 +8,16 @@
 
 #include <string>
 
+#include "foundation/Result.h"
+
 struct SealKey {
     unsigned char bytes[32] = {};
     bool ready = false;
 };
 
-// A new random key and its wrapped form, to be kept beside what it seals. False (GetLastError
-// tells why) when the system cannot make or wrap one.
-bool MakeSealKey(SealKey* key, std::string* wrapped);
+// A new random key and its wrapped form, to be kept beside what it seals; fails when the system
+// cannot make or wrap one.
+Result MakeSealKey(SealKey* key, std::string* wrapped);
 // The key back from its wrapped form; false when it is not one this account wrapped.
 bool UnwrapSealKey(const std::string& wrapped, SealKey* key);
 // The seal of the bytes under the key, as 64 lower-case hex digits; empty when it cannot be made.

@@ -29,17 +29,17 @@ bool IsTrusted(PSID sid, PSID self)
 
 }  // namespace
 
-bool MakeOwnSecurity(OwnSecurity* security)
+Result MakeOwnSecurity(OwnSecurity* security)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1,
                                                               &descriptor, nullptr))
-        return false;
+        return LastFailure();
     security->descriptor.Reset(descriptor);
     security->attributes.nLength = sizeof security->attributes;
     security->attributes.lpSecurityDescriptor = descriptor;
     security->attributes.bInheritHandle = FALSE;
-    return true;
+    return Succeeded();
 }
 
 bool OthersMayChange(const wchar_t* path)

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "foundation/Handles.h"
+#include "foundation/Result.h"
 
 // Security for a new folder or file that only the system account and the administrators may
 // change (or read): full control for both, nothing inherited from above, and everything made
@@ -13,7 +14,7 @@ struct OwnSecurity {
     LocalBlock descriptor;
     SECURITY_ATTRIBUTES attributes = {};
 };
-bool MakeOwnSecurity(OwnSecurity* security);
+Result MakeOwnSecurity(OwnSecurity* security);
 
 // Whether anyone but the system account, the administrators and the account this process runs
 // as may change the file or folder: write to it, delete it, change its security, or own it. True

@@ -1,52 +1,62 @@
 #include "platform/SystemPaths.h"
 
-#include <stdlib.h>
+#include <shlobj.h>
+#include <knownfolders.h>
 #include <wchar.h>
 
-
+#include "foundation/FillToFit.h"
 #include "foundation/Handles.h"
 #include "platform/ExpandPath.h"
 
 namespace {
 
 typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, PBOOL);
+typedef UINT(WINAPI* FolderFn)(LPWSTR, UINT);
 
-// Looked up at run time: the oldest systems we serve do not export it.
+// Looked up at run time: the oldest systems we serve do not export them.
+FARPROC KernelCall(const char* name)
+{
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
+}
+
 BOOL QueryWow64()
 {
-    HMODULE kernel = GetModuleHandleA("kernel32");
-    if (kernel == nullptr)
-        return FALSE;
-    FARPROC proc = GetProcAddress(kernel, "IsWow64Process");
-    if (proc == nullptr)
-        return FALSE;
     IsWow64ProcessFn isWow64Process =
-        reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void (*)(void)>(proc));
+        reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void (*)(void)>(KernelCall("IsWow64Process")));
     BOOL wow64 = FALSE;
-    if (!isWow64Process(GetCurrentProcess(), &wow64))
+    if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &wow64))
         wow64 = FALSE;
     return wow64;
 }
 
-// Expands text into an exact-size malloc block and normalises it like ExpandPathW; null when
-// no memory was available. An undefined variable stays in the text as written.
-wchar_t* ExpandFixedPath(const wchar_t* text)
+Result FolderFrom(FolderFn call, zqWString* folder)
 {
-    DWORD needed = ExpandEnvironmentStringsW(text, nullptr, 0);
-    wchar_t* block = static_cast<wchar_t*>(malloc((static_cast<size_t>(needed) + 1) * sizeof(wchar_t)));
-    if (block == nullptr)
-        return nullptr;
-    if (ExpandEnvironmentStringsW(text, block, needed + 1) == 0)
-        block[0] = 0;
-    block[needed] = 0;
-    int length = NormalisePathW(block);
-    wchar_t* shrunk = static_cast<wchar_t*>(realloc(block, (static_cast<size_t>(length) + 1) * sizeof(wchar_t)));
-    if (shrunk == nullptr) {
-        free(block);
-        return nullptr;
-    }
-    return shrunk;
+    if (call == nullptr)
+        return FailedBy(ERROR_CALL_NOT_IMPLEMENTED);
+    return FillToFit(folder, [&](wchar_t* buffer, DWORD room) { return LengthOrRoom(call(buffer, room)); });
 }
+
+const struct {
+    int csidl;
+    const KNOWNFOLDERID* id;
+} kShellFolders[] = {
+    {CSIDL_WINDOWS, &FOLDERID_Windows},
+    {CSIDL_SYSTEM, &FOLDERID_System},
+    {CSIDL_SYSTEMX86, &FOLDERID_SystemX86},
+    {CSIDL_PROGRAM_FILES, &FOLDERID_ProgramFiles},
+    {CSIDL_PROGRAM_FILESX86, &FOLDERID_ProgramFilesX86},
+    {CSIDL_PROGRAM_FILES_COMMON, &FOLDERID_ProgramFilesCommon},
+    {CSIDL_PROGRAM_FILES_COMMONX86, &FOLDERID_ProgramFilesCommonX86},
+    {CSIDL_COMMON_APPDATA, &FOLDERID_ProgramData},
+    {CSIDL_COMMON_DOCUMENTS, &FOLDERID_PublicDocuments},
+    {CSIDL_COMMON_DESKTOPDIRECTORY, &FOLDERID_PublicDesktop},
+    {CSIDL_COMMON_PROGRAMS, &FOLDERID_CommonPrograms},
+    {CSIDL_COMMON_STARTMENU, &FOLDERID_CommonStartMenu},
+    {CSIDL_COMMON_STARTUP, &FOLDERID_CommonStartup},
+    {CSIDL_PROFILE, &FOLDERID_Profile},
+    {CSIDL_FONTS, &FOLDERID_Fonts},
+};
 
 bool ContainsIgnoringCase(const zqList<zqWString>& list, const wchar_t* text)
 {
@@ -59,100 +69,102 @@ bool ContainsIgnoringCase(const zqList<zqWString>& list, const wchar_t* text)
 }
 
 #ifdef _WIN64
-bool StartsWithIgnoringCase(const wchar_t* path, const wchar_t* prefix)
+bool StartsWithIgnoringCase(const wchar_t* path, const zqWString& prefix)
 {
     // An empty prefix would make every path a twin candidate.
-    if (prefix == nullptr || prefix[0] == 0)
-        return false;
-    return _wcsnicmp(path, prefix, wcslen(prefix)) == 0;
+    return prefix.length > 0 && _wcsnicmp(path, prefix.Get(), static_cast<size_t>(prefix.length)) == 0;
 }
 #endif
 
 }  // namespace
 
 #ifdef _WIN64
-bool TwinPath(const SystemPaths& paths, const wchar_t* path, wchar_t twin[kTwinPathUnits])
+bool TwinPath(const SystemPaths& paths, const wchar_t* path, zqWString* twin)
 {
-    twin[0] = 0;
+    twin->Assign(L"");
     if (path == nullptr)
         return false;
-    const wchar_t* from = nullptr;
-    const wchar_t* to = nullptr;
+    const zqWString* from = nullptr;
+    const zqWString* to = nullptr;
     if (StartsWithIgnoringCase(path, paths.system32Dir)) {
-        from = paths.system32Dir;
-        to = paths.sysWow64Dir;
+        from = &paths.system32Dir;
+        to = &paths.sysWow64Dir;
     } else if (StartsWithIgnoringCase(path, paths.programFilesDir)) {
-        from = paths.programFilesDir;
-        to = paths.programFilesX86Dir;
+        from = &paths.programFilesDir;
+        to = &paths.programFilesX86Dir;
     }
-    if (from == nullptr || to == nullptr)
-        return false;
-    const wchar_t* rest = path + wcslen(from);
-    // A twin that does not fit is left out: a cut path would name some other folder.
-    if (wcslen(to) + wcslen(rest) >= kTwinPathUnits)
-        return false;
-    wcscpy(twin, to);
-    wcscat(twin, rest);
-    return true;
+    return from != nullptr && to->length > 0 && FormatInto(*twin, L"%s%s", to->Get(), path + from->length);
 }
 #endif
 
 void SeedSearchDirs(StringList& searchDirs)
 {
-    DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
-    if (size == 0)
+    zqWString value, expanded;
+    if (!EnvironmentValue(L"PATH", &value).ok || value.length == 0)
         return;
-    HeapBlock raw(malloc(static_cast<size_t>(size) * sizeof(wchar_t)));
-    if (!raw.Valid())
-        return;
-    wchar_t* value = static_cast<wchar_t*>(raw.Get());
-    DWORD got = GetEnvironmentVariableW(L"PATH", value, size);
-    if (got == 0 || got >= size)
-        value[0] = 0;
-
-    for (wchar_t *token = value, *next = nullptr; token != nullptr; token = next) {
+    for (wchar_t *token = value.buffer, *next = nullptr; token != nullptr; token = next) {
         next = wcschr(token, L';');
         if (next != nullptr)
             *next++ = 0;
-        if (token[0] == 0)
+        if (token[0] == 0 || !ExpandPath(token, &expanded).ok)
             continue;
-        wchar_t* expanded = nullptr;
-        if (!ExpandPathW(token, &expanded))
-            continue;
-        HeapBlock owned(expanded);
-        if (expanded[0] != 0 && !ContainsIgnoringCase(searchDirs, expanded))
-            AppendEntry(searchDirs, expanded);
+        if (expanded.length > 0 && !ContainsIgnoringCase(searchDirs, expanded.Get()))
+            AppendEntry(searchDirs, expanded.Get());
     }
 
     // Kept with its separators: as a SearchPathW path list it names the drivers folder.
-    wchar_t* drivers = ExpandFixedPath(L";%SystemRoot%\\system32\\drivers\\;");
-    HeapBlock ownedDrivers(drivers);
-    if (drivers != nullptr && drivers[0] != 0 && !ContainsIgnoringCase(searchDirs, drivers))
-        AppendEntry(searchDirs, drivers);
+    zqWString drivers;
+    if (ExpandPath(L";%SystemRoot%\\system32\\drivers\\;", &drivers).ok && drivers.length > 0 &&
+        !ContainsIgnoringCase(searchDirs, drivers.Get()))
+        AppendEntry(searchDirs, drivers.Get());
 }
 
 void InitSystemPaths(SystemPaths& paths)
 {
     paths.isWow64 = QueryWow64();
 #ifdef _WIN64
-    paths.system32Dir = ExpandFixedPath(L"%SystemRoot%\\system32");
-    paths.sysWow64Dir = ExpandFixedPath(L"%SystemRoot%\\SysWOW64");
-    paths.programFilesDir = ExpandFixedPath(L"%ProgramFiles%");
-    paths.programFilesX86Dir = ExpandFixedPath(L"%ProgramFiles(x86)%");
+    ExpandPath(L"%SystemRoot%\\system32", &paths.system32Dir);
+    ExpandPath(L"%SystemRoot%\\SysWOW64", &paths.sysWow64Dir);
+    ExpandPath(L"%ProgramFiles%", &paths.programFilesDir);
+    ExpandPath(L"%ProgramFiles(x86)%", &paths.programFilesX86Dir);
 #endif
 }
 
-void FreeSystemPaths(SystemPaths& paths)
+Result EnvironmentValue(const wchar_t* name, zqWString* value)
 {
-#ifdef _WIN64
-    free(paths.system32Dir);
-    free(paths.sysWow64Dir);
-    free(paths.programFilesDir);
-    free(paths.programFilesX86Dir);
-    paths.system32Dir = nullptr;
-    paths.sysWow64Dir = nullptr;
-    paths.programFilesDir = nullptr;
-    paths.programFilesX86Dir = nullptr;
-#endif
-    paths.isWow64 = FALSE;
+    return FillToFit(value, [&](wchar_t* buffer, DWORD room) {
+        return LengthOrRoom(GetEnvironmentVariableW(name, buffer, room));
+    });
+}
+
+Result WindowsFolder(zqWString* folder) { return FolderFrom(GetWindowsDirectoryW, folder); }
+Result SystemFolder(zqWString* folder) { return FolderFrom(GetSystemDirectoryW, folder); }
+Result SystemWindowsFolder(zqWString* folder) { return FolderFrom(GetSystemWindowsDirectoryW, folder); }
+Result SystemWow64Folder(zqWString* folder)
+{
+    return FolderFrom(reinterpret_cast<FolderFn>(reinterpret_cast<void (*)(void)>(KernelCall("GetSystemWow64DirectoryW"))),
+                      folder);
+}
+
+Result ShellFolder(int csidl, zqWString* folder)
+{
+    typedef HRESULT(WINAPI * KnownFolderPathFn)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+    static const KnownFolderPathFn knownFolderPath = reinterpret_cast<KnownFolderPathFn>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleW(L"shell32.dll"), "SHGetKnownFolderPath")));
+    for (const auto& known : kShellFolders) {
+        if (known.csidl != csidl)
+            continue;
+        if (knownFolderPath == nullptr) {
+            wchar_t path[MAX_PATH];  // the call's own limit
+            HRESULT asked = SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+            return SUCCEEDED(asked) ? (folder->Assign(path) ? Succeeded() : NoMemory()) : FailedBy(HRESULT_CODE(asked));
+        }
+        PWSTR path = nullptr;
+        HRESULT asked = knownFolderPath(*known.id, 0, nullptr, &path);
+        CoTaskMemBlock owned(path);
+        if (!SUCCEEDED(asked) || path == nullptr)
+            return FailedBy(asked == E_OUTOFMEMORY ? ERROR_NOT_ENOUGH_MEMORY : HRESULT_CODE(asked));
+        return folder->Assign(path) ? Succeeded() : NoMemory();
+    }
+    return FailedBy(ERROR_INVALID_PARAMETER);
 }

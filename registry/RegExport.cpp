@@ -1,9 +1,10 @@
 #include "registry/RegExport.h"
 
-#include <stdlib.h>
 #include <wchar.h>
 
 #include "foundation/Handles.h"
+#include "foundation/HeapArray.h"
+#include "registry/RegistryKey.h"
 
 const wchar_t kRegFileHeader[] = L"Windows Registry Editor Version 5.00\r\n";
 
@@ -84,68 +85,55 @@ bool PutValue(zqWString* text, const wchar_t* name, DWORD type, const BYTE* data
 }
 
 // The values of an open key: all of them, or the one named.
-bool PutValues(zqWString* text, HKEY key, const wchar_t* onlyName)
+Result PutValues(zqWString* text, HKEY key, const wchar_t* onlyName)
 {
-    DWORD values = 0, longestName = 0, longestData = 0;
-    LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &longestName,
-                                   &longestData, nullptr, nullptr);
-    if (result != ERROR_SUCCESS) {
-        SetLastError(static_cast<DWORD>(result));
-        return false;
-    }
-    HeapBlock name(malloc((longestName + 2) * sizeof(wchar_t)));
-    HeapBlock data(malloc(longestData + 2));
-    if (!name.Valid() || !data.Valid()) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
-    wchar_t* nameText = static_cast<wchar_t*>(name.Get());
-    BYTE* bytes = static_cast<BYTE*>(data.Get());
+    KeyCounts counts;
+    Result result = CountsOf(key, &counts);
+    if (!result.ok)
+        return result;
+    zqWString name;
+    HeapArray<BYTE> data(counts.longestData + 2);
+    if (!name.Reserve(static_cast<int>(counts.longestValueName) + 1) || !data.Valid())
+        return NoMemory();
     if (onlyName != nullptr) {
-        DWORD type = 0, size = longestData;
-        result = RegQueryValueExW(key, onlyName, nullptr, &type, bytes, &size);
-        if (result != ERROR_SUCCESS) {
-            SetLastError(static_cast<DWORD>(result));
-            return false;
-        }
-        return PutValue(text, onlyName, type, bytes, size);
+        DWORD type = 0, size = counts.longestData;
+        result = FromStatus(RegQueryValueExW(key, onlyName, nullptr, &type, data.Get(), &size));
+        if (!result.ok)
+            return result;
+        return PutValue(text, onlyName, type, data.Get(), size) ? Succeeded() : NoMemory();
     }
-    for (DWORD i = 0; i < values; ++i) {
-        DWORD nameLength = longestName + 1, type = 0, size = longestData;
-        result = RegEnumValueW(key, i, nameText, &nameLength, nullptr, &type, bytes, &size);
-        if (result != ERROR_SUCCESS || !PutValue(text, nameText, type, bytes, size)) {
-            SetLastError(result != ERROR_SUCCESS ? static_cast<DWORD>(result) : ERROR_NOT_ENOUGH_MEMORY);
-            return false;
-        }
+    for (DWORD i = 0; i < counts.values; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.capacity), type = 0, size = counts.longestData;
+        result = FromStatus(RegEnumValueW(key, i, name.buffer, &nameLength, nullptr, &type, data.Get(), &size));
+        if (!result.ok)
+            return result;
+        if (!PutValue(text, name.Get(), type, data.Get(), size))
+            return NoMemory();
     }
-    return true;
+    return Succeeded();
 }
 
-bool PutKey(zqWString* text, HKEY key, const zqWString& fullName, const wchar_t* onlyValue)
+Result PutKey(zqWString* text, HKEY key, const zqWString& fullName, const wchar_t* onlyValue)
 {
-    if (!Put(text, L"\r\n[") || !Put(text, fullName.Get()) || !Put(text, L"]\r\n") ||
-        !PutValues(text, key, onlyValue))
-        return false;
-    if (onlyValue != nullptr)
-        return true;
+    if (!Put(text, L"\r\n[") || !Put(text, fullName.Get()) || !Put(text, L"]\r\n"))
+        return NoMemory();
+    Result result = PutValues(text, key, onlyValue);
+    if (!result.ok || onlyValue != nullptr)
+        return result;
     // Every subkey, or a failure: a backup that silently missed one would lose it.
-    wchar_t child[512];
-    for (DWORD i = 0;; ++i) {
-        LONG result = RegEnumKeyW(key, i, child, 512);
-        if (result == ERROR_NO_MORE_ITEMS)
-            break;
+    StringList children;
+    result = SubkeyNames(key, &children);
+    for (int i = 0; result.ok && i < children.count; ++i) {
+        const wchar_t* child = children.At(i)->Get();
         RegKey childKey;
         zqWString childName;
-        if (result == ERROR_SUCCESS)
-            result = RegOpenKeyExW(key, child, 0, KEY_READ, childKey.Put());
-        if (result != ERROR_SUCCESS) {
-            SetLastError(static_cast<DWORD>(result));
-            return false;
-        }
-        if (!FormatInto(childName, L"%s\\%s", fullName.Get(), child) || !PutKey(text, childKey.Get(), childName, nullptr))
-            return false;
+        result = OpenKey(key, child, KEY_READ, &childKey);
+        if (result.ok && !FormatInto(childName, L"%s\\%s", fullName.Get(), child))
+            result = NoMemory();
+        if (result.ok)
+            result = PutKey(text, childKey.Get(), childName, nullptr);
     }
-    return true;
+    return result;
 }
 
 }  // namespace
@@ -180,29 +168,28 @@ bool RegKeyName(HKEY root, const wchar_t* path, zqWString* name)
     return true;
 }
 
-bool ExportRegistry(HKEY root, const wchar_t* path, const wchar_t* valueName, zqWString* text)
+Result ExportRegistry(HKEY root, const wchar_t* path, const wchar_t* valueName, zqWString* text, REGSAM view)
 {
-    zqWString fullName;
+    zqWString fullName, native;
     RegKey key;
-    LONG result = RegOpenKeyExW(root, path, 0, KEY_READ, key.Put());
-    if (result != ERROR_SUCCESS) {
-        SetLastError(static_cast<DWORD>(result));
-        return false;
-    }
-    if (!RegKeyName(root, path, &fullName)) {
-        SetLastError(RootName(root) == nullptr ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
+    Result opened = OpenKey(root, path, KEY_READ, &key, view);
+    if (!opened.ok)
+        return opened;
+    if (RootName(root) == nullptr)
+        return FailedBy(ERROR_INVALID_PARAMETER);
+    if (!NativeKeyPath(root, path, view, &native) || !RegKeyName(root, native.Get(), &fullName))
+        return NoMemory();
     return PutKey(text, key.Get(), fullName, valueName);
 }
 
-bool WriteRegFile(const wchar_t* file, const zqWString& text)
+Result WriteRegFile(const wchar_t* file, const zqWString& text)
 {
     FileHandle out(CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out.Valid())
-        return false;
+        return LastFailure();
     static const BYTE mark[2] = {0xFF, 0xFE};
-    DWORD written = 0, size = static_cast<DWORD>(text.length * sizeof(wchar_t));
-    return WriteFile(out.Get(), mark, 2, &written, nullptr) && written == 2 &&
-           WriteFile(out.Get(), text.Get(), size, &written, nullptr) && written == size;
+    DWORD markWritten = 0, written = 0, size = static_cast<DWORD>(text.length * sizeof(wchar_t));
+    if (!WriteFile(out.Get(), mark, 2, &markWritten, nullptr) || !WriteFile(out.Get(), text.Get(), size, &written, nullptr))
+        return LastFailure();
+    return markWritten == 2 && written == size ? Succeeded() : FailedBy(ERROR_WRITE_FAULT);
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "foundation/Result.h"
 #include "foundation/zqString.h"
 
 // The root's name as the registry editor writes it ("HKEY_LOCAL_MACHINE"); null for no root.
@@ -14,10 +15,12 @@ const wchar_t* RootName(HKEY root);
 // separator ("HKEY_LOCAL_MACHINE\SOFTWARE\Example"). False for no root, or without memory.
 bool RegKeyName(HKEY root, const wchar_t* path, zqWString* name);
 
-// Appends to text the key at path below root with all below it, or, when valueName is given,
-// that one value of the key. False (GetLastError tells why) when the key or value cannot be read.
-bool ExportRegistry(HKEY root, const wchar_t* path, const wchar_t* valueName, zqWString* text);
+// Appends to text the key at path below root (in view) with all below it, or, when valueName is
+// given, that one value of the key. A key of the 32-bit view is named as the native view names it
+// (below "Wow6432Node"), so that the system's "reg import" puts it back there. Fails when the key
+// or value, or a key below it, cannot be read.
+Result ExportRegistry(HKEY root, const wchar_t* path, const wchar_t* valueName, zqWString* text, REGSAM view = 0);
 
 // The header every .reg file begins with, and a whole .reg text written as UTF-16 with a mark.
 extern const wchar_t kRegFileHeader[];
-bool WriteRegFile(const wchar_t* file, const zqWString& text);
+Result WriteRegFile(const wchar_t* file, const zqWString& text);

@@ -3,6 +3,7 @@
 #include <wchar.h>
 
 #include "foundation/Handles.h"
+#include "foundation/HeapArray.h"
 #include "foundation/zqString.h"
 #include "registry/RegExport.h"
 
@@ -63,29 +64,22 @@ bool KeyLineWithin(const wchar_t* line, const wchar_t* end, const zqWString& key
 bool RegFileStaysWithin(const wchar_t* file, HKEY root, const wchar_t* path, const wchar_t* valueName)
 {
     zqWString key, name;
-    if (!RegKeyName(root, path, &key)) {
-        SetLastError(ERROR_INVALID_DATA);
+    if (!RegKeyName(root, path, &key))
         return false;
-    }
     FileHandle in(CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                               nullptr));
     LARGE_INTEGER size = {};
     if (!in.Valid() || !GetFileSizeEx(in.Get(), &size))
         return false;
-    if (size.QuadPart < 2 || size.QuadPart > kLargestRegFile || size.QuadPart % 2 != 0) {
-        SetLastError(ERROR_INVALID_DATA);
+    if (size.QuadPart < 2 || size.QuadPart > kLargestRegFile || size.QuadPart % 2 != 0)
         return false;
-    }
-    HeapBlock block(malloc(static_cast<size_t>(size.QuadPart)));
+    HeapArray<wchar_t> block(static_cast<size_t>(size.QuadPart) / sizeof(wchar_t));
     DWORD got = 0;
     if (!block.Valid() || !ReadFile(in.Get(), block.Get(), static_cast<DWORD>(size.QuadPart), &got, nullptr) ||
-        got != size.QuadPart) {
-        SetLastError(block.Valid() ? ERROR_READ_FAULT : ERROR_NOT_ENOUGH_MEMORY);
+        got != size.QuadPart)
         return false;
-    }
-    const wchar_t* text = static_cast<const wchar_t*>(block.Get());
+    const wchar_t* text = block.Get();
     const wchar_t* end = text + got / sizeof(wchar_t);
-    SetLastError(ERROR_INVALID_DATA);
     size_t headerLength = wcslen(kRegFileHeader) - 2;  // without its line end
     if (*text != 0xFEFF || static_cast<size_t>(end - text) < headerLength + 1 ||
         wcsncmp(text + 1, kRegFileHeader, headerLength) != 0 || wmemchr(text, 0, static_cast<size_t>(end - text)) != nullptr)
@@ -111,6 +105,5 @@ bool RegFileStaysWithin(const wchar_t* file, HKEY root, const wchar_t* path, con
         }
         line = stop + 1;
     }
-    SetLastError(ERROR_SUCCESS);
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "foundation/FillToFit.h"
 #include "foundation/Handles.h"
 
 namespace {
@@ -47,18 +48,21 @@ bool IsLinkKey(HKEY key)
 
 bool LinkTarget(HKEY link, HKEY* root, zqWString* path)
 {
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExW(link, kLinkValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_LINK)
-        return false;
+    DWORD type = REG_LINK;
     zqWString name;
-    int units = static_cast<int>(size / sizeof(wchar_t));
-    if (!name.Reserve(units + 1))
+    Result read = FillToFit(
+        &name,
+        [&](wchar_t* buffer, DWORD room) {
+            DWORD bytes = room * sizeof(wchar_t);
+            LONG status = RegQueryValueExW(link, kLinkValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+            if (status == ERROR_MORE_DATA)
+                return Filled{static_cast<DWORD>(bytes / sizeof(wchar_t)) + 1, ERROR_SUCCESS};
+            DWORD units = static_cast<DWORD>(bytes / sizeof(wchar_t));
+            return Filled{units < room ? units : units + 1, static_cast<DWORD>(status)};
+        },
+        128);
+    if (!read.ok || type != REG_LINK)
         return false;
-    DWORD got = static_cast<DWORD>(units) * sizeof(wchar_t);
-    if (RegQueryValueExW(link, kLinkValue, nullptr, &type, reinterpret_cast<BYTE*>(name.buffer), &got) != ERROR_SUCCESS ||
-        got > static_cast<DWORD>(units) * sizeof(wchar_t))
-        return false;
-    name.buffer[got / sizeof(wchar_t)] = 0;
     const wchar_t* rest = nullptr;
     *root = NativeRoot(name.buffer, &rest);
     return *root != nullptr && path->Assign(rest);
@@ -77,7 +81,7 @@ LONG DeleteOpenKey(HKEY key)
     return status == 0 ? ERROR_SUCCESS : static_cast<LONG>(toError(status));
 }
 
-bool ReachKey(HKEY root, const wchar_t* path, KeyReach* reach, const LinkVisitor& visitor)
+bool ReachKey(HKEY root, const wchar_t* path, KeyReach* reach, const LinkVisitor& visitor, REGSAM view)
 {
     zqWString rest, walked, moved;
     if (!rest.Assign(path != nullptr ? path : L"") || !walked.Assign(L""))
@@ -88,7 +92,6 @@ bool ReachKey(HKEY root, const wchar_t* path, KeyReach* reach, const LinkVisitor
     // A link names its key by its native name, which no view redirects: once one is followed, the
     // walk goes on in the native view (a 32-bit process would otherwise be sent round the 32-bit
     // view's links for ever).
-    REGSAM view = 0;
     // Each round takes one part off the front of rest.
     while (rest.length > 0) {
         const wchar_t* text = rest.Get();

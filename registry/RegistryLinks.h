@@ -28,6 +28,7 @@ struct LinkVisitor {
     void (*Visit)(HKEY root, const wchar_t* linkPath, void* context) = nullptr;
     void* context = nullptr;
 };
-// False when it cannot be told: a part that cannot be read, a link that names no key, links
-// that go round.
-bool ReachKey(HKEY root, const wchar_t* path, KeyReach* reach, const LinkVisitor& visitor = LinkVisitor());
+// The walk starts in view (0: the process's own). False when it cannot be told: a part that
+// cannot be read, a link that names no key, links that go round.
+bool ReachKey(HKEY root, const wchar_t* path, KeyReach* reach, const LinkVisitor& visitor = LinkVisitor(),
+              REGSAM view = 0);

@@ -1,74 +1,43 @@
 #include "registry/RegistryPrimitives.h"
 
-#include <stdlib.h>
-#include <string.h>
 #include <wchar.h>
 
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
+#include "registry/RegistryKey.h"
 #include "registry/RegistryLinks.h"
 
 namespace {
 
-// A subkey name of the longest length the registry allows, plus its terminator.
-const DWORD kNameChars = 256;
-
-// The registry functions return their error instead of setting it; the callers log the
-// thread's last error, so it is stored there.
-BOOL FailWith(LONG error)
-{
-    SetLastError(static_cast<DWORD>(error));
-    return FALSE;
-}
-
-// Counts of subkeys and values, and the longest value name (in characters, without its
-// terminator: up to 16,383).
-void CountsOf(HKEY key, DWORD* subkeys, DWORD* values, DWORD* longestValueName = nullptr)
-{
-    DWORD longest = 0;
-    LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subkeys, nullptr, nullptr,
-                                   values, &longest, nullptr, nullptr, nullptr);
-    if (result != ERROR_SUCCESS)
-        *subkeys = *values = longest = 0;
-    if (longestValueName != nullptr)
-        *longestValueName = longest;
-}
-
 // Deletes the values of an open key one by one, whatever the length of their names.
-BOOL RemoveValuesW(HKEY key)
+Result RemoveValues(HKEY key, const KeyCounts& counts)
 {
-    DWORD subkeys, values, longest;
-    CountsOf(key, &subkeys, &values, &longest);
-    HeapBlock block(malloc((longest + 1) * sizeof(wchar_t)));
-    wchar_t* name = static_cast<wchar_t*>(block.Get());
-    if (values > 0 && name == nullptr)
-        return FailWith(ERROR_NOT_ENOUGH_MEMORY);
-    for (DWORD i = 0; i < values; ++i) {
-        DWORD length = longest + 1;
-        if (RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+    zqWString name;
+    if (counts.values > 0 && !name.Reserve(static_cast<int>(counts.longestValueName) + 1))
+        return NoMemory();
+    for (DWORD i = 0; i < counts.values; ++i) {
+        DWORD length = static_cast<DWORD>(name.capacity);
+        if (RegEnumValueW(key, 0, name.buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             continue;
-        LONG result = RegDeleteValueW(key, name);
-        if (result != ERROR_SUCCESS)
-            return FailWith(result);
+        Result deleted = FromStatus(RegDeleteValueW(key, name.Get()));
+        if (!deleted.ok)
+            return deleted;
     }
-    return TRUE;
+    return Succeeded();
 }
 
 // Deletes an emptied key through its own handle. A key goes with its values, so they are only
 // deleted one by one when the key itself is refused (the refusal is then reported, as it would
 // have been after the values); a link is never stripped of the value that makes it one.
-BOOL DeleteEmptiedKeyW(HKEY key)
+Result DeleteEmptiedKey(HKEY key)
 {
-    LONG result = DeleteOpenKey(key);
-    if (result == ERROR_SUCCESS)
-        return TRUE;
-    if (IsLinkKey(key))
-        return FailWith(result);
-    if (!RemoveValuesW(key))
-        return FALSE;
-    result = DeleteOpenKey(key);
-    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
+    Result deleted = FromStatus(DeleteOpenKey(key));
+    if (deleted.ok || IsLinkKey(key))
+        return deleted;
+    KeyCounts counts;
+    CountsOf(key, &counts);
+    Result emptied = RemoveValues(key, counts);
+    return emptied.ok ? FromStatus(DeleteOpenKey(key)) : emptied;
 }
 
 // Removes every subkey of an open key, deepest keys first. Every key is opened as it is, so a
@@ -76,25 +45,32 @@ BOOL DeleteEmptiedKeyW(HKEY key)
 // entered. Children are opened and deleted through the handle in hand rather than by their full
 // path from the root: the same keys in the same order, without walking the path again for every
 // key, and at any depth.
-BOOL RemoveSubkeysW(HKEY key)
+Result RemoveSubkeys(HKEY key, REGSAM view)
 {
-    DWORD subkeys, values;
-    CountsOf(key, &subkeys, &values);
+    KeyCounts counts;
+    CountsOf(key, &counts);
+    zqWString name;
+    if (counts.subkeys > 0 && !name.Reserve(static_cast<int>(counts.longestSubkey) + 1))
+        return NoMemory();
     // Index 0 every time: each successful round removes the first subkey.
-    for (DWORD i = 0; i < subkeys; ++i) {
-        wchar_t name[kNameChars];
-        if (RegEnumKeyW(key, 0, name, kNameChars) != ERROR_SUCCESS)
+    for (DWORD i = 0; i < counts.subkeys; ++i) {
+        DWORD length = static_cast<DWORD>(name.capacity);
+        if (RegEnumKeyExW(key, 0, name.buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             continue;
         RegKey child;
-        LONG result = OpenKeyAsItIs(key, name, MAXIMUM_ALLOWED, child.Put());
-        if (result != ERROR_SUCCESS)
-            return FailWith(result);
+        Result opened = FromStatus(OpenKeyAsItIs(key, name.Get(), MAXIMUM_ALLOWED | view, child.Put()));
+        if (!opened.ok)
+            return opened;
         // A key that stays (a subkey that could not be enumerated, a refused deletion) is a
         // failure, not a success.
-        if (!RemoveSubkeysW(child.Get()) || !DeleteEmptiedKeyW(child.Get()))
-            return FALSE;
+        Result removed = RemoveSubkeys(child.Get(), view);
+        if (!removed.ok)
+            return removed;
+        removed = DeleteEmptiedKey(child.Get());
+        if (!removed.ok)
+            return removed;
     }
-    return TRUE;
+    return Succeeded();
 }
 
 }  // namespace
@@ -105,87 +81,49 @@ bool IsRootKeyPath(const wchar_t* path)
     return path == nullptr || path[wcsspn(path, L"\\")] == 0;
 }
 
-BOOL DeleteKeyTreeW(HKEY root, const wchar_t* path)
+Result DeleteKeyTree(HKEY root, const wchar_t* path, REGSAM view)
 {
     if (IsRootKeyPath(path))
-        return FailWith(ERROR_ACCESS_DENIED);
+        return FailedBy(ERROR_ACCESS_DENIED);
     RegKey key;
-    LONG result = OpenKeyAsItIs(root, path, MAXIMUM_ALLOWED, key.Put());
-    if (result != ERROR_SUCCESS)
-        return FailWith(result);
+    Result opened = FromStatus(OpenKeyAsItIs(root, path, MAXIMUM_ALLOWED | view, key.Put()));
+    if (!opened.ok)
+        return opened;
     // A key directly below the root is emptied and kept; a link there has nothing of its own to
     // empty, and is not stripped of what makes it one.
     const wchar_t* first = path + wcsspn(path, L"\\");
     const wchar_t* after = first + wcscspn(first, L"\\");
     bool belowRoot = after[wcsspn(after, L"\\")] == 0;
     if (belowRoot && IsLinkKey(key.Get()))
-        return FailWith(ERROR_ACCESS_DENIED);
-    if (!RemoveSubkeysW(key.Get()))
-        return FALSE;
-    return belowRoot ? RemoveValuesW(key.Get()) : DeleteEmptiedKeyW(key.Get());
+        return FailedBy(ERROR_ACCESS_DENIED);
+    Result removed = RemoveSubkeys(key.Get(), view);
+    if (!removed.ok)
+        return removed;
+    if (!belowRoot)
+        return DeleteEmptiedKey(key.Get());
+    KeyCounts counts;
+    CountsOf(key.Get(), &counts);
+    return RemoveValues(key.Get(), counts);
 }
 
-BOOL DeleteKeyAloneW(HKEY root, const wchar_t* path)
+Result DeleteKeyAlone(HKEY root, const wchar_t* path, REGSAM view)
 {
     if (IsRootKeyPath(path))
-        return FailWith(ERROR_ACCESS_DENIED);
+        return FailedBy(ERROR_ACCESS_DENIED);
     RegKey key;
-    LONG result = OpenKeyAsItIs(root, path, MAXIMUM_ALLOWED, key.Put());
-    if (result == ERROR_SUCCESS) {
-        DWORD subkeys, values;
-        CountsOf(key.Get(), &subkeys, &values);
-        result = subkeys > 0 ? ERROR_ACCESS_DENIED : DeleteOpenKey(key.Get());
-    }
-    return result == ERROR_SUCCESS ? TRUE : FailWith(result);
+    Result opened = FromStatus(OpenKeyAsItIs(root, path, MAXIMUM_ALLOWED | view, key.Put()));
+    if (!opened.ok)
+        return opened;
+    KeyCounts counts;
+    CountsOf(key.Get(), &counts);
+    return counts.subkeys > 0 ? FailedBy(ERROR_ACCESS_DENIED) : FromStatus(DeleteOpenKey(key.Get()));
 }
 
-bool ReadStringValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName, zqWString* text)
+Result DeleteValue(HKEY root, const wchar_t* path, const wchar_t* valueName, REGSAM view)
 {
     RegKey key;
-    DWORD type = 0, size = 0;
-    if (RegOpenKeyExW(root, keyPath, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    int units = static_cast<int>(size / sizeof(wchar_t));
-    if (!text->Reserve(units + 1))
-        return false;
-    DWORD got = static_cast<DWORD>(units) * sizeof(wchar_t);
-    if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(text->buffer), &got) !=
-            ERROR_SUCCESS ||
-        got > static_cast<DWORD>(units) * sizeof(wchar_t))
-        return false;
-    text->buffer[got / sizeof(wchar_t)] = 0;
-    text->length = static_cast<int>(wcslen(text->buffer));
-    return true;
-}
-
-int ListSubkeyNamesA(const char* path, char*** names)
-{
-    *names = nullptr;
-    RegKey key;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, key.Put()) != ERROR_SUCCESS)
-        return 0;
-    DWORD subkeys = 0;
-    if (RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        subkeys = 0;
-    if (subkeys == 0)
-        return 0;
-    char** array = static_cast<char**>(malloc(subkeys * sizeof(char*)));
-    if (array == nullptr)
-        return 0;
-    *names = array;
-    int stored = 0;
-    for (DWORD i = 0; i < subkeys; ++i) {
-        char name[kNameChars];
-        if (RegEnumKeyA(key.Get(), i, name, kNameChars) != ERROR_SUCCESS)
-            continue;
-        char* copy = _strdup(name);
-        if (copy != nullptr)
-            array[stored++] = copy;
-    }
-    return stored;
+    Result opened = OpenKey(root, path, KEY_SET_VALUE, &key, view);
+    return opened.ok ? FromStatus(RegDeleteValueW(key.Get(), valueName)) : opened;
 }
 
 HKEY RootKeyFromName(wchar_t* name)

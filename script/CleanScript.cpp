@@ -6,7 +6,6 @@
 
 #include <new>
 
-#include "foundation/Handles.h"
 #include "platform/ExpandPath.h"
 #include "script/ExitCodesKey.h"
 #include "script/LineRules.h"
@@ -117,10 +116,9 @@ void zqCleanScript::Read(FILE* stream)
                     Note(script.lineNumber, NoteReason::BadToolTimeout, problem, line);
             } else if (IsBackupLine(line.Get())) {
                 // "backup=<folder>": where a run saves what it removes. A later line wins.
-                wchar_t* expanded = nullptr;
-                ExpandPathW(line.Get() + kBackupKeyLength + 1, &expanded);
-                HeapBlock block(expanded);
-                backupFolder.Assign(expanded != nullptr ? expanded : L"");
+                zqWString expanded;
+                ExpandPath(line.Get() + kBackupKeyLength + 1, &expanded);
+                backupFolder.Assign(expanded.Get());
             } else if (ReadExitCodesKey(line, &exitCodes, &knownValue)) {
                 // The launcher acts on the key (it reads the script itself, before there is a
                 // copy); a value nothing knows keeps the classic codes, and the report says so.
@@ -135,11 +133,10 @@ void zqCleanScript::Read(FILE* stream)
             wchar_t* equals = wcschr(line.buffer, L'=');
             if (equals != nullptr)
                 *equals = 0;
-            wchar_t* expanded = nullptr;
-            ExpandPathW(line.Get(), &expanded);
-            HeapBlock block(expanded);
+            zqWString expanded;
+            ExpandPath(line.Get(), &expanded);
             // Without memory for the expansion the entry stays, empty, and the run passes it over.
-            AppendEntry(folders, expanded != nullptr ? expanded : L"");
+            AppendEntry(folders, expanded.Get());
             break;
         }
         case SectionRegistry:

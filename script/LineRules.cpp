@@ -22,7 +22,7 @@ size_t UnitSize(ScriptEncoding encoding)
 
 wchar_t UnitAt(const ScriptText& script, size_t offset)
 {
-    const unsigned char* b = static_cast<const unsigned char*>(script.bytes.Get()) + offset;
+    const unsigned char* b = script.bytes.Get() + offset;
     switch (script.encoding) {
     case ScriptEncoding::Utf16LE: return static_cast<wchar_t>(b[0] | (b[1] << 8));
     case ScriptEncoding::Utf16BE: return static_cast<wchar_t>((b[0] << 8) | b[1]);
@@ -35,7 +35,7 @@ wchar_t UnitAt(const ScriptText& script, size_t offset)
 // calls read it (on code page 1252 the byte 0x80 is the euro sign, on 1251 a Cyrillic letter).
 bool Decode(const ScriptText& script, size_t start, size_t end, zqWString* line)
 {
-    const char* raw = static_cast<const char*>(script.bytes.Get()) + start;
+    const char* raw = reinterpret_cast<const char*>(script.bytes.Get()) + start;
     int rawLength = static_cast<int>(end - start);
     int length = rawLength;
     UINT codePage = script.encoding == ScriptEncoding::Utf8 ? CP_UTF8 : CP_ACP;
@@ -100,30 +100,24 @@ void Trim(zqWString* line)
 
 bool ReadScriptText(FILE* stream, ScriptText* script)
 {
-    script->bytes.Close();
+    script->bytes.Resize(0);
     script->size = script->position = 0;
     script->lineNumber = 0;
     script->encoding = ScriptEncoding::SingleByte;
-    size_t capacity = 0;
     for (;;) {
-        if (script->size == capacity) {
-            if (capacity > kLargestScript)
+        if (script->size == script->bytes.count) {
+            if (script->bytes.count > kLargestScript ||
+                !script->bytes.Resize(script->bytes.count == 0 ? 64 * 1024 : script->bytes.count * 2))
                 return false;
-            capacity = capacity == 0 ? 64 * 1024 : capacity * 2;
-            void* grown = realloc(script->bytes.Get(), capacity);
-            if (grown == nullptr)
-                return false;
-            script->bytes.Release();
-            script->bytes.Reset(grown);
         }
-        size_t got = fread(static_cast<char*>(script->bytes.Get()) + script->size, 1, capacity - script->size, stream);
+        size_t got = fread(script->bytes.Get() + script->size, 1, script->bytes.count - script->size, stream);
         if (got == 0)
             break;
         script->size += got;
     }
     if (ferror(stream) || script->size > kLargestScript)
         return false;
-    const unsigned char* b = static_cast<const unsigned char*>(script->bytes.Get());
+    const unsigned char* b = script->bytes.Get();
     if (script->size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
         script->encoding = ScriptEncoding::Utf8;
         script->position = 3;

@@ -7,7 +7,7 @@
 #include <stddef.h>
 #include <stdio.h>
 
-#include "foundation/Handles.h"
+#include "foundation/HeapArray.h"
 #include "foundation/zqString.h"
 
 enum ScriptSection {
@@ -37,7 +37,7 @@ const size_t kLargestScript = 64 * 1024 * 1024;
 
 // The whole script in memory, and where the next line starts.
 struct ScriptText {
-    HeapBlock bytes;
+    HeapArray<unsigned char> bytes;
     size_t size = 0;
     size_t position = 0;
     ScriptEncoding encoding = ScriptEncoding::SingleByte;

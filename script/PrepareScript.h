@@ -19,7 +19,7 @@ bool PreparedCopyPath(const wchar_t* scriptPath, zqWString* copyPath);
 // [exfolders] entries expanded. The copy is made new, never written through; with held given it
 // stays open there, shared for reading only, so that nobody can change it before the service
 // has read it. ScriptUnreadable: the script is missing, unreadable or too large, and the copy
-// is left empty; CopyNotMade: no copy stands at its name (GetLastError tells why).
+// is left empty; CopyNotMade: no copy stands at its name. *error says why.
 enum class PrepareResult { Written, ScriptUnreadable, CopyNotMade };
 PrepareResult PrepareScript(const wchar_t* scriptPath, FileHandle* held = nullptr);
 
@@ -32,4 +32,4 @@ struct ScriptSource {
     DWORD error = ERROR_SUCCESS;
 };
 void ReadScriptSource(const wchar_t* scriptPath, ScriptSource* source);
-PrepareResult PrepareScript(const wchar_t* scriptPath, ScriptSource* source, FileHandle* held);
+PrepareResult PrepareScript(const wchar_t* scriptPath, ScriptSource* source, FileHandle* held, DWORD* error);

@@ -5,12 +5,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "foundation/FillToFit.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
 
 namespace {
 
-char runLogPath[MAX_PATH];
+zqWString runLogPath;
 
 void WriteStamp(FILE* file, const SYSTEMTIME& now)
 {
@@ -20,44 +21,38 @@ void WriteStamp(FILE* file, const SYSTEMTIME& now)
 
 }  // namespace
 
-void SystemDriveFile(const char* name, char* path, size_t size)
+bool SystemDriveFile(const char* name, zqWString* path)
 {
-    char root[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryA(root, sizeof root);
-    if (length == 0 || length >= sizeof root)
-        root[0] = 0;
+    zqWString root;
+    Result asked = FillToFit(&root, [](wchar_t* buffer, DWORD room) {
+        return LengthOrRoom(GetSystemDirectoryW(buffer, room));
+    });
     // The root folder of the system drive: everything up to the first separator.
-    char* cut = strchr(root, '\\');
-    if (cut == nullptr)
-        cut = strchr(root, '/');
-    if (cut != nullptr)
-        cut[1] = 0;
-    else
-        root[0] = 0;
-    FormatA(path, size, "%s%s", root, name);
+    const wchar_t* cut = asked.ok ? wcspbrk(root.Get(), L"\\/") : nullptr;
+    return FormatInto(*path, L"%.*s%S", cut != nullptr ? static_cast<int>(cut - root.Get()) + 1 : 0, root.Get(), name);
 }
 
 void InitRunLogPath(const char* name)
 {
-    SystemDriveFile(name, runLogPath, sizeof runLogPath);
+    SystemDriveFile(name, &runLogPath);
 }
 
 void SetRunLogPath(const char* path)
 {
-    FormatA(runLogPath, sizeof runLogPath, "%s", path);
+    runLogPath.Assign(path);
 }
 
-const char* RunLogPath()
+const wchar_t* RunLogPath()
 {
-    return runLogPath;
+    return runLogPath.Get();
 }
 
 FileHandle StartRunLog()
 {
     // Made new: whatever stands at the name (an old log, a link planted to some other file) is
     // removed first, never written through.
-    DeleteFileA(runLogPath);
-    return FileHandle(CreateFileA(runLogPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    DeleteFileW(runLogPath.Get());
+    return FileHandle(CreateFileW(runLogPath.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
@@ -90,7 +85,7 @@ void WideFormat(const char* format, zqWString* wide)
 
 void WriteLog(int stamp, const char* format, ...)
 {
-    StdioFile file(fopen(runLogPath, "at"));
+    StdioFile file(_wfopen(runLogPath.Get(), L"at"));
     SYSTEMTIME now;
     GetLocalTime(&now);
     if (!file.Valid())

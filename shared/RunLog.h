@@ -5,15 +5,16 @@
 #include <stddef.h>
 
 #include "foundation/Handles.h"
+#include "foundation/zqString.h"
 
 // The file of that name in the root folder of the system drive (the system directory cut
-// after its first slash).
-void SystemDriveFile(const char* name, char* path, size_t size);
+// after its first separator); false without memory.
+bool SystemDriveFile(const char* name, zqWString* path);
 // The log is "zqclean.log" there, a preview's "zqclean.preview.log".
 void InitRunLogPath(const char* name = "zqclean.log");
 // Overrides the log path (tests).
 void SetRunLogPath(const char* path);
-const char* RunLogPath();
+const wchar_t* RunLogPath();
 
 // Starts an empty log for a launch and gives back a handle on it that lets everyone read and
 // append but nobody delete or rename it while it is held.

@@ -37,13 +37,11 @@ KernelHandle CreateStatusBlock(bool* existed)
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1,
                                                               &attributes.lpSecurityDescriptor, nullptr))
         return KernelHandle();
+    LocalBlock descriptor(attributes.lpSecurityDescriptor);
     HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, sizeof(StatusBlock),
                                       kStatusBlockName);
-    DWORD error = GetLastError();
-    LocalFree(attributes.lpSecurityDescriptor);
     if (existed != nullptr)
-        *existed = block != nullptr && error == ERROR_ALREADY_EXISTS;
-    SetLastError(error);
+        *existed = block != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
     return KernelHandle(block);
 }
 

@@ -267,7 +267,7 @@ TEST(Script, PreparedCopyLineForLineInUtf8)
 TEST(Shared, RunLogPiecesAndResultLines)
 {
     InitRunLogPath();
-    EXPECT_STREQ(RunLogPath(), "C:\\zqclean.log");  // the root of the system drive
+    EXPECT_STREQ(RunLogPath(), L"C:\\zqclean.log");  // the root of the system drive
     std::wstring log = FreshRunLog("runlog");
     WriteLog(1, "old line\n");
     FileHandle held = StartRunLog();

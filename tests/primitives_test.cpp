@@ -11,6 +11,7 @@
 #include "platform/Search.h"
 #include "platform/Process.h"
 #include "platform/Copy.h"
+#include "registry/RegistryKey.h"
 #include "registry/RegistryPrimitives.h"
 #include "tests/support/Support.h"
 
@@ -143,12 +144,28 @@ TEST_F(Primitives, FindFilesByMaskLowerCasesAndKeepsToItsDepth)
     EXPECT_EQ(Find(dir + L"\\readme", L"*.*", 0, &found), -1);
 }
 
+// What became of a removal: "removed", "scheduled", or the error it failed with.
+std::string Became(const Result& result, bool atRestart)
+{
+    return !result.ok ? "failed " + std::to_string(result.error) : atRestart ? "scheduled" : "removed";
+}
+std::string FileBecame(const std::wstring& path)
+{
+    bool atRestart = false;
+    Result removed = RemoveNowOrAtRestart(path.c_str(), &atRestart);
+    return Became(removed, atRestart);
+}
+std::string TreeBecame(const std::wstring& path)
+{
+    bool atRestart = false;
+    Result removed = DeleteFolderTree(path.c_str(), EnterTest(), &atRestart);
+    return Became(removed, atRestart);
+}
+
 TEST_F(Primitives, RemovalsScheduleOnlyWhatIsInUse)
 {
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(DeleteFolderTree((dir + L"\\absent").c_str()), FileRemoval::Failed);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(RemoveNowOrAtRestart((dir + L"\\absent").c_str()), FileRemoval::Removed);  // already gone
+    EXPECT_EQ(TreeBecame(dir + L"\\absent"), "failed 2");
+    EXPECT_EQ(FileBecame(dir + L"\\absent"), "removed");  // already gone
 
     std::wstring root = dir + L"\\locked";
     for (const wchar_t* sub : {L"", L"\\sub", L"\\sub\\deeper", L"\\other"})
@@ -158,9 +175,9 @@ TEST_F(Primitives, RemovalsScheduleOnlyWhatIsInUse)
     {
         LockedFile holder(root + L"\\sub\\held.txt");
         ASSERT_TRUE(holder.held);
-        EXPECT_EQ(RemoveNowOrAtRestart((root + L"\\sub\\held.txt").c_str()), FileRemoval::Scheduled);
+        EXPECT_EQ(FileBecame(root + L"\\sub\\held.txt"), "scheduled");
         DropPendingRenames(L"\\zqtest\\fs\\");
-        EXPECT_EQ(DeleteFolderTree(root.c_str()), FileRemoval::Scheduled);
+        EXPECT_EQ(TreeBecame(root), "scheduled");
     }
     EXPECT_FALSE(PathExists(root + L"\\other") || PathExists(root + L"\\top.txt"));
     // Deepest first, each once, and only what stays.
@@ -172,7 +189,7 @@ TEST_F(Primitives, RemovalsScheduleOnlyWhatIsInUse)
     std::wstring level = deep + L"\\" + std::wstring(120, L'a');
     ASSERT_TRUE(CreateDirectoryW(level.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((level + L"\\" + std::wstring(120, L'b')).c_str(), nullptr));
-    EXPECT_EQ(DeleteFolderTree(deep.c_str()), FileRemoval::Removed);
+    EXPECT_EQ(TreeBecame(deep), "removed");
     EXPECT_FALSE(PathExists(deep));
 }
 
@@ -185,8 +202,8 @@ TEST(FolderLinks, LinksAreNeverFollowed)
     DWORD link = GetFileAttributesW((base + L"\\tree\\dirlink").c_str());
     if (link == INVALID_FILE_ATTRIBUTES || !(link & FILE_ATTRIBUTE_REPARSE_POINT))
         GTEST_SKIP() << "link fixture missing (made by the CTest step primitives_links_setup)";
-    EXPECT_NE(DeleteFolderTree((base + L"\\tree").c_str()), FileRemoval::Failed);
-    EXPECT_NE(DeleteFolderTree((base + L"\\toplink").c_str()), FileRemoval::Failed);
+    EXPECT_TRUE(DeleteFolderTree((base + L"\\tree").c_str()).ok);
+    EXPECT_TRUE(DeleteFolderTree((base + L"\\toplink").c_str()).ok);
     EXPECT_TRUE(PathExists(base + L"\\target\\keep.txt"));
     EXPECT_TRUE(PathExists(base + L"\\target\\inner\\deep.txt"));
     EXPECT_FALSE(PathExists(base + L"\\tree\\plain.txt"));
@@ -201,11 +218,15 @@ TEST_F(Primitives, RunProcessAndWaitGivesTheExitCode)
         {L"\"" + dir + L"\\missing.exe\" /u x", kNoExitCode}};
     for (const auto& run : runs) {
         std::wstring line = run.first;
-        EXPECT_EQ(RunProcessAndWait(&line[0], nullptr), run.second) << Narrow(run.first);
+        DWORD exitCode = 0;
+        Result ran = RunProcessAndWait(&line[0], nullptr, ToolLimits(), &exitCode);
+        EXPECT_EQ(exitCode, run.second) << Narrow(run.first);
+        EXPECT_EQ(ran.error, run.second == kNoExitCode ? static_cast<DWORD>(ERROR_FILE_NOT_FOUND) : 0u);
     }
     // The child runs in the folder it is given.
     std::wstring line = L"\"" + StandinPath(L"locker.exe") + L"\" --write-cwd cwd.bin";
-    EXPECT_EQ(RunProcessAndWait(&line[0], dir.c_str()), 0u);
+    DWORD exitCode = kNoExitCode;
+    EXPECT_TRUE(RunProcessAndWait(&line[0], dir.c_str(), ToolLimits(), &exitCode).ok && exitCode == 0);
     std::string bytes = ReadFileBytes(dir + L"\\cwd.bin");
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2), dir);
 }
@@ -217,41 +238,35 @@ TEST_F(Primitives, KeyTreesAndNames)
                                  L"\\list\\alpha"})
         MakeKey(CU, kKey + level, {{L"", L"default"}, {L"Named", L"x"}});
     MakeKey(CU, kKey + L"\\list\\" + std::wstring(255, L'g'));  // the longest name allowed
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(DeleteKeyTreeW(CU, (kKey + L"\\tree").c_str()));
+    EXPECT_TRUE(DeleteKeyTree(CU, (kKey + L"\\tree").c_str()).ok);
     EXPECT_FALSE(KeyExists(CU, kKey + L"\\tree"));
 
-    char** names = nullptr;
-    ASSERT_EQ(ListSubkeyNamesA("SOFTWARE\\zqtestreg\\missing", &names), 0);
-    EXPECT_EQ(names, nullptr);
-    RemoveScratchKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zqtestreg");
-    MakeKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zqtestreg\\b");
-    MakeKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zqtestreg\\A");
-    ASSERT_EQ(ListSubkeyNamesA("SOFTWARE\\zqtestreg", &names), 2);
-    EXPECT_EQ(std::string(names[0]) + "," + names[1], "A,b");
-    free(names[0]);
-    free(names[1]);
-    free(names);
-    RemoveScratchKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\zqtestreg");
+    // Subkey names whole, the longest the registry allows among them, in enumeration order.
+    RegKey list;
+    StringList names;
+    ASSERT_TRUE(OpenKey(CU, (kKey + L"\\list").c_str(), KEY_READ, &list).ok);
+    ASSERT_TRUE(SubkeyNames(list.Get(), &names).ok);
+    std::wstring joined;
+    for (int i = 0; i < names.count; ++i)
+        joined += names.At(i)->Get() + std::wstring(L"|");
+    EXPECT_EQ(joined, L"alpha|Beta|" + std::wstring(255, L'g') + L"|");
+    list.Close();
 
     // Keys are reached through the one above them: a chain far beyond 1024 characters goes whole.
     std::wstring chain = kKey + L"\\long";
     for (int level = 1; level <= 5; ++level)
         chain += L"\\" + std::wstring(249, static_cast<wchar_t>(L'a' + level));
     MakeKey(CU, chain, {{L"level", L"x"}});
-    EXPECT_TRUE(DeleteKeyTreeW(CU, (kKey + L"\\long").c_str()));
+    EXPECT_TRUE(DeleteKeyTree(CU, (kKey + L"\\long").c_str()).ok);
     EXPECT_FALSE(KeyExists(CU, kKey + L"\\long"));
-    EXPECT_TRUE(DeleteKeyTreeW(CU, (kKey + L"\\list").c_str()));  // the 255-character name too
+    EXPECT_TRUE(DeleteKeyTree(CU, (kKey + L"\\list").c_str()).ok);  // the 255-character name too
 
     // The root is never emptied; a key directly below it is emptied and kept.
     MakeKey(CU, L"zqtestdirect\\sub", {{L"v", L"1"}});
     MakeKey(CU, L"zqtestdirect", {{std::wstring(300, L'v'), L"1"}});  // value names beyond 255
-    for (const wchar_t* path : {L"", L"\\\\"}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(DeleteKeyTreeW(CU, path));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    }
-    EXPECT_TRUE(DeleteKeyTreeW(CU, L"zqtestdirect"));
+    for (const wchar_t* path : {L"", L"\\\\"})
+        EXPECT_EQ(DeleteKeyTree(CU, path).error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(DeleteKeyTree(CU, L"zqtestdirect").ok);
     EXPECT_TRUE(KeyExists(CU, L"zqtestdirect"));
     EXPECT_FALSE(KeyExists(CU, L"zqtestdirect\\sub") || ValueExists(CU, L"zqtestdirect", std::wstring(300, L'v')));
     RemoveScratchKey(CU, L"zqtestdirect");
@@ -280,11 +295,11 @@ TEST_F(Primitives, TreesBeyondTwoHundredSixtyCharacters)
     Paths found;
     EXPECT_EQ(Find(level.substr(0, level.rfind(L'\\')), L"*.zqlong", 0, &found), 1);
     EXPECT_EQ(found, Paths{level.substr(0, level.rfind(L'\\')) + L"\\file.zqlong"});
-    ASSERT_TRUE(CopyTree(deep.c_str(), (dir + L"\\copy").c_str()));
+    ASSERT_TRUE(CopyTree(deep.c_str(), (dir + L"\\copy").c_str()).ok);
     EXPECT_TRUE(PathExists(L"\\\\?\\" + dir + L"\\copy" + level.substr(deep.size()) + L"\\file.zqlong"));
-    EXPECT_EQ(RemoveNowOrAtRestart((level + L"\\file.zqlong").c_str()), FileRemoval::Removed);
-    EXPECT_EQ(DeleteFolderTree(deep.c_str()), FileRemoval::Removed);
-    EXPECT_EQ(DeleteFolderTree((dir + L"\\copy").c_str()), FileRemoval::Removed);
+    EXPECT_EQ(FileBecame(level + L"\\file.zqlong"), "removed");
+    EXPECT_EQ(TreeBecame(deep), "removed");
+    EXPECT_EQ(TreeBecame(dir + L"\\copy"), "removed");
     EXPECT_FALSE(PathExists(extended));
     EXPECT_TRUE(PendingWith(L"\\zqtest\\fs\\").empty());
     // The form every primitive takes its paths in (Wine takes long plain paths as well).

@@ -6,6 +6,7 @@
 #include "action/Restore.h"
 #include "foundation/Handles.h"
 #include "foundation/zqString.h"
+#include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Removal.h"
 #include "registry/RegistryPrimitives.h"
@@ -13,57 +14,35 @@
 namespace {
 
 Outcome Removed() { return {OutcomeKind::Removed}; }
-Outcome Succeeded(bool done) { return done ? Removed() : FailedWith(GetLastError()); }
-Outcome FromRegistry(LONG result)
+Outcome FromResult(const Result& result) { return result.ok ? Removed() : FailedWith(result.error); }
+Outcome FromFileRemoval(const Result& result, bool atRestart)
 {
-    return result == ERROR_SUCCESS ? Removed() : FailedWith(static_cast<DWORD>(result));
-}
-
-Outcome FromFileRemoval(FileRemoval removal)
-{
-    switch (removal) {
-    case FileRemoval::Removed: return Removed();
-    case FileRemoval::Scheduled: return {OutcomeKind::RemovedAtRestart};
-    case FileRemoval::Failed: break;
-    }
-    return FailedWith(GetLastError());
+    return result.ok && atRestart ? Outcome{OutcomeKind::RemovedAtRestart} : FromResult(result);
 }
 
 // An ActiveX control is unregistered while it is still there; the tool's verdict is its own,
 // but one that has not ended within its time (or when a stop is requested) is ended, and the
 // control stays. The system's own tool of the build's bitness runs, by full path: never one that
 // lies in the program's or the working folder or along PATH.
-bool UnregisterControl(const wchar_t* path, const ToolLimits& limits)
+Result UnregisterControl(const wchar_t* path, const ToolLimits& limits)
 {
     zqWString tool, commandLine;
-    if (!SystemProgramPath(L"regsvr32.exe", &tool) || !FormatInto(commandLine, L"\"%s\" /S /U \"%s\"", tool.Get(), path) ||
-        RunProcessAndWait(commandLine.buffer, nullptr, limits) != kNoExitCode)
-        return true;
-    DWORD error = GetLastError();
-    return error != ERROR_TIMEOUT && error != ERROR_CANCELLED;
+    DWORD exitCode = 0;
+    if (!SystemProgramPath(L"regsvr32.exe", &tool) || !FormatInto(commandLine, L"\"%s\" /S /U \"%s\"", tool.Get(), path))
+        return Succeeded();
+    Result ran = RunProcessAndWait(commandLine.buffer, nullptr, limits, &exitCode);
+    return ran.ok || (ran.error != ERROR_TIMEOUT && ran.error != ERROR_CANCELLED) ? Succeeded() : ran;
 }
 
-// The INF counts; its precompiled companion goes the same way, unreported. A failure reports
-// the error left after the companion's removal.
+// The INF counts, with its own error; its precompiled companion goes the same way, unreported.
 Outcome RemoveInf(const wchar_t* path)
 {
-    FileRemoval inf = RemoveNowOrAtRestart(path);
-    const wchar_t* dot = wcsrchr(path, L'.');
+    bool atRestart = false, companionAtRestart = false;
+    Result inf = RemoveNowOrAtRestart(path, &atRestart);
     zqWString companion;
-    if (dot != nullptr && FormatInto(companion, L"%.*spnf", static_cast<int>(dot - path + 1), path))
-        RemoveNowOrAtRestart(companion.Get());
-    if (inf == FileRemoval::Failed)
-        return FailedWith(GetLastError());
-    return FromFileRemoval(inf);
-}
-
-Outcome RemoveValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
-{
-    RegKey key;
-    LONG result = RegOpenKeyW(root, keyPath, key.Put());
-    if (result == ERROR_SUCCESS)
-        result = RegDeleteValueW(key.Get(), valueName);
-    return FromRegistry(result);
+    if (PnfPath(path, &companion))
+        RemoveNowOrAtRestart(companion.Get(), &companionAtRestart);
+    return FromFileRemoval(inf, atRestart);
 }
 
 Outcome UninstallPackage(const DriverLibrary& library, const wchar_t* infPath, bool* restart)
@@ -75,42 +54,48 @@ Outcome UninstallPackage(const DriverLibrary& library, const wchar_t* infPath, b
 }
 
 // The tool's path is quoted, since the launcher's folder may hold blanks; the assembly name is
-// passed as written. It runs in its own folder.
+// passed as written. It runs in its own folder. A tool that ran and said no has no system error.
 Outcome RemoveAssembly(const wchar_t* workDir, const wchar_t* assembly, const ToolLimits& limits)
 {
     zqWString commandLine;
+    DWORD exitCode = kNoExitCode;
     if (!FormatInto(commandLine, L"\"%s\\gacutil.exe\" /u %s /silent", workDir, assembly))
         return FailedWith(ERROR_NOT_ENOUGH_MEMORY, kNoExitCode);
-    DWORD exitCode = RunProcessAndWait(commandLine.buffer, workDir[0] != 0 ? workDir : nullptr, limits);
-    DWORD error = GetLastError();
-    return exitCode == 0 ? Removed() : FailedWith(error, exitCode);
+    Result ran = RunProcessAndWait(commandLine.buffer, workDir[0] != 0 ? workDir : nullptr, limits, &exitCode);
+    return ran.ok && exitCode == 0 ? Removed() : FailedWith(ran.error, exitCode);
 }
 
 // The removal itself, once the guard and the backup have let it through.
 Outcome Remove(ActionContext& run, const Target& target)
 {
+    bool atRestart = false;
     switch (target.kind) {
     case TargetKind::DriverPackage:
         return UninstallPackage(run.driverLibrary, target.path, &run.restartNeeded);
     case TargetKind::InfFile:
         return RemoveInf(target.path);
-    case TargetKind::File:
-        if (target.unregisterFirst && !UnregisterControl(target.path, run.tools))
-            return FailedWith(GetLastError());
-        return FromFileRemoval(RemoveNowOrAtRestart(target.path));
+    case TargetKind::File: {
+        Result unregistered = target.unregisterFirst ? UnregisterControl(target.path, run.tools) : Succeeded();
+        if (!unregistered.ok)
+            return FromResult(unregistered);
+        Result removed = RemoveNowOrAtRestart(target.path, &atRestart);
+        return FromFileRemoval(removed, atRestart);
+    }
     case TargetKind::Assembly:
         return RemoveAssembly(run.workDir, target.path, run.tools);
-    case TargetKind::Folder:
-        return FromFileRemoval(DeleteFolderTree(target.path, KeepProtectedFolders(run.places)));
+    case TargetKind::Folder: {
+        Result removed = DeleteFolderTree(target.path, KeepProtectedFolders(run.places), &atRestart);
+        return FromFileRemoval(removed, atRestart);
+    }
     case TargetKind::RegistryKey:
         if (target.keyOnly)
-            return Succeeded(DeleteKeyAloneW(target.root, target.path) != FALSE);
-        return Succeeded(DeleteKeyTreeW(target.root, target.path) != FALSE);
+            return FromResult(DeleteKeyAlone(target.root, target.path, target.view));
+        return FromResult(DeleteKeyTree(target.root, target.path, target.view));
     case TargetKind::ServiceKey:
     case TargetKind::DeviceKey:
-        return Succeeded(DeleteKeyTreeW(target.root, target.path) != FALSE);
+        return FromResult(DeleteKeyTree(target.root, target.path, target.view));
     case TargetKind::RegistryValue:
-        return RemoveValue(target.root, target.path, target.valueName);
+        return FromResult(DeleteValue(target.root, target.path, target.valueName, target.view));
     }
     return FailedWith(ERROR_INVALID_PARAMETER);
 }
@@ -139,17 +124,14 @@ Outcome Act(ActionContext& run, const Target& asked)
         return run.backup.asked && run.backup.error != 0 ? FailedWith(run.backup.error) : Foresee(target);
     int saved = -1;
     if (run.backup.asked) {
-        switch (SaveForRemoval(&run.backup, target, &saved)) {
-        case SaveStep::Failed:
-            return FailedWith(GetLastError());
-        case SaveStep::Moved: {
+        SaveStep step = SaveStep::NothingThere;
+        Result save = SaveForRemoval(&run.backup, target, &step, &saved);
+        if (!save.ok)
+            return FailedWith(save.error);
+        if (step == SaveStep::Moved) {
             Outcome moved = {OutcomeKind::Removed};
             RecordOutcome(&run.backup, saved, moved);
             return moved;
-        }
-        case SaveStep::Saved:
-        case SaveStep::NothingThere:
-            break;
         }
     }
     Outcome outcome = Remove(run, target);

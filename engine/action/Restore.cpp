@@ -10,11 +10,12 @@
 #include "platform/Process.h"
 #include "platform/Security.h"
 #include "registry/RegFileCheck.h"
+#include "registry/RegistryKey.h"
 
 namespace {
 
 Outcome LeftAsItIs() { return {OutcomeKind::LeftAsItIs}; }
-Outcome Restored(bool done) { return done ? Outcome{OutcomeKind::Restored} : FailedWith(GetLastError()); }
+Outcome Restored(const Result& done) { return done.ok ? Outcome{OutcomeKind::Restored} : FailedWith(done.error); }
 Outcome Untrusted(const char* reason)
 {
     Outcome refused = {OutcomeKind::Refused, ERROR_ACCESS_DENIED};
@@ -22,18 +23,9 @@ Outcome Untrusted(const char* reason)
     return refused;
 }
 
-bool RegistryTargetExists(const Target& target)
-{
-    RegKey key;
-    LONG result = RegOpenKeyExW(target.root, target.path, 0, KEY_READ, key.Put());
-    if (result == ERROR_SUCCESS && target.kind == TargetKind::RegistryValue)
-        result = RegQueryValueExW(key.Get(), target.valueName, nullptr, nullptr, nullptr, nullptr);
-    return result == ERROR_SUCCESS;
-}
-
 // A copy of the backup back to where it came from, its folders made first. onlyMissing: a tree
 // that stands there is completed, never overwritten.
-bool CopyBack(const wchar_t* saved, const wchar_t* original, bool tree, bool onlyMissing = false)
+Result CopyBack(const wchar_t* saved, const wchar_t* original, bool tree, bool onlyMissing = false)
 {
     zqWString parent;
     const wchar_t* cut = wcsrchr(original, L'\\');
@@ -47,11 +39,11 @@ Outcome RunTool(const wchar_t* tool, const wchar_t* arguments, const wchar_t* fi
                 const ToolLimits& limits)
 {
     zqWString commandLine;
+    DWORD exitCode = kNoExitCode;
     if (!FormatInto(commandLine, L"\"%s\" %s \"%s\"", tool, arguments, file))
         return FailedWith(ERROR_NOT_ENOUGH_MEMORY, kNoExitCode);
-    DWORD exitCode = RunProcessAndWait(commandLine.buffer, runDir, limits);
-    DWORD error = GetLastError();
-    return exitCode == 0 ? Outcome{OutcomeKind::Restored} : FailedWith(error, exitCode);
+    Result ran = RunProcessAndWait(commandLine.buffer, runDir, limits, &exitCode);
+    return ran.ok && exitCode == 0 ? Outcome{OutcomeKind::Restored} : FailedWith(ran.error, exitCode);
 }
 
 // A key or value goes back through the system's "reg import", as the system account: only when
@@ -69,7 +61,8 @@ Outcome ImportRegistry(const ActionContext& run, const Target& target, const Bac
     if (OthersMayChange(saved))
         return Untrusted("others may change its saved .reg file");
     bool unfinished = !entry.settled && target.kind != TargetKind::RegistryValue;
-    if (RegistryTargetExists(target) && !unfinished)
+    if (Probe(target.root, target.path, target.kind == TargetKind::RegistryValue ? target.valueName : nullptr).ok &&
+        !unfinished)
         return LeftAsItIs();
     zqWString tool;
     if (!SystemProgramPath(L"reg.exe", &tool))
@@ -111,14 +104,12 @@ Outcome RestoreTarget(ActionContext& run, const Target& target)
     case TargetKind::InfFile: {
         if (PathIsThere(target.path))
             return LeftAsItIs();
-        bool done = CopyBack(saved.Get(), target.path, false);
+        Result done = CopyBack(saved.Get(), target.path, false);
         // The precompiled companion goes back beside it.
-        const wchar_t* cut = wcsrchr(target.path, L'\\');
-        if (done && entry->saved.count > 1 && cut != nullptr &&
+        if (done.ok && entry->saved.count > 1 &&
             FormatInto(saved, L"%s\\%s", run.backup.folder.Get(), entry->saved.At(1)->Get()) &&
-            FormatInto(other, L"%.*s\\%s", static_cast<int>(cut - target.path), target.path,
-                       wcsrchr(entry->saved.At(1)->Get(), L'\\') + 1))
-            done = PathIsThere(other.Get()) || CopyBack(saved.Get(), other.Get(), false);
+            PnfPath(target.path, &other) && !PathIsThere(other.Get()))
+            done = CopyBack(saved.Get(), other.Get(), false);
         return Restored(done);
     }
     case TargetKind::RegistryKey:

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "foundation/Handles.h"
+#include "foundation/Result.h"
 #include "foundation/zqList.h"
 #include "foundation/zqString.h"
 #include "guard/Guard.h"
@@ -61,25 +62,23 @@ enum class SaveStep {
     NothingThere,  // nothing to lose: removed as without a backup
     Saved,         // saved and recorded: remove it, then record the outcome
     Moved,         // saved and removed in one step, by moving it into the backup; recorded
-    Failed,        // not saved or not recorded (GetLastError tells why): not to be removed
 };
 // Saves what the target holds now and records it in the journal. A file or folder is moved into
 // the backup where it can be (one rename, whatever the tree holds, and everything of it kept:
-// times, attributes, security, streams), otherwise copied. *entry: the entry's number.
-SaveStep SaveForRemoval(Backup* backup, const Target& target, int* entry);
+// times, attributes, security, streams), otherwise copied. *entry: the entry's number. What is
+// not saved or not recorded fails, and is not to be removed.
+Result SaveForRemoval(Backup* backup, const Target& target, SaveStep* step, int* entry);
 // Records the outcome of the entry's removal in the journal.
 void RecordOutcome(Backup* backup, int entry, const Outcome& outcome);
-// manifest.json in the run's folder: every entry, whole or the one before; false (GetLastError
-// tells why) when it cannot be written.
-bool WriteManifest(const Backup& backup, const wchar_t* script);
+// manifest.json in the run's folder: every entry, whole or the one before.
+Result WriteManifest(const Backup& backup, const wchar_t* script);
 // The run's end: the manifest once more, or, when nothing was saved, no folder left at all.
-// False (GetLastError tells why) when the manifest cannot be written.
-bool FinishBackup(Backup* backup, const wchar_t* script);
+// Fails when the manifest cannot be written.
+Result FinishBackup(Backup* backup, const wchar_t* script);
 
 // A restore: the newest backup below root that holds an entry to put back (root itself when it
-// is a run's folder), with those entries in run order. False (GetLastError tells why) when there
-// is none.
-bool FindRestorableBackup(const wchar_t* root, Backup* backup);
+// is a run's folder), with those entries in run order. Fails when there is none.
+Result FindRestorableBackup(const wchar_t* root, Backup* backup);
 // Whether a saved file (a key's .reg file) is byte for byte what the entry's run sealed.
 bool SavedFileKeepsSeal(const Backup& backup, const BackupEntry& entry, const wchar_t* saved);
 // Whether anyone but the system account and the administrators may change the backup's folder,

@@ -10,11 +10,12 @@
 #include "platform/Copy.h"
 #include "platform/Paths.h"
 #include "platform/Security.h"
+#include "platform/WholeFile.h"
 
 namespace {
 
 // A journal or manifest larger than this is none of ours.
-const LONGLONG kLargestRecordFile = 1LL << 30;
+const size_t kLargestRecordFile = 1u << 30;
 
 enum class FolderKind { None, Earlier, Current };
 
@@ -55,17 +56,16 @@ bool Newer(const wchar_t* a, const wchar_t* b)
     return wcscmp(a, b) > 0;
 }
 
-// The run folders below root, newest first; false (GetLastError tells why) when root cannot be
-// listed.
-bool RunFolders(const wchar_t* root, zqList<zqWString>* folders)
+// The run folders below root, newest first; fails when root cannot be listed.
+Result RunFolders(const wchar_t* root, zqList<zqWString>* folders)
 {
     zqWString pattern, extended;
     WIN32_FIND_DATAW entry;
     if (!ExtendedPath(root, &extended) || !FormatInto(pattern, L"%s\\*", extended.Get()))
-        return false;
+        return NoMemory();
     FindHandle listing(FindFirstFileW(pattern.Get(), &entry));
     if (!listing.Valid())
-        return false;
+        return LastFailure();
     do {
         unsigned long sequence;
         bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -78,24 +78,18 @@ bool RunFolders(const wchar_t* root, zqList<zqWString>* folders)
         if (name.Assign(entry.cFileName))
             folders->InsertAt(at, name);
     } while (FindNextFileW(listing.Get(), &entry));
-    return true;
+    return Succeeded();
 }
 
-bool ReadWholeFile(const wchar_t* path, std::string* text)
+// A file of the backup, read whole: a backup folder may lie deep.
+bool ReadBackupFile(const wchar_t* path, std::string* text)
 {
     zqWString extended;
-    FileHandle file;
-    if (ExtendedPath(path, &extended))
-        file.Reset(CreateFileW(extended.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > kLargestRecordFile)
+    HeapArray<char> bytes;
+    size_t size = 0;
+    if (!ExtendedPath(path, &extended) || !ReadWholeFile(extended.Get(), kLargestRecordFile, &bytes, &size).ok)
         return false;
-    text->resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    if (!text->empty() && !ReadFile(file.Get(), &(*text)[0], static_cast<DWORD>(text->size()), &got, nullptr))
-        return false;
-    text->resize(got);
+    text->assign(bytes.Get(), size);
     return true;
 }
 
@@ -114,13 +108,13 @@ void ReadRunFolder(const wchar_t* folder, Backup* backup)
     zqWString path;
     std::string wrapped;
     backup->seal = SealKey();
-    if (!FormatInto(path, L"%s\\%s", folder, kSealKeyName) || !ReadWholeFile(path.Get(), &wrapped) ||
+    if (!FormatInto(path, L"%s\\%s", folder, kSealKeyName) || !ReadBackupFile(path.Get(), &wrapped) ||
         !UnwrapSealKey(wrapped, &backup->seal))
         backup->seal = SealKey();
     zqList<BackupEntry> byNumber;
     for (const wchar_t* name : {kManifestName, kJournalName}) {
         std::string text;
-        if (FormatInto(path, L"%s\\%s", folder, name) && ReadWholeFile(path.Get(), &text))
+        if (FormatInto(path, L"%s\\%s", folder, name) && ReadBackupFile(path.Get(), &text))
             ReadRecords(text, backup->seal, &byNumber);
     }
     backup->entries.RemoveAll();
@@ -162,9 +156,13 @@ void StartBackup(Backup* backup, const wchar_t* root, const ProtectedPlaces& pla
     SYSTEMTIME now;
     GetSystemTime(&now);
     zqList<zqWString> earlier;
-    if (!MakeOwnSecurity(&security) || !MakeFolders(root, &security.attributes) || !RunFolders(root, &earlier)) {
-        DWORD error = GetLastError();
-        backup->error = error != 0 ? error : ERROR_CANNOT_MAKE;
+    Result made = MakeOwnSecurity(&security);
+    if (made.ok)
+        made = MakeFolders(root, &security.attributes);
+    if (made.ok)
+        made = RunFolders(root, &earlier);
+    if (!made.ok) {
+        backup->error = made.error != 0 ? made.error : ERROR_CANNOT_MAKE;
         return;
     }
     unsigned long sequence = 0;
@@ -179,25 +177,25 @@ void StartBackup(Backup* backup, const wchar_t* root, const ProtectedPlaces& pla
             backup->error = ERROR_NOT_ENOUGH_MEMORY;
             return;
         }
-        if (CreateDirectoryW(extended.Get(), &security.attributes)) {
+        made = Checked(CreateDirectoryW(extended.Get(), &security.attributes));
+        if (made.ok) {
             backup->made = true;
             backup->error = OpenJournal(backup) ? 0 : backup->troubleError;
             return;
         }
-        DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS || attempt == 99) {
-            backup->error = error != 0 ? error : ERROR_CANNOT_MAKE;
+        if (made.error != ERROR_ALREADY_EXISTS || attempt == 99) {
+            backup->error = made.error != 0 ? made.error : ERROR_CANNOT_MAKE;
             break;
         }
     }
     backup->folder.Assign(root);
 }
 
-bool FinishBackup(Backup* backup, const wchar_t* script)
+Result FinishBackup(Backup* backup, const wchar_t* script)
 {
     backup->journal.Close();
     if (!backup->made)
-        return true;
+        return Succeeded();
     if (backup->entries.count > 0)
         return WriteManifest(*backup, script);
     // Nothing saved: a later restore has nothing here to put back, and finds no folder either.
@@ -207,10 +205,10 @@ bool FinishBackup(Backup* backup, const wchar_t* script)
             DeleteFileW(path.Get());
     }
     RemoveDirectoryW(backup->folder.Get());
-    return true;
+    return Succeeded();
 }
 
-bool FindRestorableBackup(const wchar_t* root, Backup* backup)
+Result FindRestorableBackup(const wchar_t* root, Backup* backup)
 {
     // A run's own folder may be named, to put back an older backup than the newest.
     if (HoldsRecords(root)) {
@@ -218,16 +216,14 @@ bool FindRestorableBackup(const wchar_t* root, Backup* backup)
         ReadRunFolder(root, backup);
     } else {
         zqList<zqWString> folders;
-        if (!RunFolders(root, &folders))
-            return false;
+        Result listed = RunFolders(root, &folders);
+        if (!listed.ok)
+            return listed;
         for (int i = 0; i < folders.count && backup->entries.count == 0; ++i)
             if (FormatInto(backup->folder, L"%s\\%s", root, folders.At(i)->Get()))
                 ReadRunFolder(backup->folder.Get(), backup);
     }
-    if (backup->entries.count > 0)
-        return true;
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return false;
+    return backup->entries.count > 0 ? Succeeded() : FailedBy(ERROR_FILE_NOT_FOUND);
 }
 
 bool OthersMayChangeBackup(const Backup& backup)
@@ -245,7 +241,7 @@ bool OthersMayChangeBackup(const Backup& backup)
 bool SavedFileKeepsSeal(const Backup& backup, const BackupEntry& entry, const wchar_t* saved)
 {
     std::string bytes;
-    if (entry.regSeal.empty() || !ReadWholeFile(saved, &bytes))
+    if (entry.regSeal.empty() || !ReadBackupFile(saved, &bytes))
         return false;
     std::string made = SealOf(backup.seal, bytes.data(), bytes.size());
     return !made.empty() && made == entry.regSeal;

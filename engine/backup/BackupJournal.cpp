@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Paths.h"
+#include "platform/WholeFile.h"
 
 namespace {
 
@@ -40,16 +41,21 @@ bool OpenJournal(Backup* backup)
     zqWString path;
     if (!FileInBackup(*backup, kSealKeyName, &path))
         return false;
-    if (!MakeSealKey(&backup->seal, &wrapped)) {
-        NoteTrouble(backup, path.Get(), GetLastError());
+    Result made = MakeSealKey(&backup->seal, &wrapped);
+    if (!made.ok) {
+        NoteTrouble(backup, path.Get(), made.error);
         return false;
     }
     FileHandle keyFile(CreateFileW(path.Get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
     DWORD written = 0;
-    if (!keyFile.Valid() || !WriteFile(keyFile.Get(), wrapped.data(), static_cast<DWORD>(wrapped.size()), &written, nullptr) ||
-        written != wrapped.size()) {
-        NoteTrouble(backup, path.Get(), written != 0 ? ERROR_WRITE_FAULT : GetLastError());
+    Result kept = keyFile.Valid() ? Checked(WriteFile(keyFile.Get(), wrapped.data(), static_cast<DWORD>(wrapped.size()),
+                                                      &written, nullptr))
+                                  : LastFailure();
+    if (kept.ok && written != wrapped.size())
+        kept = FailedBy(ERROR_WRITE_FAULT);
+    if (!kept.ok) {
+        NoteTrouble(backup, path.Get(), kept.error);
         return false;
     }
     if (!FileInBackup(*backup, kJournalName, &path))
@@ -62,25 +68,21 @@ bool OpenJournal(Backup* backup)
     return false;
 }
 
-bool AppendRecord(Backup* backup, const json& record)
+Result AppendRecord(Backup* backup, const json& record)
 {
-    if (backup->error != 0) {
-        SetLastError(backup->error);
-        return false;
-    }
+    if (backup->error != 0)
+        return FailedBy(backup->error);
     std::string line = SealedLine(*backup, record);
     DWORD written = 0;
-    if (WriteFile(backup->journal.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-        written == line.size())
-        return true;
-    DWORD error = written != 0 ? ERROR_WRITE_FAULT : GetLastError();
+    Result appended = Checked(WriteFile(backup->journal.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr));
+    if (appended.ok && written == line.size())
+        return appended;
     zqWString path;
     FileInBackup(*backup, kJournalName, &path);
-    NoteTrouble(backup, path.Get(), error);
+    NoteTrouble(backup, path.Get(), appended.ok ? ERROR_WRITE_FAULT : appended.error);
     // Nothing more is removed that the journal cannot hold.
     backup->error = backup->troubleError;
-    SetLastError(backup->error);
-    return false;
+    return FailedBy(backup->error);
 }
 
 void RecordOutcome(Backup* backup, int entry, const Outcome& outcome)
@@ -90,13 +92,10 @@ void RecordOutcome(Backup* backup, int entry, const Outcome& outcome)
         return;
     saved->outcome = outcome.kind;
     saved->settled = true;
-    // The caller still reads the removal's own error.
-    DWORD error = GetLastError();
     AppendRecord(backup, OutcomeRecord(entry, outcome.kind));
-    SetLastError(error);
 }
 
-bool WriteManifest(const Backup& backup, const wchar_t* script)
+Result WriteManifest(const Backup& backup, const wchar_t* script)
 {
     // One record a line, so that a manifest cut short still reads up to its last whole record.
     std::string text = "{\"script\": " + json(Utf8(script)).dump(-1, ' ', false, json::error_handler_t::replace) +
@@ -108,19 +107,8 @@ bool WriteManifest(const Backup& backup, const wchar_t* script)
     }
     text += "]}\n";
     // Written beside and moved over the last one: a manifest is whole or the one before.
-    zqWString path, temporary;
-    if (!FileInBackup(backup, kManifestName, &path) || !FormatInto(temporary, L"%s.tmp", path.Get()))
-        return false;
-    FileHandle file(CreateFileW(temporary.Get(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    bool whole = file.Valid() && WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                 written == text.size() && FlushFileBuffers(file.Get());
-    DWORD error = GetLastError();
-    file.Close();
-    if (whole && MoveFileExW(temporary.Get(), path.Get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    error = whole ? GetLastError() : error;
-    DeleteFileW(temporary.Get());
-    SetLastError(error != 0 ? error : ERROR_WRITE_FAULT);
-    return false;
+    zqWString path;
+    if (!FileInBackup(backup, kManifestName, &path))
+        return NoMemory();
+    return WriteWholeFile(path.Get(), text.data(), text.size());
 }

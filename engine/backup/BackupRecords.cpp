@@ -34,14 +34,7 @@ const int kMostItems = 1 << 24;
 
 bool FromUtf8(const std::string& text, zqWString* wide)
 {
-    if (text.empty())
-        return wide->Assign(L"");
-    int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 0 || !wide->Reserve(size - 1))
-        return false;
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide->buffer, size);
-    wide->length = size - 1;
-    return true;
+    return ::FromUtf8(text.data(), text.size(), wide);
 }
 
 std::string Field(const json& record, const char* name)
@@ -174,16 +167,6 @@ void ReadRecord(const json& record, int position, const SealKey& key, zqList<Bac
 bool AddSaved(BackupEntry* entry, const wchar_t* relative)
 {
     return entry->saved.Append(zqWString()) && entry->saved.At(entry->saved.count - 1)->Assign(relative);
-}
-
-std::string Utf8(const wchar_t* text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string bytes(size > 1 ? static_cast<size_t>(size) : 1, '\0');
-    if (size > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], size, nullptr, nullptr);
-    bytes.pop_back();
-    return bytes;
 }
 
 json SavedRecord(const BackupEntry& entry)

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "backup/Backup.h"
+#include "foundation/Utf8.h"
 
 // What was saved of the entry, and from where.
 nlohmann::json SavedRecord(const BackupEntry& entry);
@@ -21,9 +22,9 @@ std::string SealedLine(const Backup& backup, nlohmann::json record);
 // The run's seal key, made and kept wrapped in its folder, and its journal, made new there, every
 // write of it written through to the disk.
 bool OpenJournal(Backup* backup);
-// Appends one record to the journal. False when it cannot: the trouble is noted, and nothing is
+// Appends one record to the journal. Fails when it cannot: the trouble is noted, and nothing is
 // saved or removed any more.
-bool AppendRecord(Backup* backup, const nlohmann::json& record);
+Result AppendRecord(Backup* backup, const nlohmann::json& record);
 // Notes a file of the backup that could not be written, for the run log.
 void NoteTrouble(Backup* backup, const wchar_t* file, DWORD error);
 
@@ -34,4 +35,3 @@ void ReadRecords(const std::string& text, const SealKey& key, zqList<BackupEntry
 
 // Adds a saved name to the entry; false without memory.
 bool AddSaved(BackupEntry* entry, const wchar_t* relative);
-std::string Utf8(const wchar_t* text);

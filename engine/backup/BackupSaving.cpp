@@ -6,8 +6,10 @@
 #include <wchar.h>
 
 #include "platform/Copy.h"
+#include "platform/ExpandPath.h"
 #include "platform/Paths.h"
 #include "registry/RegExport.h"
+#include "registry/RegistryKey.h"
 
 namespace {
 
@@ -29,25 +31,30 @@ bool IsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERRO
 
 // Copies the assembly's folders out of every cache that holds it; the saved names are its
 // files, for "gacutil /i". found: whether any cache holds it at all.
-bool SaveAssembly(const wchar_t* folder, BackupEntry* entry, bool* found)
+Result SaveAssembly(const wchar_t* folder, BackupEntry* entry, bool* found)
 {
     // The simple name: an assembly may be given with its version and key ("Name, Version=...").
     const wchar_t* assembly = entry->original.Get();
     int number = entry->number;
-    zqWString name, source, target, relative;
+    zqWString name, cache, source, own, target, relative;
     if (!FormatInto(name, L"%.*s", static_cast<int>(wcscspn(assembly, L", ")), assembly))
-        return false;
+        return NoMemory();
     *found = false;
     for (size_t k = 0; k < sizeof kAssemblyCaches / sizeof kAssemblyCaches[0]; ++k) {
-        wchar_t expanded[MAX_PATH];
-        DWORD length = ExpandEnvironmentStringsW(kAssemblyCaches[k], expanded, MAX_PATH);
-        if (length == 0 || length > MAX_PATH || !FormatInto(source, L"%s\\%s", expanded, name.Get()) ||
-            GetFileAttributesW(source.Get()) == INVALID_FILE_ATTRIBUTES)
+        Result expanded = ExpandText(kAssemblyCaches[k], &cache);
+        if (!expanded.ok)
+            return expanded;  // a cache that cannot be named could hold it: nothing is removed
+        if (!FormatInto(source, L"%s\\%s", cache.Get(), name.Get()))
+            return NoMemory();
+        if (GetFileAttributesW(source.Get()) == INVALID_FILE_ATTRIBUTES)
             continue;
-        zqWString own;
-        if (!FormatInto(own, L"%s\\%d", folder, number) || !MakeFolders(own.Get()) ||
-            !FormatInto(target, L"%s\\%u", own.Get(), static_cast<unsigned>(k)) || !CopyTree(source.Get(), target.Get()))
-            return false;
+        if (!FormatInto(own, L"%s\\%d", folder, number) || !FormatInto(target, L"%s\\%u", own.Get(), static_cast<unsigned>(k)))
+            return NoMemory();
+        Result copied = MakeFolders(own.Get());
+        if (copied.ok)
+            copied = CopyTree(source.Get(), target.Get());
+        if (!copied.ok)
+            return copied;
         // One saved file per version folder: <version>__<key>\<name>.dll.
         WIN32_FIND_DATAW version;
         zqWString pattern;
@@ -62,47 +69,61 @@ bool SaveAssembly(const wchar_t* folder, BackupEntry* entry, bool* found)
         }
         *found = true;
     }
-    return true;
+    return Succeeded();
 }
 
-bool SaveRegistry(const wchar_t* folder, const SealKey& seal, const Target& target, BackupEntry* entry)
+Result SaveRegistry(const wchar_t* folder, const SealKey& seal, const Target& target, BackupEntry* entry)
 {
     zqWString text, file, extended, relative;
-    if (!text.Assign(kRegFileHeader) ||
-        !ExportRegistry(target.root, target.path, target.kind == TargetKind::RegistryValue ? target.valueName : nullptr, &text))
-        return false;
+    if (!text.Assign(kRegFileHeader))
+        return NoMemory();
+    Result saved = ExportRegistry(target.root, target.path, target.kind == TargetKind::RegistryValue ? target.valueName : nullptr,
+                                  &text, target.view);
+    if (!saved.ok)
+        return saved;
     // Sealed as the file's bytes will be: a restore imports nothing but what the run wrote.
     std::string bytes("\xFF\xFE", 2);
     bytes.append(reinterpret_cast<const char*>(text.Get()), static_cast<size_t>(text.length) * sizeof(wchar_t));
     entry->regSeal = SealOf(seal, bytes.data(), bytes.size());
-    return !entry->regSeal.empty() && FormatInto(relative, L"%d.reg", entry->number) && FormatInto(file, L"%s\\%s", folder, relative.Get()) &&
-           ExtendedPath(file.Get(), &extended) && WriteRegFile(extended.Get(), text) && AddSaved(entry, relative.Get());
+    if (entry->regSeal.empty())
+        return FailedBy(ERROR_CANNOT_COPY);
+    if (!FormatInto(relative, L"%d.reg", entry->number) || !FormatInto(file, L"%s\\%s", folder, relative.Get()) ||
+        !ExtendedPath(file.Get(), &extended))
+        return NoMemory();
+    saved = WriteRegFile(extended.Get(), text);
+    return saved.ok && !AddSaved(entry, relative.Get()) ? NoMemory() : saved;
 }
 
-// The entry's own folder in the backup, and the name path takes there: "<n>\<name>".
-bool OwnPlace(const wchar_t* folder, int number, const wchar_t* path, zqWString* relative, zqWString* target)
+// The entry's own folder in the backup, made, and the name path takes there: "<n>\<name>".
+Result OwnPlace(const wchar_t* folder, int number, const wchar_t* path, zqWString* relative, zqWString* target)
 {
     zqWString own;
-    return FormatInto(own, L"%s\\%d", folder, number) && MakeFolders(own.Get()) &&
-           FormatInto(*relative, L"%d\\%s", number, LastPart(path)) && FormatInto(*target, L"%s\\%s", folder, relative->Get());
+    if (!FormatInto(own, L"%s\\%d", folder, number) || !FormatInto(*relative, L"%d\\%s", number, LastPart(path)) ||
+        !FormatInto(*target, L"%s\\%s", folder, relative->Get()))
+        return NoMemory();
+    return MakeFolders(own.Get());
 }
 
 // Copies path (a file, or a folder tree) into the entry's own folder, under its own name.
-bool SaveCopy(const wchar_t* folder, const wchar_t* path, bool tree, BackupEntry* entry)
+Result SaveCopy(const wchar_t* folder, const wchar_t* path, bool tree, BackupEntry* entry)
 {
     zqWString target, relative;
-    if (!OwnPlace(folder, entry->number, path, &relative, &target))
-        return false;
-    return (tree ? CopyTree(path, target.Get()) : CopyFileWithTimes(path, target.Get())) && AddSaved(entry, relative.Get());
+    Result saved = OwnPlace(folder, entry->number, path, &relative, &target);
+    if (saved.ok)
+        saved = tree ? CopyTree(path, target.Get()) : CopyFileWithTimes(path, target.Get());
+    return saved.ok && !AddSaved(entry, relative.Get()) ? NoMemory() : saved;
 }
 
+// The entry of a target; a key of the 32-bit view is named as the native view names it, as a
+// script entry would name it, so that a restore puts it back in that view.
 BackupEntry* NewEntry(const Target& target, int number)
 {
     BackupEntry* entry = new (std::nothrow) BackupEntry;
-    if (entry == nullptr || !entry->original.Assign(target.path) ||
+    bool registry = target.root != nullptr;
+    if (entry == nullptr ||
+        !(registry ? NativeKeyPath(target.root, target.path, target.view, &entry->original) : entry->original.Assign(target.path)) ||
         !entry->valueName.Assign(target.valueName != nullptr ? target.valueName : L"")) {
         delete entry;
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     entry->number = number;
@@ -120,21 +141,22 @@ bool IsThere(const Target& target)
     case TargetKind::ServiceKey:
     case TargetKind::DeviceKey:
     case TargetKind::RegistryValue: {
-        RegKey key;
-        LONG result = RegOpenKeyExW(target.root, target.path, 0, KEY_READ, key.Put());
-        if (result == ERROR_SUCCESS && target.kind == TargetKind::RegistryValue)
-            result = RegQueryValueExW(key.Get(), target.valueName, nullptr, nullptr, nullptr, nullptr);
-        return !IsGone(static_cast<DWORD>(result));
+        Result there = Probe(target.root, target.path, target.kind == TargetKind::RegistryValue ? target.valueName : nullptr,
+                             target.view);
+        return there.ok || !IsGone(there.error);
     }
     case TargetKind::Assembly:
         return true;
-    default:
-        return PathIsThere(target.path) || !IsGone(GetLastError());
+    default: {
+        zqWString extended;
+        return !ExtendedPath(target.path, &extended) || GetFileAttributesW(extended.Get()) != INVALID_FILE_ATTRIBUTES ||
+               !IsGone(GetLastError());
+    }
     }
 }
 
 // Copies or exports the target into the entry's own place.
-bool SaveByCopying(const wchar_t* folder, const SealKey& seal, const Target& target, BackupEntry* entry, bool* nothingThere)
+Result SaveByCopying(const wchar_t* folder, const SealKey& seal, const Target& target, BackupEntry* entry, bool* nothingThere)
 {
     switch (target.kind) {
     case TargetKind::File:
@@ -144,10 +166,8 @@ bool SaveByCopying(const wchar_t* folder, const SealKey& seal, const Target& tar
     case TargetKind::InfFile: {
         // The INF and its precompiled companion, when there is one.
         zqWString companion;
-        const wchar_t* dot = wcsrchr(target.path, L'.');
-        bool saved = SaveCopy(folder, target.path, false, entry);
-        if (saved && dot != nullptr && FormatInto(companion, L"%.*spnf", static_cast<int>(dot - target.path + 1), target.path) &&
-            GetFileAttributesW(companion.Get()) != INVALID_FILE_ATTRIBUTES)
+        Result saved = SaveCopy(folder, target.path, false, entry);
+        if (saved.ok && PnfPath(target.path, &companion) && GetFileAttributesW(companion.Get()) != INVALID_FILE_ATTRIBUTES)
             saved = SaveCopy(folder, companion.Get(), false, entry);
         return saved;
     }
@@ -155,14 +175,18 @@ bool SaveByCopying(const wchar_t* folder, const SealKey& seal, const Target& tar
         // The package's whole folder in the driver store; saved[0] is its INF in the copy.
         zqWString store, relative;
         const wchar_t* cut = wcsrchr(target.path, L'\\');
-        return cut != nullptr && FormatInto(store, L"%.*s", static_cast<int>(cut - target.path), target.path) &&
-               SaveCopy(folder, store.Get(), true, entry) &&
-               FormatInto(relative, L"%s\\%s", entry->saved.At(0)->Get(), cut + 1) && entry->saved.At(0)->Assign(relative.Get());
+        if (cut == nullptr || !FormatInto(store, L"%.*s", static_cast<int>(cut - target.path), target.path))
+            return FailedBy(ERROR_BAD_PATHNAME);
+        Result saved = SaveCopy(folder, store.Get(), true, entry);
+        if (saved.ok && (!FormatInto(relative, L"%s\\%s", entry->saved.At(0)->Get(), cut + 1) ||
+                         !entry->saved.At(0)->Assign(relative.Get())))
+            return NoMemory();
+        return saved;
     }
     case TargetKind::Assembly: {
         bool found = false;
-        bool saved = SaveAssembly(folder, entry, &found);
-        *nothingThere = saved && !found;  // in no cache: the tool has nothing to lose either
+        Result saved = SaveAssembly(folder, entry, &found);
+        *nothingThere = saved.ok && !found;  // in no cache: the tool has nothing to lose either
         return saved;
     }
     case TargetKind::RegistryKey:
@@ -171,81 +195,84 @@ bool SaveByCopying(const wchar_t* folder, const SealKey& seal, const Target& tar
     case TargetKind::DeviceKey:
         return SaveRegistry(folder, seal, target, entry);
     }
-    return false;
+    return FailedBy(ERROR_INVALID_PARAMETER);
 }
 
-// Records the entry in the journal and takes it into the backup's list; false (the entry freed)
+// Records the entry in the journal and takes it into the backup's list; fails (the entry freed)
 // when either cannot be.
-bool Record(Backup* backup, BackupEntry* entry)
+Result Record(Backup* backup, BackupEntry* entry)
 {
-    if (!AppendRecord(backup, SavedRecord(*entry))) {
+    Result recorded = AppendRecord(backup, SavedRecord(*entry));
+    if (!recorded.ok) {
         delete entry;
-        return false;
+        return recorded;
     }
     if (backup->entries.AppendOwned(entry))
-        return true;
+        return recorded;
     AppendRecord(backup, OutcomeRecord(backup->entries.count, OutcomeKind::Failed));
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
+    return NoMemory();
 }
 
 // A file or folder is moved into the backup: one rename, which is its removal as well, so the
 // record goes first. Anything in the way (another volume, a file in use, a folder holding one)
 // leaves the target where it is, and it is copied into the same place instead.
-SaveStep MoveOrCopy(Backup* backup, const Target& target, BackupEntry* entry)
+Result MoveOrCopy(Backup* backup, const Target& target, BackupEntry* entry, SaveStep* step)
 {
     zqWString relative, moved, from, to;
-    if (!OwnPlace(backup->folder.Get(), entry->number, target.path, &relative, &moved) ||
-        !ExtendedPath(target.path, &from) || !ExtendedPath(moved.Get(), &to) || !AddSaved(entry, relative.Get())) {
-        DWORD error = GetLastError();
+    Result placed = OwnPlace(backup->folder.Get(), entry->number, target.path, &relative, &moved);
+    if (placed.ok && (!ExtendedPath(target.path, &from) || !ExtendedPath(moved.Get(), &to) || !AddSaved(entry, relative.Get())))
+        placed = NoMemory();
+    if (!placed.ok) {
         delete entry;
-        SetLastError(error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY);
-        return SaveStep::Failed;
+        return placed;
     }
     int number = entry->number;
-    if (!Record(backup, entry))
-        return SaveStep::Failed;
-    if (MoveFileExW(from.Get(), to.Get(), 0))
-        return SaveStep::Moved;
-    bool copied = target.kind == TargetKind::Folder ? CopyTree(target.path, moved.Get())
-                                                     : CopyFileWithTimes(target.path, moved.Get());
-    if (copied)
-        return SaveStep::Saved;
-    DWORD error = GetLastError();
-    RecordOutcome(backup, number, FailedWith(error));
-    SetLastError(error != 0 ? error : ERROR_CANNOT_COPY);
-    return SaveStep::Failed;
+    Result recorded = Record(backup, entry);
+    if (!recorded.ok)
+        return recorded;
+    if (MoveFileExW(from.Get(), to.Get(), 0)) {
+        *step = SaveStep::Moved;
+        return recorded;
+    }
+    Result copied = target.kind == TargetKind::Folder ? CopyTree(target.path, moved.Get())
+                                                       : CopyFileWithTimes(target.path, moved.Get());
+    if (copied.ok) {
+        *step = SaveStep::Saved;
+        return copied;
+    }
+    RecordOutcome(backup, number, FailedWith(copied.error));
+    return FailedBy(copied.error != 0 ? copied.error : ERROR_CANNOT_COPY);
 }
 
 }  // namespace
 
-SaveStep SaveForRemoval(Backup* backup, const Target& target, int* entryNumber)
+Result SaveForRemoval(Backup* backup, const Target& target, SaveStep* step, int* entryNumber)
 {
     *entryNumber = -1;
+    *step = SaveStep::NothingThere;
     if (!IsThere(target))
-        return SaveStep::NothingThere;
-    if (backup->error != 0) {
-        SetLastError(backup->error);
-        return SaveStep::Failed;
-    }
+        return Succeeded();
+    if (backup->error != 0)
+        return FailedBy(backup->error);
     int number = backup->entries.count;
     BackupEntry* entry = NewEntry(target, number);
     if (entry == nullptr)
-        return SaveStep::Failed;
+        return NoMemory();
     if ((target.kind == TargetKind::File && !target.unregisterFirst) || target.kind == TargetKind::Folder) {
-        SaveStep step = MoveOrCopy(backup, target, entry);
-        *entryNumber = step == SaveStep::Failed ? -1 : number;
-        return step;
+        Result saved = MoveOrCopy(backup, target, entry, step);
+        *entryNumber = saved.ok ? number : -1;
+        return saved;
     }
     bool nothingThere = false;
-    if (!SaveByCopying(backup->folder.Get(), backup->seal, target, entry, &nothingThere) || nothingThere) {
-        DWORD error = GetLastError();
+    Result saved = SaveByCopying(backup->folder.Get(), backup->seal, target, entry, &nothingThere);
+    if (!saved.ok || nothingThere) {
         delete entry;
-        SetLastError(error != 0 ? error : ERROR_CANNOT_COPY);
-        return nothingThere ? SaveStep::NothingThere : SaveStep::Failed;
+        return saved.ok || saved.error != 0 ? saved : FailedBy(ERROR_CANNOT_COPY);
     }
-    if (!Record(backup, entry))
-        return SaveStep::Failed;
+    Result recorded = Record(backup, entry);
+    if (!recorded.ok)
+        return recorded;
     *entryNumber = number;
-    return SaveStep::Saved;
+    *step = SaveStep::Saved;
+    return recorded;
 }

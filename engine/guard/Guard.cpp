@@ -120,7 +120,7 @@ bool KeyRefused(const ProtectedPlaces& places, const Target& target, DWORD* erro
                        ? IsSystemInterfaceKey(places, target.path, &isInterface)
                        : false;
     if (!isInterface)
-        refused = IsProtectedKey(places, target.root, target.path, value);
+        refused = IsProtectedKey(places, target.root, target.path, value, target.view);
     if (!refused)
         return false;
     // The reason, by what the key is.

@@ -19,6 +19,7 @@ typedef BOOL(WINAPI* SfcIsFileProtectedFn)(HANDLE rpc, const wchar_t* path);
 // the first question about them.
 struct SystemInfs {
     bool read = false;
+    bool whole = true;         // false: one of them could not be read, and nothing can be told apart
     zqList<zqString> texts;    // their texts, single-byte as the INF phase compares them
     StringList services;       // the services they install (AddService), lower-cased
     TextIndex serviceIndex;
@@ -34,6 +35,7 @@ struct ProtectedPlaces {
     StringList runFolders;     // lower-cased: every folder that holds one of them
     TextIndex runFolderIndex;
     zqWString infFolder;       // lower-cased
+    bool untold = false;       // a folder the system names could not be read in full: every folder is protected
     LoadedModule sfc;          // the system's own protected-file check, where there is one
     SfcIsFileProtectedFn isFileProtected = nullptr;
     mutable PlaceCache placeCache;  // the folders resolved last
@@ -60,9 +62,10 @@ bool IsProtectedFile(const ProtectedPlaces& places, const wchar_t* canonical);
 // The file a command line or image path of the registry starts ("%SystemRoot%\...",
 // "\SystemRoot\...", quoted or not, a bare name in the system folder), made canonical.
 bool CommandFile(const wchar_t* command, zqWString* canonical);
-// A key, or a value of it (valueName non-null), that the system and every other product need.
+// A key, or a value of it (valueName non-null), that the system and every other product need;
+// the key is reached in view (0: the process's own).
 bool IsProtectedKey(const ProtectedPlaces& places, HKEY root, const wchar_t* path,
-                    const wchar_t* valueName = nullptr);
+                    const wchar_t* valueName = nullptr, REGSAM view = 0);
 // A service the system ships: in its built-in list, installed by one of the system's own INF
 // files, a boot or system-start driver, run by the system's service host, or with an image that
 // is a protected file or lies in the system's own folders. Given its name or its key below

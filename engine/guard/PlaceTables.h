@@ -3,7 +3,16 @@
 
 #include <stddef.h>
 
+#include "foundation/Result.h"
 #include "guard/Guard.h"
+
+// A read that could not take in the whole of what it read (no memory, or a text that kept
+// growing while it was read): the guard cannot tell from it, and refuses.
+inline bool CutShort(const Result& read)
+{
+    return !read.ok && (read.error == ERROR_NOT_ENOUGH_MEMORY || read.error == ERROR_INSUFFICIENT_BUFFER ||
+                        read.error == ERROR_MORE_DATA);
+}
 
 // Every letter, not only ASCII: a profile folder named with an umlaut matches in either case.
 void LowerCase(wchar_t* text);

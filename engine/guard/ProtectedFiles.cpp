@@ -2,7 +2,9 @@
 #include <wchar.h>
 
 #include "guard/PlaceTables.h"
+#include "platform/ExpandPath.h"
 #include "platform/Paths.h"
+#include "platform/SystemPaths.h"
 
 namespace {
 
@@ -55,10 +57,8 @@ size_t ImageLength(const wchar_t* text)
 
 bool CommandFile(const wchar_t* command, zqWString* canonical)
 {
-    DWORD needed = command != nullptr ? ExpandEnvironmentStringsW(command, nullptr, 0) : 0;
-    zqWString expanded, file;
-    if (needed == 0 || !expanded.Reserve(static_cast<int>(needed)) ||
-        ExpandEnvironmentStringsW(command, expanded.buffer, needed) != needed)
+    zqWString expanded, file, folder;
+    if (command == nullptr || !ExpandText(command, &expanded).ok || expanded.buffer == nullptr)
         return false;
     const wchar_t* text = expanded.buffer + wcsspn(expanded.buffer, L" \t");
     if (wcsncmp(text, L"\\??\\", 4) == 0)
@@ -70,25 +70,24 @@ bool CommandFile(const wchar_t* command, zqWString* canonical)
     } else {
         length = ImageLength(text);
     }
-    wchar_t folder[MAX_PATH];
-    UINT folderLength = 0;
+    Result named = FailedBy(ERROR_INVALID_PARAMETER);
     const wchar_t* below = nullptr;
     // "\SystemRoot\System32\drivers\x.sys" and "System32\drivers\x.sys" lie in the Windows
     // folder; a bare name is what the system finds first, in its own folder.
     if (_wcsnicmp(text, L"\\SystemRoot\\", 12) == 0) {
-        folderLength = GetWindowsDirectoryW(folder, MAX_PATH);
+        named = WindowsFolder(&folder);
         below = text + 12;
         length -= 12;
     } else if (_wcsnicmp(text, L"System32\\", 9) == 0) {
-        folderLength = GetWindowsDirectoryW(folder, MAX_PATH);
+        named = WindowsFolder(&folder);
         below = text;
     } else if (wcschr(text, L'\\') == nullptr || static_cast<size_t>(wcschr(text, L'\\') - text) > length) {
-        folderLength = GetSystemDirectoryW(folder, MAX_PATH);
+        named = SystemFolder(&folder);
         below = text;
     }
     if (below != nullptr) {
-        if (folderLength == 0 || folderLength >= MAX_PATH ||
-            !FormatInto(file, L"%s\\%.*s", folder, static_cast<int>(length), below))
+        if (!named.ok || folder.length == 0 ||
+            !FormatInto(file, L"%s\\%.*s", folder.Get(), static_cast<int>(length), below))
             return false;
     } else if (!FormatInto(file, L"%.*s", static_cast<int>(length), text)) {
         return false;

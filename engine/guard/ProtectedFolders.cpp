@@ -3,57 +3,67 @@
 
 #include "foundation/StringList.h"
 #include "guard/PlaceTables.h"
+#include "platform/ExpandPath.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/SystemPaths.h"
+#include "registry/RegistryKey.h"
 
 namespace {
 
-void AddEnvironmentFolder(ProtectedPlaces* places, const wchar_t* variable, const wchar_t* below = nullptr)
+// A folder the system names: protected when it was read; one that could not be read in full
+// leaves the tables untold, and then every folder is protected.
+void AddNamedFolder(ProtectedPlaces* places, const Result& named, const zqWString& folder)
 {
-    wchar_t value[MAX_PATH];
-    DWORD length = GetEnvironmentVariableW(variable, value, MAX_PATH);
-    zqWString path;
-    if (length > 0 && length < MAX_PATH && FormatInto(path, below != nullptr ? L"%s\\%s" : L"%s", value, below))
-        AddFolder(places, path.Get());
+    if (named.ok)
+        AddFolder(places, folder.Get());
+    else if (CutShort(named))
+        places->untold = true;
 }
 
-void AddShellFolder(ProtectedPlaces* places, int csidl)
+void AddEnvironmentFolder(ProtectedPlaces* places, const wchar_t* variable)
 {
-    wchar_t path[MAX_PATH];
-    if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)))
-        AddFolder(places, path);
+    zqWString value;
+    AddNamedFolder(places, EnvironmentValue(variable, &value), value);
+}
+
+void AddShellFolders(ProtectedPlaces* places)
+{
+    static const int shellFolders[] = {
+        CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
+        CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA, CSIDL_COMMON_DOCUMENTS,
+        CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_STARTMENU, CSIDL_COMMON_STARTUP,
+        CSIDL_PROFILE, CSIDL_FONTS};
+    zqWString folder;
+    for (int csidl : shellFolders)
+        AddNamedFolder(places, ShellFolder(csidl, &folder), folder);
 }
 
 void AddRegistryFolder(ProtectedPlaces* places, HKEY key, const wchar_t* value, bool withSubfolders)
 {
-    wchar_t raw[MAX_PATH], path[MAX_PATH];
-    DWORD size = sizeof raw - sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(raw), &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return;
-    raw[size / sizeof(wchar_t)] = 0;
-    DWORD length = ExpandEnvironmentStringsW(raw, path, MAX_PATH);
-    if (length == 0 || length > MAX_PATH)
-        return;
-    AddFolder(places, path);
-    if (withSubfolders)
-        AddSubfolders(places, path, false);  // the profiles below the Users folder
+    zqWString raw, path;
+    Result read = ReadStringValue(key, value, &raw);
+    if (read.ok)
+        read = ExpandText(raw.Get(), &path);
+    AddNamedFolder(places, read, path);
+    if (read.ok && withSubfolders)
+        AddSubfolders(places, path.Get(), false);  // the profiles below the Users folder
 }
 
 // The profiles: the Users folder with every folder in it, and the place of every profile.
 void AddProfiles(ProtectedPlaces* places)
 {
     RegKey list;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
-                      KEY_READ, list.Put()) != ERROR_SUCCESS)
+    if (!OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", KEY_READ, &list).ok)
         return;
     AddRegistryFolder(places, list.Get(), L"ProfilesDirectory", true);
     AddRegistryFolder(places, list.Get(), L"ProgramData", false);
-    wchar_t name[256];
-    for (DWORD i = 0; RegEnumKeyW(list.Get(), i, name, 256) == ERROR_SUCCESS; ++i) {
+    StringList names;
+    if (CutShort(SubkeyNames(list.Get(), &names)))
+        places->untold = true;
+    for (int i = 0; i < names.count; ++i) {
         RegKey profile;
-        if (RegOpenKeyExW(list.Get(), name, 0, KEY_READ, profile.Put()) == ERROR_SUCCESS)
+        if (OpenKey(list.Get(), names.At(i)->Get(), KEY_READ, &profile).ok)
             AddRegistryFolder(places, profile.Get(), L"ProfileImagePath", false);
     }
 }
@@ -62,36 +72,23 @@ void AddProfiles(ProtectedPlaces* places)
 
 void AskProtectedPlaces(ProtectedPlaces* places)
 {
-    wchar_t path[MAX_PATH];
-    UINT length = GetWindowsDirectoryW(path, MAX_PATH);
-    zqWString windows;
-    if (length > 0 && length < MAX_PATH)
-        windows.Assign(path);
-    if (GetSystemWindowsDirectoryW(path, MAX_PATH) - 1 < MAX_PATH - 1)
-        AddFolder(places, path);
-    zqWString drivers;
-    if (GetSystemDirectoryW(path, MAX_PATH) - 1 < MAX_PATH - 1 && FormatInto(drivers, L"%s\\drivers", path)) {
-        AddFolder(places, path);
+    zqWString windows, folder, drivers;
+    Result named = WindowsFolder(&windows);
+    if (!named.ok)
+        AddNamedFolder(places, named, windows);
+    AddNamedFolder(places, SystemWindowsFolder(&folder), folder);
+    named = SystemFolder(&folder);
+    AddNamedFolder(places, named, folder);
+    if (named.ok && FormatInto(drivers, L"%s\\drivers", folder.Get()))
         AddFolder(places, drivers.Get());
-    }
-    typedef UINT(WINAPI * GetSystemWow64DirectoryFn)(LPWSTR, UINT);
-    GetSystemWow64DirectoryFn wow64 = reinterpret_cast<GetSystemWow64DirectoryFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemWow64DirectoryW")));
-    if (wow64 != nullptr && wow64(path, MAX_PATH) - 1 < MAX_PATH - 1)
-        AddFolder(places, path);
+    AddNamedFolder(places, SystemWow64Folder(&folder), folder);
     static const wchar_t* const variables[] = {
         L"SystemRoot", L"windir", L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432", L"CommonProgramFiles",
         L"CommonProgramFiles(x86)", L"CommonProgramW6432", L"ProgramData", L"ALLUSERSPROFILE", L"PUBLIC",
         L"USERPROFILE", L"SystemDrive"};
     for (const wchar_t* variable : variables)
         AddEnvironmentFolder(places, variable);
-    static const int shellFolders[] = {
-        CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
-        CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA, CSIDL_COMMON_DOCUMENTS,
-        CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_STARTMENU, CSIDL_COMMON_STARTUP,
-        CSIDL_PROFILE, CSIDL_FONTS};
-    for (int csidl : shellFolders)
-        AddShellFolder(places, csidl);
+    AddShellFolders(places);
     AddProfiles(places);
 
     places->sfc.Reset(LoadTrustedLibrary(L"sfc.dll", false));
@@ -122,6 +119,8 @@ void AddRunFile(ProtectedPlaces* places, const wchar_t* path)
 
 bool IsProtectedFolder(const ProtectedPlaces& places, const wchar_t* path)
 {
+    if (places.untold)
+        return true;
     // The "\\?\" form of a long path names the same folder.
     zqWString lower;
     if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {

@@ -271,7 +271,7 @@ bool EntryIsProtected(const ProtectedPlaces& places, HKEY root, const wchar_t* p
 
 }  // namespace
 
-bool IsProtectedKey(const ProtectedPlaces& places, HKEY root, const wchar_t* path, const wchar_t* valueName)
+bool IsProtectedKey(const ProtectedPlaces& places, HKEY root, const wchar_t* path, const wchar_t* valueName, REGSAM view)
 {
     if (IsRootKeyPath(path))
         return true;
@@ -286,7 +286,7 @@ bool IsProtectedKey(const ProtectedPlaces& places, HKEY root, const wchar_t* pat
     if (last != nullptr)
         *last = 0;
     KeyReach reach;
-    if (!ReachKey(root, last != nullptr || valueName != nullptr ? plain.Get() : L"", &reach))
+    if (!ReachKey(root, last != nullptr || valueName != nullptr ? plain.Get() : L"", &reach, LinkVisitor(), view))
         return true;  // undecidable: refused
     if (reach.links == 0)
         return false;

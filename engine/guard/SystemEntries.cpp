@@ -7,7 +7,7 @@
 #include "guard/KeyRules.h"
 #include "guard/PlaceTables.h"
 #include "platform/Paths.h"
-#include "registry/RegistryPrimitives.h"
+#include "registry/RegistryKey.h"
 
 namespace {
 
@@ -64,7 +64,8 @@ bool NamesProtectedFile(const ProtectedPlaces& places, const wchar_t* command)
 bool ValueNamesProtectedFile(const ProtectedPlaces& places, HKEY root, const wchar_t* key, const wchar_t* value)
 {
     zqWString text;
-    return ReadStringValue(root, key, value, &text) && NamesProtectedFile(places, text.Get());
+    Result read = ReadStringValue(root, key, value, &text);
+    return read.ok ? NamesProtectedFile(places, text.Get()) : CutShort(read);
 }
 
 bool IsSystemClassIdText(const ProtectedPlaces& places, const wchar_t* text)
@@ -75,7 +76,8 @@ bool IsSystemClassIdText(const ProtectedPlaces& places, const wchar_t* text)
 bool ValueIsSystemClass(const ProtectedPlaces& places, HKEY root, const wchar_t* key, const wchar_t* value)
 {
     zqWString text;
-    return ReadStringValue(root, key, value, &text) && IsSystemClassIdText(places, text.Get());
+    Result read = ReadStringValue(root, key, value, &text);
+    return read.ok ? IsSystemClassIdText(places, text.Get()) : CutShort(read);
 }
 
 // A file type or program id is the system's when it is one by name, or when its class or the
@@ -87,8 +89,8 @@ bool IsSystemClassName(const ProtectedPlaces& places, const wchar_t* name, int d
     zqWString key, text;
     if (name[0] == L'.') {
         // A file type is its program id's.
-        return depth == 0 && ReadStringValue(HKEY_CLASSES_ROOT, name, L"", &text) && text.length > 0 &&
-               IsSystemClassName(places, text.Get(), depth + 1);
+        Result read = depth == 0 ? ReadStringValue(HKEY_CLASSES_ROOT, name, L"", &text) : FailedBy(ERROR_FILE_NOT_FOUND);
+        return read.ok ? text.length > 0 && IsSystemClassName(places, text.Get(), depth + 1) : CutShort(read);
     }
     if (FormatInto(key, L"%s\\CLSID", name) && ValueIsSystemClass(places, HKEY_CLASSES_ROOT, key.Get(), L""))
         return true;
@@ -100,17 +102,23 @@ bool IsSystemClassName(const ProtectedPlaces& places, const wchar_t* name, int d
 bool IsSystemTypeLib(const ProtectedPlaces& places, const wchar_t* keyPath)
 {
     RegKey library;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath, 0, KEY_READ, library.Put()) != ERROR_SUCCESS)
+    StringList versions;
+    if (!OpenKey(HKEY_CLASSES_ROOT, keyPath, KEY_READ, &library).ok)
         return false;
-    wchar_t version[256], language[256];
-    for (DWORD v = 0; v < 64 && RegEnumKeyW(library.Get(), v, version, 256) == ERROR_SUCCESS; ++v) {
+    if (CutShort(SubkeyNames(library.Get(), &versions)))
+        return true;
+    for (int v = 0; v < versions.count && v < 64; ++v) {
+        const wchar_t* version = versions.At(v)->Get();
         RegKey versionKey;
-        if (RegOpenKeyExW(library.Get(), version, 0, KEY_READ, versionKey.Put()) != ERROR_SUCCESS)
+        StringList languages;
+        if (!OpenKey(library.Get(), version, KEY_READ, &versionKey).ok)
             continue;
-        for (DWORD l = 0; l < 64 && RegEnumKeyW(versionKey.Get(), l, language, 256) == ERROR_SUCCESS; ++l) {
+        if (CutShort(SubkeyNames(versionKey.Get(), &languages)))
+            return true;
+        for (int l = 0; l < languages.count && l < 64; ++l) {
             zqWString file;
             for (const wchar_t* platform : {L"win32", L"win64"})
-                if (FormatInto(file, L"%s\\%s\\%s\\%s", keyPath, version, language, platform) &&
+                if (!FormatInto(file, L"%s\\%s\\%s\\%s", keyPath, version, languages.At(l)->Get(), platform) ||
                     ValueNamesProtectedFile(places, HKEY_CLASSES_ROOT, file.Get(), L""))
                     return true;
         }
@@ -124,13 +132,17 @@ bool IsSystemAppId(const ProtectedPlaces& places, const wchar_t* name)
     zqWString key, id, service;
     if (!IsClassId(name)) {
         // "explorer.exe" names its id in its "AppID" value.
-        if (!FormatInto(key, L"AppID\\%s", name) || !ReadStringValue(HKEY_CLASSES_ROOT, key.Get(), L"AppID", &id) ||
-            !IsClassId(id.Get()))
-            return false;
+        if (!FormatInto(key, L"AppID\\%s", name))
+            return true;
+        Result read = ReadStringValue(HKEY_CLASSES_ROOT, key.Get(), L"AppID", &id);
+        if (!read.ok || !IsClassId(id.Get()))
+            return CutShort(read);
         name = id.Get();
     }
-    return FormatInto(key, L"AppID\\%s", name) && ReadStringValue(HKEY_CLASSES_ROOT, key.Get(), L"LocalService", &service) &&
-           service.length > 0 && IsSystemService(places, service.Get());
+    if (!FormatInto(key, L"AppID\\%s", name))
+        return true;
+    Result read = ReadStringValue(HKEY_CLASSES_ROOT, key.Get(), L"LocalService", &service);
+    return read.ok ? service.length > 0 && IsSystemService(places, service.Get()) : CutShort(read);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <initializer_list>
 
 #include "guard/PlaceTables.h"
+#include "platform/ExpandPath.h"
+#include "platform/SystemPaths.h"
 
 namespace {
 
@@ -97,13 +99,14 @@ void AddProtectedFileFolders(ProtectedPlaces* places)
     if (next == nullptr)
         return;
     ProtectedFileData data = {};
-    zqWString last, folder;
-    wchar_t expanded[MAX_PATH];
+    zqWString last, folder, expanded;
     for (int i = 0; i < 1000000 && next(nullptr, &data); ++i) {
         data.FileName[MAX_PATH - 1] = 0;
-        DWORD length = ExpandEnvironmentStringsW(data.FileName, expanded, MAX_PATH);
-        const wchar_t* cut = length > 0 && length <= MAX_PATH ? wcsrchr(expanded, L'\\') : nullptr;
-        if (cut == nullptr || !FormatInto(folder, L"%.*s", static_cast<int>(cut - expanded), expanded) ||
+        Result named = ExpandText(data.FileName, &expanded);
+        if (CutShort(named))
+            places->untold = true;
+        const wchar_t* cut = named.ok ? wcsrchr(expanded.Get(), L'\\') : nullptr;
+        if (cut == nullptr || !FormatInto(folder, L"%.*s", static_cast<int>(cut - expanded.Get()), expanded.Get()) ||
             _wcsicmp(folder.Get(), last.Get()) == 0)
             continue;
         AddFolder(places, folder.Get());
@@ -132,11 +135,13 @@ void AddSystemFolders(ProtectedPlaces* places, const wchar_t* windows)
         }
     }
     static const wchar_t* const programFolders[] = {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"};
-    wchar_t folder[MAX_PATH];
+    zqWString folder;
     for (const wchar_t* variable : programFolders) {
-        DWORD length = GetEnvironmentVariableW(variable, folder, MAX_PATH);
-        if (length > 0 && length < MAX_PATH)
-            AddBelow(places, folder, kProgramTrees, programCount, true);
+        Result named = EnvironmentValue(variable, &folder);
+        if (named.ok && folder.length > 0)
+            AddBelow(places, folder.Get(), kProgramTrees, programCount, true);
+        else if (CutShort(named))
+            places->untold = true;
     }
     AddProtectedFileFolders(places);
 }

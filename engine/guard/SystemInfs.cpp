@@ -9,7 +9,9 @@
 
 #include "guard/KeyRules.h"
 #include "guard/PlaceTables.h"
+#include "foundation/HeapArray.h"
 #include "platform/ExpandPath.h"
+#include "registry/RegistryKey.h"
 #include "platform/Search.h"
 
 namespace {
@@ -75,9 +77,8 @@ bool IsSetupClass(const wchar_t* text)
     if (length != 38 || start[0] != L'{' || start[37] != L'}')
         return false;
     zqWString key;
-    RegKey setupClass;
     return FormatInto(key, L"SYSTEM\\CurrentControlSet\\Control\\Class\\%.38s", start) &&
-           RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.Get(), 0, KEY_READ, setupClass.Put()) == ERROR_SUCCESS;
+           Probe(HKEY_LOCAL_MACHINE, key.Get(), nullptr).ok;
 }
 
 // An INF file's text, single-byte as the INF phase compares: UTF-16 text (with its mark) has
@@ -90,12 +91,12 @@ bool ReadInfText(const wchar_t* path, zqString* text)
     if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > 64 * 1024 * 1024)
         return false;
     DWORD length = static_cast<DWORD>(size.QuadPart), got = 0;
-    HeapBlock bytes(malloc(static_cast<size_t>(length) + 2));
+    HeapArray<unsigned char> bytes(static_cast<size_t>(length) + 2);
     if (!bytes.Valid())
         return false;
-    unsigned char* data = static_cast<unsigned char*>(bytes.Get());
+    unsigned char* data = bytes.Get();
     if (!ReadFile(file.Get(), data, length, &got, nullptr))
-        got = 0;
+        return false;
     data[got] = data[got + 1] = 0;
     bool little = got >= 2 && data[0] == 0xFF && data[1] == 0xFE, big = got >= 2 && data[0] == 0xFE && data[1] == 0xFF;
     if (!little && !big)
@@ -146,21 +147,21 @@ void ReadSystemInfs(const ProtectedPlaces& places)
     if (infs->read)
         return;
     infs->read = true;
-    wchar_t* folder = nullptr;
-    if (!ExpandPathW(L"%SystemRoot%\\inf", &folder))
-        return;
-    HeapBlock folderBlock(folder);
+    zqWString folder;
     wchar_t** paths = nullptr;
-    int count = FindFilesByMask(folder, L"*.inf", &paths, 0);
+    int count = ExpandPath(L"%SystemRoot%\\inf", &folder).ok ? FindFilesByMask(folder.Get(), L"*.inf", &paths, 0) : -1;
+    infs->whole = count >= 0;
     for (int i = 0; i < count; ++i) {
         const wchar_t* name = wcsrchr(paths[i], L'\\');
-        zqString* text = new (std::nothrow) zqString;
-        if (name != nullptr && _wcsnicmp(name + 1, L"oem", 3) != 0 && text != nullptr &&
-            ReadInfText(paths[i], text)) {
-            CollectServices(infs, text->Get());
-            infs->texts.AppendOwned(text);
-        } else {
-            delete text;
+        if (name != nullptr && _wcsnicmp(name + 1, L"oem", 3) != 0) {
+            zqString* text = new (std::nothrow) zqString;
+            if (text != nullptr && ReadInfText(paths[i], text)) {
+                CollectServices(infs, text->Get());
+                infs->whole = infs->texts.AppendOwned(text) && infs->whole;
+            } else {
+                delete text;
+                infs->whole = false;
+            }
         }
         free(paths[i]);
     }
@@ -173,8 +174,8 @@ bool IsServiceOfSystemInfs(const ProtectedPlaces& places, const wchar_t* name)
 {
     ReadSystemInfs(places);
     zqWString lowered;
-    if (!lowered.Assign(name))
-        return true;
+    if (!places.infs.whole || !lowered.Assign(name))
+        return true;  // undecidable: refused
     LowerCase(lowered.buffer);
     return TextIndexContains(places.infs.serviceIndex, lowered.Get());
 }
@@ -197,6 +198,10 @@ bool IsRefusedInfText(const ProtectedPlaces& places, const wchar_t* text, DWORD*
     if (!needle.Assign(text) || needle.length == 0)
         return false;  // no single-byte text: the INF phase passes it over
     ReadSystemInfs(places);
+    if (!places.infs.whole) {
+        *reason = "the system's own INF files cannot all be read, so no text can be told apart from theirs";
+        return true;
+    }
     for (int i = 0; i < places.infs.texts.count; ++i) {
         if (strstr(places.infs.texts.At(i)->Get(), needle.Get()) != nullptr) {
             *reason = "a text that the system's own INF files hold";

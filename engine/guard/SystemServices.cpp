@@ -4,7 +4,7 @@
 
 #include "guard/KeyRules.h"
 #include "guard/PlaceTables.h"
-#include "registry/RegistryPrimitives.h"
+#include "registry/RegistryKey.h"
 
 namespace {
 
@@ -37,13 +37,6 @@ const wchar_t* const kSystemServices[] = {
     L"wudfsvc", L"WUDFRd", L"WudfPf", L"luafv", L"Winsock", L"WinSock2",
 };
 
-bool ReadNumber(HKEY key, const wchar_t* name, DWORD* number)
-{
-    DWORD type = 0, size = sizeof *number;
-    return RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(number), &size) == ERROR_SUCCESS &&
-           type == REG_DWORD;
-}
-
 bool EndsWith(const wchar_t* text, const wchar_t* end)
 {
     size_t length = wcslen(text), size = wcslen(end);
@@ -65,18 +58,35 @@ bool LiesInSystemFolder(const ProtectedPlaces& places, const wchar_t* image)
     return IsProtectedFolder(places, folder.Get());
 }
 
+// The subkeys of a key below HKEY_LOCAL_MACHINE. False when the key is not there; a listing
+// that cannot be read whole is the caller's to refuse (*whole false).
+bool ListSubkeys(const wchar_t* path, StringList* names, bool* whole)
+{
+    RegKey key;
+    *whole = true;
+    if (!OpenKey(HKEY_LOCAL_MACHINE, path, KEY_READ, &key).ok)
+        return false;
+    *whole = SubkeyNames(key.Get(), names).ok;
+    return true;
+}
+
 // Whether one of the device's instances (the subkeys of its key) is run by a system service.
 bool RunBySystemService(const ProtectedPlaces& places, const wchar_t* deviceKey)
 {
-    RegKey device;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, deviceKey, 0, KEY_READ, device.Put()) != ERROR_SUCCESS)
+    StringList instances;
+    bool whole = true;
+    if (!ListSubkeys(deviceKey, &instances, &whole))
         return false;
-    wchar_t instance[256];
+    if (!whole)
+        return true;  // undecidable: refused
     zqWString instanceKey, service;
-    for (DWORD i = 0; i < 100000 && RegEnumKeyW(device.Get(), i, instance, 256) == ERROR_SUCCESS; ++i) {
-        if (FormatInto(instanceKey, L"%s\\%s", deviceKey, instance) &&
-            ReadStringValue(HKEY_LOCAL_MACHINE, instanceKey.Get(), L"Service", &service) && service.length > 0 &&
-            IsSystemService(places, service.Get()))
+    for (int i = 0; i < instances.count; ++i) {
+        if (!FormatInto(instanceKey, L"%s\\%s", deviceKey, instances.At(i)->Get()))
+            return true;
+        Result read = ReadStringValue(HKEY_LOCAL_MACHINE, instanceKey.Get(), L"Service", &service);
+        if (!read.ok && CutShort(read))
+            return true;
+        if (read.ok && service.length > 0 && IsSystemService(places, service.Get()))
             return true;
     }
     return false;
@@ -85,14 +95,14 @@ bool RunBySystemService(const ProtectedPlaces& places, const wchar_t* deviceKey)
 // Whether an id of the enumerator begins with the first idLength characters of id (any case).
 bool BeginsOtherIds(const wchar_t* enumPath, const wchar_t* id, int idLength)
 {
-    RegKey bus;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, enumPath, 0, KEY_READ, bus.Put()) != ERROR_SUCCESS)
+    StringList names;
+    bool whole = true;
+    if (!ListSubkeys(enumPath, &names, &whole))
         return false;
-    wchar_t name[256];
-    for (DWORD i = 0; i < 100000 && RegEnumKeyW(bus.Get(), i, name, 256) == ERROR_SUCCESS; ++i)
-        if (_wcsnicmp(name, id, static_cast<size_t>(idLength)) == 0)
+    for (int i = 0; i < names.count; ++i)
+        if (_wcsnicmp(names.At(i)->Get(), id, static_cast<size_t>(idLength)) == 0)
             return true;
-    return false;
+    return !whole;
 }
 
 }  // namespace
@@ -116,15 +126,18 @@ bool IsSystemService(const ProtectedPlaces& places, const wchar_t* service)
         return true;  // undecidable: refused
     const wchar_t* serviceKey = name == service ? keyPath.Get() : service;
     RegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, serviceKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+    if (!OpenKey(HKEY_LOCAL_MACHINE, serviceKey, KEY_READ, &key).ok)
         return false;  // not there: nothing to tell it by beyond its name
     DWORD start = 0, type = 0;
-    if (ReadNumber(key.Get(), L"Start", &start) && start <= SERVICE_SYSTEM_START)
+    if (ReadNumberValue(key.Get(), L"Start", &start).ok && start <= SERVICE_SYSTEM_START)
         return true;  // loaded while the system starts
     zqWString image, file;
-    if (!ReadStringValue(HKEY_LOCAL_MACHINE, serviceKey, L"ImagePath", &image) || image.length == 0) {
+    Result read = ReadStringValue(key.Get(), L"ImagePath", &image);
+    if (!read.ok && CutShort(read))
+        return true;  // undecidable: refused
+    if (!read.ok || image.length == 0) {
         // A driver without an image path is loaded from the drivers folder by its name.
-        if (!ReadNumber(key.Get(), L"Type", &type) || !(type & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER)) ||
+        if (!ReadNumberValue(key.Get(), L"Type", &type).ok || !(type & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER)) ||
             !FormatInto(image, L"System32\\drivers\\%s.sys", name))
             return false;
     }
@@ -145,15 +158,15 @@ bool IsSystemDevice(const ProtectedPlaces& places, const wchar_t* enumPath, cons
         // The enumerator itself: a shared one, or a bus one of whose devices the system runs.
         if (IsSharedEnumerator(enumerator))
             return true;
-        RegKey bus;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, enumPath, 0, KEY_READ, bus.Put()) != ERROR_SUCCESS)
+        StringList ids;
+        bool whole = true;
+        if (!ListSubkeys(enumPath, &ids, &whole))
             return false;
-        wchar_t id[256];
         zqWString deviceKey;
-        for (DWORD i = 0; i < 100000 && RegEnumKeyW(bus.Get(), i, id, 256) == ERROR_SUCCESS; ++i)
-            if (FormatInto(deviceKey, L"%s\\%s", enumPath, id) && RunBySystemService(places, deviceKey.Get()))
+        for (int i = 0; i < ids.count; ++i)
+            if (!FormatInto(deviceKey, L"%s\\%s", enumPath, ids.At(i)->Get()) || RunBySystemService(places, deviceKey.Get()))
                 return true;
-        return false;
+        return !whole;
     }
     int idLength = static_cast<int>(wcscspn(below, L"\\"));
     zqWString deviceKey;
@@ -161,9 +174,7 @@ bool IsSystemDevice(const ProtectedPlaces& places, const wchar_t* enumPath, cons
         return true;
     // On a shared enumerator only a whole device id names a device: one that is not there but
     // begins the ids of others is only part of theirs.
-    RegKey device;
-    if (IsSharedEnumerator(enumerator) &&
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, deviceKey.Get(), 0, KEY_READ, device.Put()) != ERROR_SUCCESS &&
+    if (IsSharedEnumerator(enumerator) && !Probe(HKEY_LOCAL_MACHINE, deviceKey.Get(), nullptr).ok &&
         BeginsOtherIds(enumPath, below, idLength))
         return true;
     return RunBySystemService(places, deviceKey.Get());

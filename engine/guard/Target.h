@@ -19,6 +19,7 @@ struct Target {
     TargetKind kind;
     const wchar_t* path;                 // file, folder or INF path; key below root; assembly name
     HKEY root = nullptr;                 // the registry kinds
+    REGSAM view = 0;                     // the registry kinds: the registry view (0: the process's own)
     const wchar_t* valueName = nullptr;  // RegistryValue ("" the default value)
     const wchar_t* shown = nullptr;      // the item line's text; null: the item writes no line
     bool unregisterFirst = false;        // File: an ActiveX control, unregistered before it goes

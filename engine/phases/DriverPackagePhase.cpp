@@ -39,10 +39,9 @@ int ClaimingEntry(const zqList<zqWString>& prefixes, const wchar_t* name)
 // Offers the packages of one store; false when the phase must stop.
 bool OfferStore(const zqList<zqWString>& packages, int store, PhaseRun& phase)
 {
-    wchar_t* expanded = nullptr;
-    if (!ExpandPathW(kStores[store].root, &expanded))
+    zqWString expanded;
+    if (!ExpandPath(kStores[store].root, &expanded).ok)
         return true;
-    HeapBlock root(expanded);
 
     // The folder-name prefix of each entry, built once for the whole store.
     zqList<zqWString> prefixes;
@@ -54,7 +53,7 @@ bool OfferStore(const zqList<zqWString>& packages, int store, PhaseRun& phase)
     }
 
     zqWString pattern, infPath;
-    if (!FormatInto(pattern, L"%s\\*", expanded))
+    if (!FormatInto(pattern, L"%s\\*", expanded.Get()))
         return true;
     WIN32_FIND_DATAW found;
     FindHandle listing(FindFirstFileW(pattern.Get(), &found));
@@ -65,7 +64,7 @@ bool OfferStore(const zqList<zqWString>& packages, int store, PhaseRun& phase)
             continue;
         int entry = ClaimingEntry(prefixes, found.cFileName);
         bool goOn;
-        if (entry >= 0 && FormatInto(infPath, L"%s\\%s\\%s.inf", expanded, found.cFileName, packages.At(entry)->Get())) {
+        if (entry >= 0 && FormatInto(infPath, L"%s\\%s\\%s.inf", expanded.Get(), found.cFileName, packages.At(entry)->Get())) {
             Target target = {TargetKind::DriverPackage, infPath.Get()};
             target.shown = infPath.Get();
             goOn = OfferTarget(phase, target);

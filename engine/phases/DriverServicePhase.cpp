@@ -3,7 +3,7 @@
 #include <wchar.h>
 
 #include "phases/PhaseSources.h"
-#include "foundation/Handles.h"
+#include "registry/RegistryKey.h"
 #include "foundation/zqString.h"
 #include "script/CleanScript.h"
 
@@ -19,10 +19,8 @@ void OfferServiceKeys(RunContext& run, PhaseRun& phase)
             continue;
         if (!FormatInto(keyPath, L"SYSTEM\\CurrentControlSet\\Services\\%s", name))
             continue;
-        RegKey probe;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.Get(), 0, KEY_READ, probe.Put()) != ERROR_SUCCESS)
+        if (!Probe(HKEY_LOCAL_MACHINE, keyPath.Get(), nullptr).ok)
             continue;  // not there: no line
-        probe.Close();
         Target target = {TargetKind::ServiceKey, keyPath.Get(), HKEY_LOCAL_MACHINE};
         target.shown = keyPath.Get();
         if (!OfferTarget(phase, target))

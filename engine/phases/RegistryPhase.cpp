@@ -5,25 +5,12 @@
 #include <wchar.h>
 
 #include "phases/PhaseSources.h"
-#include "foundation/Handles.h"
 #include "foundation/zqString.h"
+#include "registry/RegistryKey.h"
 #include "registry/RegistryPrimitives.h"
 #include "script/CleanScript.h"
 
 namespace {
-
-bool KeyPresent(HKEY root, const wchar_t* keyPath)
-{
-    RegKey key;
-    return RegOpenKeyW(root, keyPath, key.Put()) == ERROR_SUCCESS;
-}
-
-bool ValuePresent(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
-{
-    RegKey key;
-    return RegOpenKeyW(root, keyPath, key.Put()) == ERROR_SUCCESS &&
-           RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
 
 // Offers one entry, or passes it over when it is malformed or names nothing that is there.
 bool OfferEntry(const wchar_t* entry, PhaseRun& phase)
@@ -48,11 +35,9 @@ bool OfferEntry(const wchar_t* entry, PhaseRun& phase)
         *colon = 0;
         target.kind = TargetKind::RegistryValue;
         target.valueName = colon + 1;
-        if (!ValuePresent(root, keyPath, target.valueName))
-            return PassOver(phase);
-    } else if (!KeyPresent(root, keyPath)) {
-        return PassOver(phase);
     }
+    if (!Probe(root, keyPath, target.valueName).ok)
+        return PassOver(phase);
     return OfferTarget(phase, target);
 }
 

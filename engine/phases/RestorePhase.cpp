@@ -15,8 +15,9 @@ PhaseStart StartRestore(RunContext& run)
         WriteLog(1, "Cannot restore (the script names no backup folder.)\n");
         return PhaseStart::Skip;
     }
-    if (!FindRestorableBackup(folder, &run.backup)) {
-        WriteLog(1, "Cannot restore (no backup in %S: %i)\n", folder, static_cast<int>(GetLastError()));
+    Result found = FindRestorableBackup(folder, &run.backup);
+    if (!found.ok) {
+        WriteLog(1, "Cannot restore (no backup in %S: %i)\n", folder, static_cast<int>(found.error));
         return PhaseStart::Skip;
     }
     run.report.backupFolder.Assign(run.backup.folder.Get());

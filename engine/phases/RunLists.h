@@ -12,5 +12,5 @@ struct RunLists {
     // [files], then every [maskedfiles] match.
     StringList files;
     // The device and interface keys the [devices] entries name, below HKEY_LOCAL_MACHINE.
-    zqList<zqString> deviceKeys;
+    StringList deviceKeys;
 };

@@ -7,25 +7,13 @@
 #include <nlohmann/json.hpp>
 
 #include "foundation/Handles.h"
+#include "foundation/Utf8.h"
 #include "platform/WholeFile.h"
 #include "script/CleanScript.h"
 
 namespace {
 
 using nlohmann::json;
-
-std::string Utf8(const wchar_t* text, int length = -1)
-{
-    if (text == nullptr || length == 0 || (length < 0 && text[0] == 0))
-        return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text, length, &bytes[0], size, nullptr, nullptr);
-    if (length < 0 && !bytes.empty())
-        bytes.pop_back();  // the terminator
-    return bytes;
-}
 
 std::string IsoTime(const SYSTEMTIME& t)
 {
@@ -63,11 +51,10 @@ std::string ErrorText(DWORD error)
     DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                       FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    LocalBlock owned(text);
     while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r' || text[length - 1] == L' '))
         --length;
-    std::string words = Utf8(text, static_cast<int>(length));
-    LocalFree(text);
-    return words;
+    return Utf8(text, static_cast<int>(length));
 }
 
 const char* NoteReasonText(const ScriptNote& note)
@@ -121,7 +108,7 @@ void ReportPhaseEnd(RunReport* report, const ReportPhase& phase)
     report->phases.Append(phase);
 }
 
-bool WriteRunReport(const RunReport& report, const zqCleanScript& script, const wchar_t* path)
+Result WriteRunReport(const RunReport& report, const zqCleanScript& script, const wchar_t* path)
 {
     SYSTEMTIME end;
     GetSystemTime(&end);
@@ -178,9 +165,5 @@ bool WriteRunReport(const RunReport& report, const zqCleanScript& script, const 
     std::string text = document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 
     // Whole or not at all: a temporary file of its own, then moved over the old report.
-    DWORD error = 0;
-    if (WriteWholeFile(path, text.data(), text.size(), &error))
-        return true;
-    SetLastError(error);
-    return false;
+    return WriteWholeFile(path, text.data(), text.size());
 }

@@ -6,6 +6,7 @@
 
 #include "shared/RunMode.h"
 #include "guard/Target.h"
+#include "foundation/Result.h"
 #include "foundation/zqList.h"
 #include "foundation/zqString.h"
 
@@ -52,4 +53,4 @@ void ReportPhaseEnd(RunReport* report, const ReportPhase& phase);
 
 // Writes the report to path, UTF-8, through a temporary file moved over the old one, so that a
 // reader never sees half a document. The script's notes become its warnings.
-bool WriteRunReport(const RunReport& report, const zqCleanScript& script, const wchar_t* path);
+Result WriteRunReport(const RunReport& report, const zqCleanScript& script, const wchar_t* path);

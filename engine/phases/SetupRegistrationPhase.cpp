@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "phases/PhaseSources.h"
+#include "platform/SystemPaths.h"
 
 namespace {
 
@@ -24,28 +25,36 @@ const wchar_t* const kClassKeys[] = {
 const wchar_t* const kUninstallEntries[] = {
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ",
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ32",
-#ifdef _WIN64
-    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ",
-    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ32",
-#endif
 };
 
-void OfferKey(PhaseRun& phase, HKEY root, const wchar_t* path)
+void OfferKey(PhaseRun& phase, HKEY root, const wchar_t* path, REGSAM view)
 {
     Target target = {TargetKind::RegistryKey, path, root};
+    target.view = view;
     target.keyOnly = true;
     OfferTarget(phase, target);
 }
 
 }  // namespace
 
-void OfferSetupRegistration(RunContext&, PhaseRun& phase)
+// The 64-bit build removes the uninstall entries from both registry views, the 32-bit build from
+// its own; the module value lies in the 32-bit view of a 64-bit system only.
+void OfferSetupRegistration(RunContext& run, PhaseRun& phase)
 {
     for (const wchar_t* key : kClassKeys)
-        OfferKey(phase, HKEY_CLASSES_ROOT, key);
-    for (const wchar_t* key : kUninstallEntries)
-        OfferKey(phase, HKEY_LOCAL_MACHINE, key);
-    Target modules = {TargetKind::RegistryValue, L"SOFTWARE\\Wow6432Node\\ZQ", HKEY_LOCAL_MACHINE};
-    modules.valueName = L"Modules.x64";
-    OfferTarget(phase, modules);
+        OfferKey(phase, HKEY_CLASSES_ROOT, key, 0);
+#ifdef _WIN64
+    const REGSAM views[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+#else
+    const REGSAM views[] = {0};
+#endif
+    for (REGSAM view : views)
+        for (const wchar_t* key : kUninstallEntries)
+            OfferKey(phase, HKEY_LOCAL_MACHINE, key, view);
+    if (sizeof(void*) == 8 || run.paths->isWow64) {
+        Target modules = {TargetKind::RegistryValue, L"SOFTWARE\\ZQ", HKEY_LOCAL_MACHINE};
+        modules.view = KEY_WOW64_32KEY;
+        modules.valueName = L"Modules.x64";
+        OfferTarget(phase, modules);
+    }
 }

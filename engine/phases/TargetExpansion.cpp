@@ -26,11 +26,11 @@ const wchar_t* TextOf(const zqList<zqWString>& list, int index)
 void CollectTwins(const SystemPaths& paths, const zqList<zqWString>& source,
                   zqList<zqWString>& twins)
 {
-    wchar_t twin[kTwinPathUnits];
+    zqWString twin;
     for (int i = 0; i < source.count; ++i) {
         const wchar_t* text = TextOf(source, i);
-        if (text[0] != 0 && TwinPath(paths, text, twin))
-            AppendEntry(twins, twin);
+        if (text[0] != 0 && TwinPath(paths, text, &twin))
+            AppendEntry(twins, twin.Get());
     }
 }
 

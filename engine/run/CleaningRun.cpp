@@ -72,10 +72,11 @@ void StartRunBackup(RunContext& run)
     LogBackupTrouble(run);
 }
 
-void LogManifestTrouble(const Backup& backup)
+void LogManifestTrouble(const Backup& backup, const Result& written)
 {
-    WriteLog(1, "Backup manifest cannot be written: %S\\manifest.json (Err:%i)\n", backup.folder.Get(),
-             static_cast<int>(GetLastError()));
+    if (!written.ok)
+        WriteLog(1, "Backup manifest cannot be written: %S\\manifest.json (Err:%i)\n", backup.folder.Get(),
+                 static_cast<int>(written.error));
 }
 
 // The phases in their order; false when one ended the run.
@@ -85,9 +86,8 @@ bool RunPhases(RunContext& run)
         if (!RunPhase(run, kPhases[i], i + 1))
             return false;
         // After every phase: a summary of the journal for whoever reads the backup.
-        if (run.backup.made && run.backup.entries.count > 0 && i + 1 < kPhaseCount &&
-            !WriteManifest(run.backup, run.report.script.Get()))
-            LogManifestTrouble(run.backup);
+        if (run.backup.made && run.backup.entries.count > 0 && i + 1 < kPhaseCount)
+            LogManifestTrouble(run.backup, WriteManifest(run.backup, run.report.script.Get()));
     }
     return true;
 }
@@ -96,27 +96,22 @@ bool RunPhases(RunContext& run)
 void AddRunFiles(RunContext& run, const wchar_t* scriptPath)
 {
     zqWString path;
-    if (ProgramPath(&path))
+    if (ProgramPath(&path).ok)
         AddRunFile(&run.places, path.Get());
     AddRunFile(&run.places, scriptPath);
     if (PreparedCopyPath(scriptPath, &path))
         AddRunFile(&run.places, path.Get());
-    if (path.Assign(RunLogPath()))
+    AddRunFile(&run.places, RunLogPath());
+    if (ReportName(run.mode) != nullptr && SystemDriveFile(ReportName(run.mode), &path))
         AddRunFile(&run.places, path.Get());
-    char reportPath[MAX_PATH];
-    if (ReportName(run.mode) != nullptr) {
-        SystemDriveFile(ReportName(run.mode), reportPath, sizeof reportPath);
-        if (path.Assign(reportPath))
-            AddRunFile(&run.places, path.Get());
-    }
 }
 
 // Everything after the set-up; returns at the first reason to end the run. The script is read
-// into script, and from then on only read.
-void RunSteps(RunContext& run, zqCleanScript& script, HANDLE block)
+// into script, and from then on only read. blockError: why there is no status block.
+void RunSteps(RunContext& run, zqCleanScript& script, HANDLE block, DWORD blockError)
 {
     if (block == nullptr) {
-        WriteLog(1, "zqclean error(%i): %i\n", kErrorNoBlock, (int)GetLastError());
+        WriteLog(1, "zqclean error(%i): %i\n", kErrorNoBlock, static_cast<int>(blockError));
         return;
     }
     wchar_t workDir[kBlockPathUnits];
@@ -158,8 +153,8 @@ void RunSteps(RunContext& run, zqCleanScript& script, HANDLE block)
     StartRunBackup(run);
     bool completed = RunPhases(run);
     // Also after a stop request: the manifest, or no folder when nothing was saved.
-    if (run.backup.asked && !FinishBackup(&run.backup, run.report.script.Get()))
-        LogManifestTrouble(run.backup);
+    if (run.backup.asked)
+        LogManifestTrouble(run.backup, FinishBackup(&run.backup, run.report.script.Get()));
     if (!completed)
         return;
     WriteLog(0, "%s", kClosingLine);
@@ -183,19 +178,17 @@ int RunCleaning(RunMode mode)
     run.progress = MapProgress(block.Get());
     run.mode = run.report.mode = mode;
     GetSystemTime(&run.report.start);
-    SetLastError(blockError);
-    RunSteps(run, script, block.Get());
+    RunSteps(run, script, block.Get(), blockError);
     LaunchEnd end = SettleRunEnd(&run.report, run.restartNeeded, StopRequested(), ReadBlockConvention(block.Get()));
     // Every launch that got as far as the cleaning leaves its report.
     if (block.Valid()) {
-        char reportPath[MAX_PATH];
-        SystemDriveFile(ReportName(mode), reportPath, sizeof reportPath);
-        zqWString path;
-        if (!path.Assign(reportPath) || !WriteRunReport(run.report, script, path.Get()))
-            WriteLog(1, "Report cannot be written: %s (Err:%i)\n", reportPath, static_cast<int>(GetLastError()));
+        zqWString reportPath;
+        Result written = SystemDriveFile(ReportName(mode), &reportPath) ? WriteRunReport(run.report, script, reportPath.Get())
+                                                                        : NoMemory();
+        if (!written.ok)
+            WriteLog(1, "Report cannot be written: %S (Err:%i)\n", reportPath.Get(), static_cast<int>(written.error));
         // Told after the report: a launcher that learns how the run ended finds its report.
         WriteBlockRunEnd(block.Get(), end);
     }
-    FreeSystemPaths(paths);
     return 1;
 }

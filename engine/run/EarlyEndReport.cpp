@@ -18,9 +18,7 @@ bool WriteEarlyEndReport(const EarlyEnd& end)
     report.systemError = end.systemError;
     if (ReportName(end.mode) == nullptr)
         return true;  // a mode without a report of its own
-    char path[MAX_PATH];
-    SystemDriveFile(ReportName(end.mode), path, sizeof path);
-    zqWString widePath;
+    zqWString path;
     zqCleanScript noScript;  // the service read none: no warnings
-    return widePath.Assign(path) && WriteRunReport(report, noScript, widePath.Get());
+    return SystemDriveFile(ReportName(end.mode), &path) && WriteRunReport(report, noScript, path.Get()).ok;
 }

@@ -129,7 +129,7 @@ int wmain(int argc, wchar_t** argv)
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
         SeedKeys(10, 500);
         double t = Seconds();
-        DeleteKeyTreeW(HKEY_LOCAL_MACHINE, kKey);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);
         regOurs.push_back(Seconds() - t);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKey);
         SeedKeys(10, 500);

@@ -1,4 +1,4 @@
-#include "authoring/Bytes.h"
+#include "foundation/Bytes.h"
 
 #include <stdlib.h>
 #include <string.h>

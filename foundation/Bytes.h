@@ -1,4 +1,4 @@
-// Bytes gathered for a file written whole: the snapshot, the draft.
+// Bytes gathered for a file written whole: the prepared script, the snapshot, the draft.
 #pragma once
 
 #include <stddef.h>
