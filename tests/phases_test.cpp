@@ -284,6 +284,7 @@ TEST_F(Phases, RegistryKeysAndValuesThatArePresent)
 
 TEST_F(Phases, SetupRegistrationKeepsAKeyWithAnExtraVerb)
 {
+    InitSystemPaths(paths);  // the module value lies in the 32-bit view of a 64-bit system alone
     const std::wstring uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
     for (const wchar_t* key : {L"KDSetup\\shell\\open\\command", L"KDSetup\\shell\\print\\command", L".kds",
                                L"DERerurI32\\shell\\install\\command", L".zqz32"})
