@@ -70,9 +70,10 @@ int RunServiceHost(ServiceState state)
     if (state == Running)
         return 1;
     // The dispatcher table takes a writable name.
-    wchar_t serviceName[32];
-    FormatW(serviceName, 32, L"%s", kServiceName);
-    SERVICE_TABLE_ENTRYW table[] = {{serviceName, CleanServiceMain}, {nullptr, nullptr}};
+    zqWString serviceName;
+    if (!serviceName.Assign(kServiceName))
+        return 1;
+    SERVICE_TABLE_ENTRYW table[] = {{serviceName.buffer, CleanServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) {
         WriteLog(1, "zqclean error(%i): %i\n", kErrorDispatcher, (int)GetLastError());
         return 1;

@@ -81,12 +81,22 @@ bool IsRootKeyPath(const wchar_t* path)
     return path == nullptr || path[wcsspn(path, L"\\")] == 0;
 }
 
-Result DeleteKeyTree(HKEY root, const wchar_t* path, REGSAM view)
+namespace {
+
+// The key a removal takes, opened as it is: never a root itself.
+Result OpenForRemoval(HKEY root, const wchar_t* path, REGSAM view, RegKey* key)
 {
     if (IsRootKeyPath(path))
         return FailedBy(ERROR_ACCESS_DENIED);
+    return FromStatus(OpenKeyAsItIs(root, path, MAXIMUM_ALLOWED | view, key->Put()));
+}
+
+}  // namespace
+
+Result DeleteKeyTree(HKEY root, const wchar_t* path, REGSAM view)
+{
     RegKey key;
-    Result opened = FromStatus(OpenKeyAsItIs(root, path, MAXIMUM_ALLOWED | view, key.Put()));
+    Result opened = OpenForRemoval(root, path, view, &key);
     if (!opened.ok)
         return opened;
     // A key directly below the root is emptied and kept; a link there has nothing of its own to
@@ -108,10 +118,8 @@ Result DeleteKeyTree(HKEY root, const wchar_t* path, REGSAM view)
 
 Result DeleteKeyAlone(HKEY root, const wchar_t* path, REGSAM view)
 {
-    if (IsRootKeyPath(path))
-        return FailedBy(ERROR_ACCESS_DENIED);
     RegKey key;
-    Result opened = FromStatus(OpenKeyAsItIs(root, path, MAXIMUM_ALLOWED | view, key.Put()));
+    Result opened = OpenForRemoval(root, path, view, &key);
     if (!opened.ok)
         return opened;
     KeyCounts counts;

@@ -2,7 +2,7 @@
 // products': shared by the guard's key sources.
 #pragma once
 
-#include "guard/Guard.h"
+#include "guard/ProtectedPlaces.h"
 
 enum class ChildRule {
     Products,     // every entry is a product's

@@ -4,7 +4,7 @@
 #include <stddef.h>
 
 #include "foundation/Result.h"
-#include "guard/Guard.h"
+#include "guard/ProtectedPlaces.h"
 
 // A read that could not take in the whole of what it read (no memory, or a text that kept
 // growing while it was read): the guard cannot tell from it, and refuses.

@@ -1,6 +1,7 @@
 // The files the system protects, the file a registry command names, and what a mask names.
 #include <wchar.h>
 
+#include "guard/Guard.h"
 #include "guard/PlaceTables.h"
 #include "platform/ExpandPath.h"
 #include "platform/Paths.h"

@@ -2,6 +2,7 @@
 #include <wchar.h>
 
 #include "foundation/StringList.h"
+#include "guard/Guard.h"
 #include "guard/PlaceTables.h"
 #include "platform/ExpandPath.h"
 #include "platform/Paths.h"

@@ -6,6 +6,7 @@
 #include <wchar.h>
 #include <wctype.h>
 
+#include "guard/Guard.h"
 #include "guard/KeyRules.h"
 #include "registry/RegistryLinks.h"
 #include "registry/RegistryPrimitives.h"

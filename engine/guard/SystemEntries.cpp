@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 
+#include "guard/Guard.h"
 #include "guard/KeyRules.h"
 #include "guard/PlaceTables.h"
 #include "platform/Paths.h"

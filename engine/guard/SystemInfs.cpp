@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "guard/Guard.h"
 #include "guard/KeyRules.h"
 #include "guard/PlaceTables.h"
 #include "foundation/HeapArray.h"

@@ -2,6 +2,7 @@
 // system's own drivers run: refused alike through [drivers], [registry] and [devices].
 #include <wchar.h>
 
+#include "guard/Guard.h"
 #include "guard/KeyRules.h"
 #include "guard/PlaceTables.h"
 #include "registry/RegistryKey.h"

@@ -11,6 +11,7 @@
 #include "guard/Guard.h"
 #include "phases/PhaseSources.h"
 #include "foundation/Handles.h"
+#include "foundation/HeapArray.h"
 #include "foundation/zqList.h"
 #include "foundation/zqString.h"
 #include "script/CleanScript.h"
@@ -23,9 +24,9 @@ enum class ReadResult { NotOpened, NoText, Text };
 // A file beyond this is no INF file of any product and is not read.
 const LONGLONG kLargestInf = 64 * 1024 * 1024;
 
-// The whole file as one zero-terminated narrow text in a malloc block, read in one call.
-// Opened with the sharing of a plain C stream (others may read and write).
-ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
+// The whole file as one zero-terminated narrow text, read in one call. Opened with the sharing
+// of a plain C stream (others may read and write).
+ReadResult ReadInfText(const wchar_t* path, HeapArray<char>* text)
 {
     FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -35,10 +36,9 @@ ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
     if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > kLargestInf)
         return ReadResult::NoText;
     DWORD length = static_cast<DWORD>(size.QuadPart);
-    text->Reset(malloc(static_cast<size_t>(length) + 1));
-    if (!text->Valid())
+    if (!text->Resize(static_cast<size_t>(length) + 1))
         return ReadResult::NoText;
-    char* bytes = static_cast<char*>(text->Get());
+    char* bytes = text->Get();
     DWORD got = 0;
     if (!ReadFile(file.Get(), bytes, length, &got, nullptr))
         got = 0;
@@ -110,11 +110,9 @@ struct FoundPaths {
 void OfferInfFiles(RunContext& run, PhaseRun& phase)
 {
     FoundPaths found;
-    wchar_t* folder = nullptr;
-    if (ExpandPathW(L"%SystemRoot%\\inf", &folder)) {
-        found.count = FindFilesByMask(folder, L"*.inf", &found.paths, 0);
-        free(folder);
-    }
+    zqWString folder;
+    if (ExpandPath(L"%SystemRoot%\\inf", &folder).ok)
+        found.count = FindFilesByMask(folder.Get(), L"*.inf", &found.paths, 0);
     zqList<zqString> needles;
     CollectNeedles(run, phase, &needles);
 
@@ -126,12 +124,12 @@ void OfferInfFiles(RunContext& run, PhaseRun& phase)
                 return;
             continue;
         }
-        HeapBlock text;
-        ReadResult read = ReadWholeFile(found.paths[i], &text);
+        HeapArray<char> text;
+        ReadResult read = ReadInfText(found.paths[i], &text);
         if (read == ReadResult::NotOpened)
             continue;  // not a candidate: no poll either
         bool goOn;
-        if (read == ReadResult::Text && IsSelected(static_cast<const char*>(text.Get()), needles)) {
+        if (read == ReadResult::Text && IsSelected(text.Get(), needles)) {
             Target target = {TargetKind::InfFile, found.paths[i]};
             target.shown = found.paths[i];
             goOn = OfferTarget(phase, target);
