@@ -57,8 +57,9 @@ Result SubkeyNames(HKEY key, StringList* names)
 
 Result Probe(HKEY root, const wchar_t* path, const wchar_t* valueName, REGSAM view)
 {
+    // Whatever access the key grants: a key that lets its holder do anything at all is there.
     RegKey key;
-    Result opened = OpenKey(root, path, KEY_QUERY_VALUE, &key, view);
+    Result opened = OpenKey(root, path, MAXIMUM_ALLOWED, &key, view);
     if (!opened.ok || valueName == nullptr)
         return opened;
     return FromStatus(RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, nullptr, nullptr));
