@@ -37,6 +37,7 @@ Result FolderFrom(FolderFn call, zqWString* folder)
     return FillToFit(folder, [&](wchar_t* buffer, DWORD room) { return LengthOrRoom(call(buffer, room)); });
 }
 
+// The shell folders the program asks for: their old numbers and their known-folder ids.
 const struct {
     int csidl;
     const KNOWNFOLDERID* id;
