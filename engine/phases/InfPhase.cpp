@@ -23,18 +23,18 @@ enum class ReadResult { NotOpened, NoText, Text };
 // A file beyond this is no INF file of any product and is not read.
 const LONGLONG kLargestInf = 64 * 1024 * 1024;
 
-// The whole file as one zero-terminated narrow text in a malloc block, read in one call.
-// Opened with the sharing of a plain C stream (others may read and write).
-ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
+// The whole file as one zero-terminated block in a malloc block, read in one call; *size
+// receives its bytes. Opened with the sharing of a plain C stream (others may read and write).
+ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text, size_t* size)
 {
     FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.Valid())
         return ReadResult::NotOpened;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > kLargestInf)
+    LARGE_INTEGER fileSize;
+    if (!GetFileSizeEx(file.Get(), &fileSize) || fileSize.QuadPart > kLargestInf)
         return ReadResult::NoText;
-    DWORD length = static_cast<DWORD>(size.QuadPart);
+    DWORD length = static_cast<DWORD>(fileSize.QuadPart);
     text->Reset(malloc(static_cast<size_t>(length) + 1));
     if (!text->Valid())
         return ReadResult::NoText;
@@ -43,7 +43,31 @@ ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
     if (!ReadFile(file.Get(), bytes, length, &got, nullptr))
         got = 0;
     bytes[got] = 0;
+    *size = got;
     return ReadResult::Text;
+}
+
+// One text looked for, in the form of each encoding an INF file may have: its single-byte
+// form for a file without a byte-order mark (compared as its bytes, as ever), its UTF-8 form
+// after a UTF-8 mark, its UTF-16 units after a UTF-16 mark of either byte order.
+struct Needle {
+    zqString single;
+    zqString utf8;
+    zqWString little;
+    zqWString big;
+};
+
+bool MakeNeedle(const wchar_t* text, Needle* needle)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (!needle->single.Assign(text) || needle->single.length == 0 || size <= 1 || !needle->utf8.Reserve(size - 1) ||
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, needle->utf8.buffer, size, nullptr, nullptr) != size ||
+        !needle->little.Assign(text) || !needle->big.Assign(text))
+        return false;
+    needle->utf8.length = size - 1;
+    for (int i = 0; i < needle->big.length; ++i)
+        needle->big.buffer[i] = static_cast<wchar_t>((needle->big.buffer[i] << 8) | (needle->big.buffer[i] >> 8 & 0xff));
+    return true;
 }
 
 // The texts looked for, narrowed once: the [infs] entries, then the [drivers] entries. A text
@@ -51,7 +75,7 @@ ReadResult ReadWholeFile(const wchar_t* path, HeapBlock* text)
 // [infs] text that singles out no product's INF files is refused with a line of its own; a
 // [drivers] name that is one of the system's own services, or no such text, selects nothing
 // (its service's own line says why).
-void CollectNeedles(RunContext& run, PhaseRun& phase, zqList<zqString>* needles)
+void CollectNeedles(RunContext& run, PhaseRun& phase, zqList<Needle>* needles)
 {
     const zqList<zqWString>* sources[2] = {&run.script->infs, &run.script->drivers};
     for (const zqList<zqWString>* source : sources) {
@@ -60,9 +84,8 @@ void CollectNeedles(RunContext& run, PhaseRun& phase, zqList<zqString>* needles)
             DWORD error = 0;
             const char* reason = nullptr;
             bool driver = source == &run.script->drivers;
-            zqString* needle = new (std::nothrow) zqString;
-            if (needle == nullptr || !needle->Assign(text) || needle->length == 0 ||
-                (driver && IsSystemService(run.places, text))) {
+            Needle* needle = new (std::nothrow) Needle;
+            if (needle == nullptr || !MakeNeedle(text, needle) || (driver && IsSystemService(run.places, text))) {
                 delete needle;
                 continue;
             }
@@ -85,11 +108,38 @@ bool IsProductInf(const wchar_t* path)
     return name != nullptr && _wcsnicmp(name + 1, L"oem", 3) == 0;
 }
 
-bool IsSelected(const char* text, const zqList<zqString>& needles)
+// Whether the UTF-16 units of needle (length bytes) stand in text (size bytes) at a whole unit.
+bool HoldsUnits(const char* text, size_t size, const wchar_t* needle, size_t length)
 {
-    for (int i = 0; i < needles.count; ++i)
-        if (strstr(text, needles.At(i)->Get()) != nullptr)
+    const char* end = text + size;
+    const char* first = reinterpret_cast<const char*>(needle);
+    for (const char* at = text; static_cast<size_t>(end - at) >= length;) {
+        const char* hit = static_cast<const char*>(memchr(at, first[0], static_cast<size_t>(end - at) - length + 1));
+        if (hit == nullptr)
+            return false;
+        if ((hit - text) % 2 == 0 && memcmp(hit, first, length) == 0)
             return true;
+        at = hit + 1;
+    }
+    return false;
+}
+
+// Each needle in the form of the file's encoding, which its byte-order mark tells.
+bool IsSelected(const char* text, size_t size, const zqList<Needle>& needles)
+{
+    const unsigned char* mark = reinterpret_cast<const unsigned char*>(text);
+    bool utf8 = size >= 3 && mark[0] == 0xef && mark[1] == 0xbb && mark[2] == 0xbf;
+    bool little = size >= 2 && mark[0] == 0xff && mark[1] == 0xfe;
+    bool big = size >= 2 && mark[0] == 0xfe && mark[1] == 0xff;
+    for (int i = 0; i < needles.count; ++i) {
+        const Needle& needle = *needles.At(i);
+        bool found = little ? HoldsUnits(text + 2, size - 2, needle.little.Get(), needle.little.length * sizeof(wchar_t))
+                     : big  ? HoldsUnits(text + 2, size - 2, needle.big.Get(), needle.big.length * sizeof(wchar_t))
+                     : utf8 ? strstr(text + 3, needle.utf8.Get()) != nullptr
+                            : strstr(text, needle.single.Get()) != nullptr;
+        if (found)
+            return true;
+    }
     return false;
 }
 
@@ -115,7 +165,7 @@ void OfferInfFiles(RunContext& run, PhaseRun& phase)
         found.count = FindFilesByMask(folder, L"*.inf", &found.paths, 0);
         free(folder);
     }
-    zqList<zqString> needles;
+    zqList<Needle> needles;
     CollectNeedles(run, phase, &needles);
 
     CountItems(phase, found.count);  // its items are the INF files it scans
@@ -127,11 +177,12 @@ void OfferInfFiles(RunContext& run, PhaseRun& phase)
             continue;
         }
         HeapBlock text;
-        ReadResult read = ReadWholeFile(found.paths[i], &text);
+        size_t size = 0;
+        ReadResult read = ReadWholeFile(found.paths[i], &text, &size);
         if (read == ReadResult::NotOpened)
             continue;  // not a candidate: no poll either
         bool goOn;
-        if (read == ReadResult::Text && IsSelected(static_cast<const char*>(text.Get()), needles)) {
+        if (read == ReadResult::Text && IsSelected(static_cast<const char*>(text.Get()), size, needles)) {
             Target target = {TargetKind::InfFile, found.paths[i]};
             target.shown = found.paths[i];
             goOn = OfferTarget(phase, target);
