@@ -224,15 +224,22 @@ TEST_F(Phases, ServiceKeysThatArePresent)
 
 TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
 {
-    std::wstring p1 = dir + L"\\p1", p2 = dir + L"\\p2", p1Other = dir + L"\\P1";
-    CreateDirectoryW(p1.c_str(), nullptr);
-    CreateDirectoryW(p2.c_str(), nullptr);
+    std::wstring p1 = dir + L"\\p1", p2 = dir + L"\\p2", p1Other = dir + L"\\P1", p3 = dir + L"\\p3";
+    for (const std::wstring& folder : {p1, p2, p3})
+        CreateDirectoryW(folder.c_str(), nullptr);
     ScopedEnv path(L"PATH", (p1 + L";" + p2).c_str());
-    for (const std::wstring& file : {p1 + L"\\zq_locked.txt", p2 + L"\\zq_locked.txt", p1 + L"\\zq_ctl.ocx"})
+    for (const std::wstring& file : {p1 + L"\\zq_locked.txt", p2 + L"\\zq_locked.txt", p1 + L"\\zq_ctl.ocx",
+                                     p3 + L"\\zq_longer_name.txt", p3 + L"\\zq_dotted.txt", p3 + L"\\zq_case.txt"})
         WriteFileBytes(file, "x");
-    // Search order: the system's (p1 first through PATH), p1, p2, then p1 spelled another way.
-    AddEntries(&script.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str()});
-    AddEntries(&script.files, {L"zq_locked.txt", L"zq_missing.txt", L"ZQ_CTL.OCX"});
+    wchar_t shortPath[MAX_PATH] = {};
+    GetShortPathNameW((p3 + L"\\zq_longer_name.txt").c_str(), shortPath, MAX_PATH);
+    std::wstring shortName = wcsrchr(shortPath, L'\\') + 1;
+    ASSERT_NE(shortName, L"zq_longer_name.txt");
+    // Search order: the system's (p1 first through PATH), p1, p2, p1 spelled another way, then
+    // p3, where only the search folder's own search finds what other spellings name.
+    AddEntries(&script.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str(), p3.c_str()});
+    AddEntries(&script.files, {L"zq_locked.txt", L"zq_missing.txt", shortName.c_str(), L"zq_dotted.txt.",
+                               L"Zq_Case.Txt", L"ZQ_CTL.OCX"});
     // The system's own tool is run, by full path: the stand-in takes its place for a while.
     ScopedSystemFile tool(L"regsvr32.exe", StandinPath(L"gacutil.exe"));
     LockedFile holder(p1 + L"\\zq_locked.txt");
@@ -240,10 +247,13 @@ TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
 
     Lines lines = Run("files");
     std::string n1 = Narrow(p1), n2 = Narrow(p2);
-    EXPECT_EQ(lines, Lines({S("Delete files(3):"), n1 + "\\zq_locked.txt...AFTER BOOT", n2 + "\\zq_locked.txt...OK",
+    std::string n3 = Narrow(p3);
+    EXPECT_EQ(lines, Lines({S("Delete files(6):"), n1 + "\\zq_locked.txt...AFTER BOOT", n2 + "\\zq_locked.txt...OK",
                             Narrow(p1Other) + "\\zq_locked.txt...AFTER BOOT",  // after another copy
+                            n3 + "\\" + Narrow(shortName) + "...OK", n3 + "\\zq_dotted.txt...OK",
+                            n3 + "\\Zq_Case.Txt...OK",
                             n1 + "\\ZQ_CTL.OCX...OK",  // the entry's spelling, as the search gives it
-                            S("4 files are deleted.")}));
+                            S("7 files are deleted.")}));
     std::wstring base = tool.path.substr(0, tool.path.size() - 4);
     EXPECT_EQ(LogLines(base + L".args"), Lines{"\"" + Narrow(tool.path) + "\" /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
     EXPECT_EQ(LogLines(base + L".seen"), Lines{"present"});  // unregistered while still there

@@ -4,6 +4,7 @@
 
 #include "action/ActionContext.h"
 #include "phases/RunReport.h"
+#include "platform/FolderListing.h"
 #include "shared/StatusBlock.h"
 
 class zqCleanScript;
@@ -14,4 +15,5 @@ struct RunContext : ActionContext {
     const SystemPaths* paths = nullptr;
     RunReport report;
     ProgressView progress;  // where the phases publish how far they are
+    FolderListings searchListings;  // the search folders of the files phase, each listed once
 };

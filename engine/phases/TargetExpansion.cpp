@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 
+#include "platform/FolderListing.h"
 #include "platform/Paths.h"
 #include "platform/Search.h"
 #include "guard/Guard.h"
@@ -93,7 +94,8 @@ void IndexProductFolders(const zqCleanScript& script, const SystemPaths& paths, 
 #endif
 }
 
-bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places)
+bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places,
+                       FolderListings& listings)
 {
     TextIndex productFolders;
     zqList<zqWString> twins;
@@ -113,13 +115,18 @@ bool ExpandMaskedFiles(zqCleanScript& script, const SystemPaths& paths, const Pr
             HeapBlock directory(expanded);
             if (anyName && IsProtectedSearchFolder(places, expanded))
                 continue;
-            wchar_t** found = nullptr;
-            int count = FindFilesByMask(expanded, mask, &found, 0);
-            for (int i = 0; i < count; ++i) {
-                AppendEntry(script.files, found[i]);
-                free(found[i]);
+            // Each folder is listed once for every mask; one the listing cannot answer for is
+            // searched as before.
+            FolderListing* listing = ListingOf(listings, expanded);
+            if (listing == nullptr || !AppendMaskMatches(*listing, mask, script.files)) {
+                wchar_t** found = nullptr;
+                int count = FindFilesByMask(expanded, mask, &found, 0);
+                for (int i = 0; i < count; ++i) {
+                    AppendEntry(script.files, found[i]);
+                    free(found[i]);
+                }
+                free(found);
             }
-            free(found);
             if (StopRequested())
                 return false;
         }
