@@ -60,7 +60,7 @@ bool CollectMatches(const wchar_t* directory, const wchar_t* loweredMask, PathAr
 {
     size_t length = wcslen(directory);
     const wchar_t* separator = (length > 0 && directory[length - 1] == L'\\') ? L"" : L"\\";
-    zqWString extended, pattern, fullPath, name;
+    zqWString extended, pattern, fullPath;
     if (!ExtendedPath(directory, &extended) || !FormatInto(pattern, L"%s%s*", extended.Get(), separator))
         return true;
     WIN32_FIND_DATAW entry;
@@ -77,19 +77,24 @@ bool CollectMatches(const wchar_t* directory, const wchar_t* loweredMask, PathAr
                 return false;
             continue;
         }
-        // Names without an extension get a trailing dot, so "*.*" takes them too and "*."
-        // takes only them.
-        if (!FormatInto(name, wcschr(entry.cFileName, L'.') != nullptr ? L"%s" : L"%s.", entry.cFileName))
-            continue;
-        _wcslwr(name.buffer);
-        if ((wcscmp(name.Get(), loweredMask) == 0 || WildcardMatch(name.Get(), loweredMask)) &&
-            !AddPath(found, _wcsdup(fullPath.Get())))
+        if (MaskTakesName(entry.cFileName, loweredMask) && !AddPath(found, _wcsdup(fullPath.Get())))
             return false;
     } while (FindNextFileW(listing.Get(), &entry));
     return true;
 }
 
 }  // namespace
+
+bool MaskTakesName(const wchar_t* fileName, const wchar_t* loweredMask)
+{
+    // Names without an extension get a trailing dot, so "*.*" takes them too and "*." takes
+    // only them.
+    zqWString name;
+    if (!FormatInto(name, wcschr(fileName, L'.') != nullptr ? L"%s" : L"%s.", fileName))
+        return false;
+    _wcslwr(name.buffer);
+    return wcscmp(name.Get(), loweredMask) == 0 || WildcardMatch(name.Get(), loweredMask);
+}
 
 int FindFilesByMask(const wchar_t* directory, const wchar_t* mask, wchar_t*** paths, int depth)
 {

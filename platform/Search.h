@@ -9,6 +9,10 @@
 // null when the directory cannot be searched.
 int FindFilesByMask(const wchar_t* directory, const wchar_t* mask, wchar_t*** paths, int depth);
 
+// Whether a file's name matches a lower-cased mask as FindFilesByMask matches it: lower-cased,
+// and a name without an extension with a trailing dot ("*." takes only such names).
+bool MaskTakesName(const wchar_t* fileName, const wchar_t* loweredMask);
+
 // True when name matches pattern ('*', '?', '[a-c]' classes); code units compared exactly.
 bool WildcardMatch(const wchar_t* name, const wchar_t* pattern);
 

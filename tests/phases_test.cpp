@@ -62,7 +62,7 @@ protected:
     {
         for (const std::wstring& folder : owned)
             RemoveTree(folder);
-        for (int n = 0; n < 6; ++n) {
+        for (int n = 0; n < 10; ++n) {
             DeleteFileW(Inf(n).c_str());
             DeleteFileW((Inf(n).substr(0, Inf(n).size() - 3) + L"pnf").c_str());
         }
@@ -156,28 +156,58 @@ TEST_F(Phases, DriverPackagesClaimedByTheFirstMatchingEntry)
     EXPECT_EQ(lines[3], Narrow(kRepository) + "\\zqtestpkg_a.inf_amd64_1\\zqtestpkg_a.inf...OK");
 }
 
-TEST_F(Phases, InfFilesSelectedByTheirTextCaseSensitively)
+// UTF-16 units of text after a byte-order mark, in either byte order; odd: one byte before them,
+// so that the text's bytes stand between the units.
+std::string Utf16File(const std::wstring& text, bool bigEndian, bool odd = false)
 {
-    WriteFileBytes(Inf(1), std::string(kInfHead) + "; built for ZQTEST_TEXT_1 boards\r\n");
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    if (odd)
+        bytes += 'a';
+    for (wchar_t unit : text) {
+        bytes += static_cast<char>(bigEndian ? unit >> 8 : unit & 0xFF);
+        bytes += static_cast<char>(bigEndian ? unit & 0xFF : unit >> 8);
+    }
+    return odd ? bytes + '\0' : bytes;
+}
+
+TEST_F(Phases, InfFilesSelectedByTheirTextCaseSensitivelyInTheirEncoding)
+{
+    const std::string utf8Mark = "\xEF\xBB\xBF";
+    const struct {
+        std::string bytes;
+        bool selected;
+    } files[] = {
+        {std::string(kInfHead) + "; built for ZQTEST_TEXT_1 boards\r\n", true},
+        {std::string(kInfHead) + "; zqtest_text_1 in other letters\r\n", false},
+        {Utf16File(L"; ZQTEST_TEXT_1\r\n", false), true},
+        {std::string(kInfHead) + "ServiceName=zqtestdrv\r\n", true},
+        {std::string(kInfHead) + "; ZQTEST_TEXT_1\r\n", true},  // in use: at the next restart
+        {utf8Mark + "; ZQTEST_CAF\xC3\x89 board\r\n", true},    // the text's UTF-8 form
+        {Utf16File(L"AddService=zqtestdrv,2\r\n", true), true},
+        {Utf16File(L"ZQTEST_TEXT_1", false, true), false},         // its bytes, not its units
+        {std::string(kInfHead) + "; ZQTEST_CAF\xC3\x89 without a mark\r\n", false},
+    };
+    const int count = static_cast<int>(sizeof files / sizeof files[0]);
+    Lines expected = {S("Delete infs:")};
+    for (int n = 1; n <= count; ++n) {
+        WriteFileBytes(Inf(n), files[n - 1].bytes);
+        if (files[n - 1].selected)
+            expected.push_back(Narrow(Inf(n)) + "...OK");
+    }
+    expected.push_back(S("6 inf files are deleted"));
     WriteFileBytes(Inf(1).substr(0, Inf(1).size() - 3) + L"pnf", "precompiled");
-    WriteFileBytes(Inf(2), std::string(kInfHead) + "; zqtest_text_1 in other letters\r\n");
-    const std::wstring utf16 = L"\xFEFF; ZQTEST_TEXT_1\r\n";
-    WriteFileBytes(Inf(3), std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2));
-    WriteFileBytes(Inf(4), std::string(kInfHead) + "ServiceName=zqtestdrv\r\n");
-    WriteFileBytes(Inf(5), std::string(kInfHead) + "; ZQTEST_TEXT_1\r\n");
     HANDLE held = CreateFileW(Inf(5).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    // The second text cannot be narrowed; as an empty text it would match every file.
-    AddEntries(&script.infs, {L"ZQTEST_TEXT_1", L"\x4e2d\x6587"});
+    // The third text cannot be narrowed; as an empty text it would match every file.
+    AddEntries(&script.infs, {L"ZQTEST_TEXT_1", L"ZQTEST_CAF\xC9", L"\x4e2d\x6587"});
     AddEntries(&script.drivers, {L"zqtestdrv"});
 
     Lines lines = Run("inf files");
     CloseHandle(held);
     std::sort(lines.begin() + 1, lines.end() - 1);
-    EXPECT_EQ(lines, Lines({S("Delete infs:"), Narrow(Inf(1)) + "...OK", Narrow(Inf(4)) + "...OK",
-                            Narrow(Inf(5)) + "...OK",  // in use: at the next restart
-                            S("3 inf files are deleted")}));
-    EXPECT_FALSE(PathExists(Inf(1)) || PathExists(Inf(1).substr(0, Inf(1).size() - 3) + L"pnf"));
-    EXPECT_TRUE(PathExists(Inf(2)) && PathExists(Inf(3)));
+    EXPECT_EQ(lines, expected);
+    EXPECT_FALSE(PathExists(Inf(1).substr(0, Inf(1).size() - 3) + L"pnf"));
+    for (int n = 1; n <= count; ++n)
+        EXPECT_EQ(PathExists(Inf(n)), !files[n - 1].selected || n == 5) << n;
     EXPECT_EQ(PendingWith(L"oemzqtest"), std::vector<std::wstring>{Inf(5)});
 }
 
@@ -194,15 +224,22 @@ TEST_F(Phases, ServiceKeysThatArePresent)
 
 TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
 {
-    std::wstring p1 = dir + L"\\p1", p2 = dir + L"\\p2", p1Other = dir + L"\\P1";
-    CreateDirectoryW(p1.c_str(), nullptr);
-    CreateDirectoryW(p2.c_str(), nullptr);
+    std::wstring p1 = dir + L"\\p1", p2 = dir + L"\\p2", p1Other = dir + L"\\P1", p3 = dir + L"\\p3";
+    for (const std::wstring& folder : {p1, p2, p3})
+        CreateDirectoryW(folder.c_str(), nullptr);
     ScopedEnv path(L"PATH", (p1 + L";" + p2).c_str());
-    for (const std::wstring& file : {p1 + L"\\zq_locked.txt", p2 + L"\\zq_locked.txt", p1 + L"\\zq_ctl.ocx"})
+    for (const std::wstring& file : {p1 + L"\\zq_locked.txt", p2 + L"\\zq_locked.txt", p1 + L"\\zq_ctl.ocx",
+                                     p3 + L"\\zq_longer_name.txt", p3 + L"\\zq_dotted.txt", p3 + L"\\zq_case.txt"})
         WriteFileBytes(file, "x");
-    // Search order: the system's (p1 first through PATH), p1, p2, then p1 spelled another way.
-    AddEntries(&run.lists.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str()});
-    AddEntries(&run.lists.files, {L"zq_locked.txt", L"zq_missing.txt", L"ZQ_CTL.OCX"});
+    wchar_t shortPath[MAX_PATH] = {};
+    GetShortPathNameW((p3 + L"\\zq_longer_name.txt").c_str(), shortPath, MAX_PATH);
+    std::wstring shortName = wcsrchr(shortPath, L'\\') + 1;
+    ASSERT_NE(shortName, L"zq_longer_name.txt");
+    // Search order: the system's (p1 first through PATH), p1, p2, p1 spelled another way, then
+    // p3, where only the search folder's own search finds what other spellings name.
+    AddEntries(&run.lists.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str(), p3.c_str()});
+    AddEntries(&run.lists.files, {L"zq_locked.txt", L"zq_missing.txt", shortName.c_str(), L"zq_dotted.txt.",
+                               L"Zq_Case.Txt", L"ZQ_CTL.OCX"});
     // The system's own tool is run, by full path: the stand-in takes its place for a while.
     ScopedSystemFile tool(L"regsvr32.exe", StandinPath(L"gacutil.exe"));
     LockedFile holder(p1 + L"\\zq_locked.txt");
@@ -210,10 +247,13 @@ TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
 
     Lines lines = Run("files");
     std::string n1 = Narrow(p1), n2 = Narrow(p2);
-    EXPECT_EQ(lines, Lines({S("Delete files(3):"), n1 + "\\zq_locked.txt...AFTER BOOT", n2 + "\\zq_locked.txt...OK",
+    std::string n3 = Narrow(p3);
+    EXPECT_EQ(lines, Lines({S("Delete files(6):"), n1 + "\\zq_locked.txt...AFTER BOOT", n2 + "\\zq_locked.txt...OK",
                             Narrow(p1Other) + "\\zq_locked.txt...AFTER BOOT",  // after another copy
+                            n3 + "\\" + Narrow(shortName) + "...OK", n3 + "\\zq_dotted.txt...OK",
+                            n3 + "\\Zq_Case.Txt...OK",
                             n1 + "\\ZQ_CTL.OCX...OK",  // the entry's spelling, as the search gives it
-                            S("4 files are deleted.")}));
+                            S("7 files are deleted.")}));
     std::wstring base = tool.path.substr(0, tool.path.size() - 4);
     EXPECT_EQ(LogLines(base + L".args"), Lines{"\"" + Narrow(tool.path) + "\" /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
     EXPECT_EQ(LogLines(base + L".seen"), Lines{"present"});  // unregistered while still there

@@ -1,8 +1,10 @@
 // Files: every copy of each [files] entry (and each [maskedfiles] match) found through the
 // system's search order and in each search directory.
 #include <windows.h>
+#include <stdlib.h>
 #include <wchar.h>
 
+#include "platform/FolderListing.h"
 #include "platform/LocalPlace.h"
 #include "platform/Paths.h"
 #include "platform/Search.h"
@@ -10,6 +12,7 @@
 #include "phases/PhaseSources.h"
 #include "phases/TargetExpansion.h"
 #include "foundation/Handles.h"
+#include "foundation/HeapArray.h"
 #include "foundation/zqString.h"
 
 namespace {
@@ -21,15 +24,29 @@ bool IsActiveXControl(const wchar_t* entry)
     return length > 4 && _wcsicmp(entry + length - 4, L".ocx") == 0;
 }
 
+// A name the search looks for as written, whatever folder it is given: a drive path, or one
+// that begins with two separators (a share, a device path). Only pass 0 can find it.
+bool IsSearchedAsWritten(const wchar_t* entry)
+{
+    bool drive = ((entry[0] | 0x20) >= L'a' && (entry[0] | 0x20) <= L'z') && entry[1] == L':' &&
+                 (entry[2] == L'\\' || entry[2] == L'/');
+    return drive || ((entry[0] == L'\\' || entry[0] == L'/') && (entry[1] == L'\\' || entry[1] == L'/'));
+}
+
 // Offers every copy of one entry: pass 0 takes the system's default search order, pass p the
-// search directory p - 1. False when the phase must stop.
-bool OfferCopies(const RunLists& lists, const wchar_t* entry, PhaseRun& phase)
+// search directory p - 1, which its listing may show to hold no such name without a search.
+// False when the phase must stop.
+bool OfferCopies(RunContext& run, const wchar_t* entry, FolderListing* const* listings, PhaseRun& phase)
 {
     bool activeX = IsActiveXControl(entry);
+    int passes = IsSearchedAsWritten(entry) ? 0 : run.lists.searchDirs.count;
     // The copy processed last for this entry: a lookup that finds it again is skipped.
     zqWString last, full;
-    for (int pass = 0; pass <= lists.searchDirs.count; ++pass) {
-        const wchar_t* directory = pass > 0 ? lists.searchDirs.At(pass - 1)->Get() : nullptr;
+    for (int pass = 0; pass <= passes; ++pass) {
+        const wchar_t* directory = pass > 0 ? run.lists.searchDirs.At(pass - 1)->Get() : nullptr;
+        const FolderListing* listing = pass > 0 && listings != nullptr ? listings[pass - 1] : nullptr;
+        if (listing != nullptr && !run.lists.searchListings.stale && !MayHoldName(*listing, entry))
+            continue;
         HeapBlock found(SearchPathAlloc(directory, entry));
         // The search takes no path beyond 260 characters; a full path of that length is taken as
         // it stands.
@@ -48,6 +65,8 @@ bool OfferCopies(const RunLists& lists, const wchar_t* entry, PhaseRun& phase)
         target.unregisterFirst = activeX;
         bool goOn = OfferTarget(phase, target);
         last.Assign(path);
+        // The control's own unregistration may have written files anywhere.
+        run.lists.searchListings.stale = run.lists.searchListings.stale || activeX;
         if (!goOn)
             return false;
     }
@@ -64,9 +83,18 @@ PhaseStart StartFiles(RunContext& run)
 void OfferFiles(RunContext& run, PhaseRun& phase)
 {
     const zqList<zqWString>& files = run.lists.files;
+    const zqList<zqWString>& searchDirs = run.lists.searchDirs;
+    if (files.count == 0)
+        return;
+    // Every search folder listed once (the masks' listings serve again): a name is searched for
+    // only where its folder's listing cannot rule it out. Without memory for them, everywhere.
+    HeapArray<FolderListing*> block(static_cast<size_t>(searchDirs.count) + 1);
+    FolderListing** listings = block.Get();
+    for (int d = 0; listings != nullptr && d < searchDirs.count; ++d)
+        listings[d] = ListingOf(run.lists.searchListings, searchDirs.At(d)->Get());
     for (int i = 0; i < files.count; ++i) {
         ReachItem(phase, i);
-        if (!OfferCopies(run.lists, files.At(i)->Get(), phase))
+        if (!OfferCopies(run, files.At(i)->Get(), listings, phase))
             return;
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "foundation/StringList.h"
+#include "platform/FolderListing.h"
 
 struct RunLists {
     // The PATH folders and the drivers folder, then [exfolders], the folders and their twins.
@@ -13,4 +14,6 @@ struct RunLists {
     StringList files;
     // The device and interface keys the [devices] entries name, below HKEY_LOCAL_MACHINE.
     StringList deviceKeys;
+    // The search folders of the files phase, each listed once.
+    FolderListings searchListings;
 };

@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 
+#include "platform/FolderListing.h"
 #include "platform/Paths.h"
 #include "platform/Search.h"
 #include "guard/Guard.h"
@@ -119,13 +120,18 @@ bool ExpandMaskedFiles(const zqCleanScript& script, const SystemPaths& paths, co
             HeapBlock directory(expanded);
             if (anyName && IsProtectedSearchFolder(places, expanded))
                 continue;
-            wchar_t** found = nullptr;
-            int count = FindFilesByMask(expanded, mask, &found, 0);
-            for (int i = 0; i < count; ++i) {
-                AppendEntry(lists.files, found[i]);
-                free(found[i]);
+            // Each folder is listed once for every mask; one the listing cannot answer for is
+            // searched as before.
+            FolderListing* listing = ListingOf(lists.searchListings, expanded);
+            if (listing == nullptr || !AppendMaskMatches(*listing, mask, lists.files)) {
+                wchar_t** found = nullptr;
+                int count = FindFilesByMask(expanded, mask, &found, 0);
+                for (int i = 0; i < count; ++i) {
+                    AppendEntry(lists.files, found[i]);
+                    free(found[i]);
+                }
+                free(found);
             }
-            free(found);
             if (StopRequested())
                 return false;
         }

@@ -18,6 +18,6 @@ void ExpandTargetLists(const zqCleanScript& script, const SystemPaths& paths, Ru
 // that names no files of its own (fewer than three literal characters in its name part:
 // "*.dll", "*o*.dll") looks only in the product's own folders ([exfolders], [folders]) that
 // are not protected, wherever they lead. Returns false when a stop request ended it
-// (the run then ends at once).
+// (the run then ends at once). The search folders are listed into lists.searchListings, once each.
 bool ExpandMaskedFiles(const zqCleanScript& script, const SystemPaths& paths, const ProtectedPlaces& places,
                        RunLists& lists);

@@ -170,18 +170,33 @@ int wmain(int argc, wchar_t** argv)
 
     lapServices = Lap();
 
-    // Where bare names and masks are looked for: PATH, the extra folders, the folders and
-    // their twins below Program Files (x86).
+    // Where bare names and masks are looked for, as the cleaner's files phase looks: PATH, the
+    // drivers folder, the extra folders, the folders and their twins below Program Files (x86),
+    // and the 32-bit twins of all of these (SysWOW64 for system32), each once.
     std::wstring programFiles = Expand(L"%ProgramFiles%");
     std::wstring programFilesX86 = Expand(L"%ProgramFiles(x86)%");
+    std::wstring system32 = Expand(L"%SystemRoot%\\system32");
+    std::wstring sysWow64 = Expand(L"%SystemRoot%\\SysWOW64");
+    auto twin = [&](const std::wstring& path) {
+        if (!_wcsnicmp(path.c_str(), system32.c_str(), system32.size()))
+            return sysWow64 + path.substr(system32.size());
+        if (!_wcsnicmp(path.c_str(), programFiles.c_str(), programFiles.size()))
+            return programFilesX86 + path.substr(programFiles.size());
+        return std::wstring();
+    };
+    auto addUnique = [](std::vector<std::wstring>& list, const std::wstring& path) {
+        if (path.empty())
+            return;
+        for (const std::wstring& there : list)
+            if (!_wcsicmp(there.c_str(), path.c_str()))
+                return;
+        list.push_back(path);
+    };
     std::vector<std::wstring> folderList;
-    for (const std::string& folder : script.folders) {
-        std::wstring path = Expand(Wide(folder.substr(0, folder.find('='))));
-        folderList.push_back(path);
-        if (!_wcsnicmp(path.c_str(), programFiles.c_str(), programFiles.size()) &&
-            _wcsnicmp(path.c_str(), programFilesX86.c_str(), programFilesX86.size()))
-            folderList.push_back(programFilesX86 + path.substr(programFiles.size()));
-    }
+    for (const std::string& folder : script.folders)
+        addUnique(folderList, Expand(Wide(folder.substr(0, folder.find('=')))));
+    for (size_t i = 0, count = folderList.size(); i < count; ++i)
+        addUnique(folderList, twin(folderList[i]));
     std::vector<std::wstring> searchDirs;
     {
         wchar_t pathVariable[8192];
@@ -190,12 +205,16 @@ int wmain(int argc, wchar_t** argv)
             wchar_t* context = nullptr;
             for (wchar_t* token = wcstok_s(pathVariable, L";", &context); token != nullptr;
                  token = wcstok_s(nullptr, L";", &context))
-                searchDirs.push_back(Expand(token));
+                addUnique(searchDirs, Expand(token));
         }
     }
+    addUnique(searchDirs, system32 + L"\\drivers");
     for (const std::string& folder : script.exFolders)
-        searchDirs.push_back(Expand(Wide(folder)));
-    searchDirs.insert(searchDirs.end(), folderList.begin(), folderList.end());
+        addUnique(searchDirs, Expand(Wide(folder)));
+    for (const std::wstring& folder : folderList)
+        addUnique(searchDirs, folder);
+    for (size_t i = 0, count = searchDirs.size(); i < count; ++i)
+        addUnique(searchDirs, twin(searchDirs[i]));
 
     for (const std::string& entry : script.files) {
         std::wstring name = Wide(entry);

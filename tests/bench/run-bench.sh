@@ -249,6 +249,26 @@ echo
     echo "ratio in-process run / baseline:      wall $(ratio "${med[inproc]}" "${med[baseline]}"), cpu $(ratio "${cmed[inproc]}" "${cmed[baseline]}")"
 [ -n "${med[cmd]:-}" ] && [ -n "${med[zqclean]:-}" ] &&
     echo "ratio cmd script / zqclean64:         wall $(ratio "${med[cmd]}" "${med[zqclean]}"), cpu $(ratio "${cmed[cmd]}" "${cmed[zqclean]}")"
+# The files phase of a cleaning run log: from the stamp before its header (the masks are
+# expanded before it) to its summary; of the plain program, its own lap of the files.
+filesPhase() {
+    tr -d '\r' <"$1" | awk -F'\t' '/^\[[0-9][0-9][0-9][0-9]\/[0-9][0-9]\/[0-9][0-9] [0-9:]+,[0-9][0-9][0-9]\]/ {
+        split(substr($1, 13, 12), p, /[:,]/)
+        t = p[1] * 3600 + p[2] * 60 + p[3] + p[4] / 1000
+        if ($2 ~ /^Delete files\(/) start = before
+        if ($2 ~ /files are deleted/ && start != "") { printf "%.2f", t - start; exit }
+        before = t
+    }'
+}
+zqFiles= baseFiles=
+for rep in $(seq 1 "$reps"); do
+    [ -f "$results/zqclean-$rep.log" ] && zqFiles="$zqFiles $(filesPhase "$results/zqclean-$rep.log")"
+    [ -f "$results/baseline-$rep.out" ] && baseFiles="$baseFiles $(sed -n 's/.* files \([0-9.]*\) .*/\1/p' "$results/baseline-$rep.out")"
+done
+if [ -n "$zqFiles" ] && [ -n "$baseFiles" ]; then
+    zf=$(echo "$zqFiles" | median) bf=$(echo "$baseFiles" | median)
+    echo "files phase (wall, s): zqclean64$zqFiles, median $zf; baseline$baseFiles, median $bf; ratio $(ratio "$zf" "$bf")   (goal: at most 1.25)"
+fi
 if [ -f "$results/zqclean-1.log" ]; then
     echo
     echo "zqclean64: whole process vs. the cleaning run's own span (first to last log stamp):"

@@ -46,6 +46,8 @@ std::wstring Expand(const wchar_t* text)
 
 struct Places {
     std::wstring mainRoot, x86Root, dataRoot, exRoot, cfgRoot, system32, infDir;
+    std::vector<std::wstring> exFolders;   // exRoot first
+    std::vector<std::wstring> plugFolders, plugTwins;
 };
 
 Places GetPlaces()
@@ -58,7 +60,67 @@ Places GetPlaces()
     p.cfgRoot = L"C:\\ZqBenchCfg";
     p.system32 = Expand(L"%SystemRoot%\\system32");
     p.infDir = Expand(L"%SystemRoot%\\inf");
+    p.exFolders.push_back(p.exRoot);
+    for (int n = 1; n < ExFolders(); ++n)
+        p.exFolders.push_back(Fmt(L"C:\\ZqBenchEx%02d", n));
+    for (int n = 0; n < PlugFolders(); ++n) {
+        p.plugFolders.push_back(Expand(Fmt(L"%%ProgramFiles%%\\ZqBench Plug%02d", n).c_str()));
+        p.plugTwins.push_back(Expand(Fmt(L"%%ProgramFiles(x86)%%\\ZqBench Plug%02d", n).c_str()));
+    }
     return p;
+}
+
+// One file of the search folders (not of the module trees): where it is, whether the script
+// removes it, and whether it lies in a plug-in folder, whose tree counts it.
+struct LooseFile {
+    std::wstring path;
+    bool target;
+    bool inTree;
+};
+
+// Every such file, in a fixed order: the named tools and the extra masks' matches spread over
+// the extra and plug-in folders, the masked modules and resources, the system files, the
+// configurations, the plug-in files, and the files to keep (near misses of the masks among them).
+std::vector<LooseFile> LooseFiles(const Places& p)
+{
+    std::vector<LooseFile> files;
+    std::vector<std::wstring> spread = p.exFolders;
+    spread.insert(spread.end(), p.plugFolders.begin(), p.plugFolders.end());
+    spread.insert(spread.end(), p.plugTwins.begin(), p.plugTwins.end());
+    size_t exCount = p.exFolders.size();
+    auto add = [&files](const std::wstring& path, bool target, bool inTree) { files.push_back({path, target, inTree}); };
+    for (int n = 1; n <= NamedTools(); ++n) {
+        size_t at = static_cast<size_t>(n - 1) % spread.size();
+        add(spread[at] + Fmt(L"\\zqbtool%03d.exe", n), true, at >= exCount);
+    }
+    for (int m = 0; m < ExtraMasks(); ++m) {
+        for (int k = 0; k < kExtraMaskMatches; ++k) {
+            size_t at = static_cast<size_t>(m * 7 + k) % spread.size();
+            add(spread[at] + Fmt(L"\\zqbx%02d_%03d.dat", m, k), true, at >= exCount);
+        }
+        add(p.exRoot + Fmt(L"\\zqbx%02d-keep.dat", m), false, false);  // no "_"
+    }
+    for (int n = 1; n <= MaskedModules(); ++n)
+        add(p.exRoot + Fmt(L"\\zqbmod%03d.dll", n), true, false);
+    for (int n = 1; n <= kMaskedResources; ++n)
+        add(p.exRoot + Fmt(L"\\zqbres%02d.dat", n), true, false);
+    for (int n = 1; n <= NamedSystem(); ++n)
+        add(p.system32 + Fmt(L"\\zqbsys%03d.dll", n), true, false);
+    for (int n = 1; n <= NamedConfigs(); ++n)
+        add(p.cfgRoot + Fmt(L"\\cfg%03d.ini", n), true, false);
+    for (size_t f = 0; f < p.plugFolders.size(); ++f) {
+        for (int n = 0; n < kPlugFiles; ++n) {
+            add(p.plugFolders[f] + Fmt(L"\\plug%03d.bin", n), true, true);
+            add(p.plugTwins[f] + Fmt(L"\\plug%03d.bin", n), true, true);
+        }
+    }
+    for (const std::wstring& folder : p.exFolders)
+        for (int n = 1; n <= kKeepFiles; ++n)
+            add(folder + Fmt(L"\\keep%03d.txt", n), false, false);
+    add(p.exRoot + L"\\zqbmod_keep.txt", false, false);  // not *.dll
+    add(p.exRoot + L"\\zqbres100.dat", false, false);    // one digit too many for ??
+    add(p.cfgRoot + L"\\keep.txt", false, false);
+    return files;
 }
 
 const wchar_t* kMainKey = L"SOFTWARE\\ZqBench";
@@ -313,14 +375,18 @@ constexpr long kTreeData = 1 + kDataParts * (1 + kFilesPerPart);
 
 Tally Expected()
 {
+    Places p = GetPlaces();
     Tally t;
-    t.keys = 1 + MainGroups() * (1 + kKeysPerGroup) + 2 + kWowKeys + 2 + kUserKeys +
+    t.keys = 1 + MainGroups() * (1 + kKeysPerGroup) + 2 + WowKeys() + 2 + UserKeys() +
              kDrivers * 3;
     t.values = kSharedValues;
-    t.files = TreeMain() + kTreeX86 + kTreeData + kMaskedModules + kMaskedResources +
-              kNamedTools + kNamedSystem + kNamedConfigs;
+    t.files = TreeMain() + kTreeX86 + kTreeData + 2 * PlugFolders();
+    for (const LooseFile& file : LooseFiles(p)) {
+        t.files += file.target ? 1 : 0;
+        t.kept += file.target ? 0 : 1;
+    }
     t.infs = 2 * (InfFiles() / kInfSelectedEvery);
-    t.kept = kKeepFiles + 2 + 1 + 2 * (InfFiles() - InfFiles() / kInfSelectedEvery) + 2;
+    t.kept += 2 * (InfFiles() - InfFiles() / kInfSelectedEvery) + 2;
     return t;
 }
 
@@ -337,16 +403,15 @@ Tally Count()
         t.values += ValueExists(HKEY_LOCAL_MACHINE, kSharedKey, Fmt(L"Module%02d", n));
 
     t.files += CountTree(p.mainRoot) + CountTree(p.x86Root) + CountTree(p.dataRoot);
-    for (int n = 1; n <= kMaskedModules; ++n)
-        t.files += FileExists(p.exRoot + Fmt(L"\\zqbmod%03d.dll", n));
-    for (int n = 1; n <= kMaskedResources; ++n)
-        t.files += FileExists(p.exRoot + Fmt(L"\\zqbres%02d.dat", n));
-    for (int n = 1; n <= kNamedTools; ++n)
-        t.files += FileExists(p.exRoot + Fmt(L"\\zqbtool%03d.exe", n));
-    for (int n = 1; n <= kNamedSystem; ++n)
-        t.files += FileExists(p.system32 + Fmt(L"\\zqbsys%02d.dll", n));
-    for (int n = 1; n <= kNamedConfigs; ++n)
-        t.files += FileExists(p.cfgRoot + Fmt(L"\\cfg%02d.ini", n));
+    for (size_t f = 0; f < p.plugFolders.size(); ++f)
+        t.files += CountTree(p.plugFolders[f]) + CountTree(p.plugTwins[f]);
+    for (const LooseFile& file : LooseFiles(p)) {
+        if (file.inTree)
+            continue;  // counted with its tree
+        long present = FileExists(file.path);
+        t.files += file.target ? present : 0;
+        t.kept += file.target ? 0 : present;
+    }
 
     for (int i = 0; i < InfFiles(); ++i) {
         long present = FileExists(p.infDir + L"\\" + InfName(i) + L".inf") +
@@ -356,11 +421,6 @@ Tally Count()
         else
             t.kept += present;
     }
-    for (int n = 1; n <= kKeepFiles; ++n)
-        t.kept += FileExists(p.exRoot + Fmt(L"\\keep%03d.txt", n));
-    t.kept += FileExists(p.exRoot + L"\\zqbmod_keep.txt");  // not *.dll
-    t.kept += FileExists(p.exRoot + L"\\zqbres100.dat");    // one digit too many for ??
-    t.kept += FileExists(p.cfgRoot + L"\\keep.txt");
     t.kept += CountKeys(HKEY_LOCAL_MACHINE, kSharedKey) == 1;
     t.kept += ValueExists(HKEY_LOCAL_MACHINE, kSharedKey, L"KeepMe");
     return t;
@@ -380,10 +440,15 @@ void Wipe()
     bench::PlainDeleteTree(p.mainRoot, true);
     bench::PlainDeleteTree(p.x86Root, true);
     bench::PlainDeleteTree(p.dataRoot, true);
-    bench::PlainDeleteTree(p.exRoot, true);
+    for (size_t f = 0; f < p.plugFolders.size(); ++f) {
+        bench::PlainDeleteTree(p.plugFolders[f], true);
+        bench::PlainDeleteTree(p.plugTwins[f], true);
+    }
+    for (const std::wstring& folder : p.exFolders)
+        bench::PlainDeleteTree(folder, true);
     bench::PlainDeleteTree(p.cfgRoot, true);
-    for (int n = 1; n <= kNamedSystem; ++n)
-        DeleteFileW((p.system32 + Fmt(L"\\zqbsys%02d.dll", n)).c_str());
+    for (int n = 1; n <= NamedSystem(); ++n)
+        DeleteFileW((p.system32 + Fmt(L"\\zqbsys%03d.dll", n)).c_str());
     for (int i = 0; i < InfFiles(); ++i) {
         DeleteFileW((p.infDir + L"\\" + InfName(i) + L".inf").c_str());
         DeleteFileW((p.infDir + L"\\" + InfName(i) + L".pnf").c_str());
@@ -416,8 +481,8 @@ void SeedKeyTree(HKEY root, const std::wstring& path, int groups, int keysPerGro
 void SeedRegistry()
 {
     SeedKeyTree(HKEY_LOCAL_MACHINE, kMainKey, MainGroups(), kKeysPerGroup, L"Group%02d", L"Key%03d");
-    SeedKeyTree(HKEY_LOCAL_MACHINE, kWowKey, 1, kWowKeys, L"Group%02d", L"Key%03d");
-    SeedKeyTree(HKEY_CURRENT_USER, kUserKey, 1, kUserKeys, L"Settings", L"Key%03d");
+    SeedKeyTree(HKEY_LOCAL_MACHINE, kWowKey, 1, WowKeys(), L"Group%02d", L"Key%03d");
+    SeedKeyTree(HKEY_CURRENT_USER, kUserKey, 1, UserKeys(), L"Settings", L"Key%03d");
 
     RegKey shared;
     if (CreateKey(HKEY_LOCAL_MACHINE, kSharedKey, shared)) {
@@ -474,23 +539,15 @@ void SeedFiles()
         }
     }
 
-    MakeDir(p.exRoot);
-    for (int n = 1; n <= kMaskedModules; ++n)
-        WriteBytes(p.exRoot + Fmt(L"\\zqbmod%03d.dll", n), FileContent(seed++));
-    for (int n = 1; n <= kMaskedResources; ++n)
-        WriteBytes(p.exRoot + Fmt(L"\\zqbres%02d.dat", n), FileContent(seed++));
-    for (int n = 1; n <= kNamedTools; ++n)
-        WriteBytes(p.exRoot + Fmt(L"\\zqbtool%03d.exe", n), FileContent(seed++));
-    for (int n = 1; n <= kKeepFiles; ++n)
-        WriteBytes(p.exRoot + Fmt(L"\\keep%03d.txt", n), FileContent(seed++));
-    WriteBytes(p.exRoot + L"\\zqbmod_keep.txt", FileContent(seed++));
-    WriteBytes(p.exRoot + L"\\zqbres100.dat", FileContent(seed++));
-    for (int n = 1; n <= kNamedSystem; ++n)
-        WriteBytes(p.system32 + Fmt(L"\\zqbsys%02d.dll", n), FileContent(seed++));
+    for (const std::wstring& folder : p.exFolders)
+        MakeDir(folder);
+    for (size_t f = 0; f < p.plugFolders.size(); ++f) {
+        MakeDir(p.plugFolders[f]);
+        MakeDir(p.plugTwins[f]);
+    }
     MakeDir(p.cfgRoot);
-    for (int n = 1; n <= kNamedConfigs; ++n)
-        WriteBytes(p.cfgRoot + Fmt(L"\\cfg%02d.ini", n), FileContent(seed++));
-    WriteBytes(p.cfgRoot + L"\\keep.txt", FileContent(seed++));
+    for (const LooseFile& file : LooseFiles(p))
+        WriteBytes(file.path, FileContent(seed++));
 
     for (int i = 0; i < InfFiles(); ++i) {
         WriteBytes(p.infDir + L"\\" + InfName(i) + L".inf", InfText(i));
@@ -509,18 +566,24 @@ bool WriteScript(const std::wstring& workDir)
     add("[folders]");
     add("%%ProgramFiles%%\\ZqBench");
     add("%%ProgramData%%\\ZqBench");
+    for (int n = 0; n < PlugFolders(); ++n)
+        add("%%ProgramFiles%%\\ZqBench Plug%02d", n);
     add("[exfolders]");
     add("C:\\ZqBenchEx");
+    for (int n = 1; n < ExFolders(); ++n)
+        add("C:\\ZqBenchEx%02d", n);
     add("[files]");
-    for (int n = 1; n <= kNamedTools; ++n)
+    for (int n = 1; n <= NamedTools(); ++n)
         add("zqbtool%03d.exe", n);
-    for (int n = 1; n <= kNamedSystem; ++n)
-        add("zqbsys%02d.dll", n);
-    for (int n = 1; n <= kNamedConfigs; ++n)
-        add("C:\\ZqBenchCfg\\cfg%02d.ini", n);
+    for (int n = 1; n <= NamedSystem(); ++n)
+        add("zqbsys%03d.dll", n);
+    for (int n = 1; n <= NamedConfigs(); ++n)
+        add("C:\\ZqBenchCfg\\cfg%03d.ini", n);
     add("[maskedfiles]");
     add("zqbmod*.dll");
     add("zqbres??.dat");
+    for (int m = 0; m < ExtraMasks(); ++m)
+        add("zqbx%02d_*.dat", m);
     add("[registry]");
     add("HKEY_LOCAL_MACHINE\\SOFTWARE\\ZqBench");
     add("HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\ZqBench");
