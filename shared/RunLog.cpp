@@ -13,10 +13,36 @@ namespace {
 
 zqWString runLogPath;
 
-void WriteStamp(FILE* file, const SYSTEMTIME& now)
+FileHandle heldLog;
+
+FileHandle OpenForAppending()
 {
-    fprintf(file, "[%04i/%02i/%02i %02i:%02i:%02i,%03i]\t", now.wYear, now.wMonth, now.wDay,
-            now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    return FileHandle(CreateFileW(runLogPath.Get(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Writes one piece as a text-mode stream would (every "\n" as "\r\n"), in one call.
+void AppendPiece(const char* bytes, size_t size)
+{
+    zqString crlf;
+    size_t lineEnds = 0;
+    for (size_t i = 0; i < size; ++i)
+        lineEnds += bytes[i] == '\n';
+    if (!crlf.Reserve(static_cast<int>(size + lineEnds)))
+        return;
+    char* out = crlf.buffer;
+    for (size_t i = 0; i < size; ++i) {
+        if (bytes[i] == '\n')
+            *out++ = '\r';
+        *out++ = bytes[i];
+    }
+    FileHandle ownOpen;
+    if (!heldLog.Valid())
+        ownOpen = OpenForAppending();
+    HANDLE file = heldLog.Valid() ? heldLog.Get() : ownOpen.Get();
+    DWORD written = 0;
+    if (file != INVALID_HANDLE_VALUE)
+        WriteFile(file, crlf.buffer, static_cast<DWORD>(out - crlf.buffer), &written, nullptr);
 }
 
 }  // namespace
@@ -45,6 +71,16 @@ void SetRunLogPath(const char* path)
 const wchar_t* RunLogPath()
 {
     return runLogPath.Get();
+}
+
+RunLogHold::RunLogHold()
+{
+    heldLog = OpenForAppending();
+}
+
+RunLogHold::~RunLogHold()
+{
+    heldLog.Close();
 }
 
 FileHandle StartRunLog()
@@ -85,13 +121,13 @@ void WideFormat(const char* format, zqWString* wide)
 
 void WriteLog(int stamp, const char* format, ...)
 {
-    StdioFile file(_wfopen(runLogPath.Get(), L"at"));
     SYSTEMTIME now;
     GetLocalTime(&now);
-    if (!file.Valid())
-        return;
+    char stampText[32] = "";
+    int stampLength = 0;
     if (stamp != 0)
-        WriteStamp(file.Get(), now);
+        stampLength = snprintf(stampText, sizeof stampText, "[%04i/%02i/%02i %02i:%02i:%02i,%03i]\t", now.wYear,
+                               now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
     // Formatted wide, then written in the ANSI code page: a letter it cannot spell becomes '?',
     // where the runtime's own conversion would end the text there.
     zqWString wideFormat, text;
@@ -100,8 +136,10 @@ void WriteLog(int stamp, const char* format, ...)
     va_start(args, format);
     int length = _vscwprintf(wideFormat.Get(), args);
     va_end(args);
-    if (length <= 0 || !text.Reserve(length))
+    if (length <= 0 || !text.Reserve(length)) {
+        AppendPiece(stampText, static_cast<size_t>(stampLength));
         return;
+    }
     va_start(args, format);
     _vsnwprintf(text.buffer, static_cast<size_t>(length) + 1, wideFormat.Get(), args);
     va_end(args);
@@ -114,11 +152,11 @@ void WriteLog(int stamp, const char* format, ...)
         size = WideCharToMultiByte(CP_ACP, flags, text.buffer, length, nullptr, 0, nullptr, nullptr);
     }
     zqString bytes;
-    if (size <= 0 || !bytes.Reserve(size))
+    if (size <= 0 || !bytes.Reserve(stampLength + size))
         return;
-    length = WideCharToMultiByte(CP_ACP, flags, text.buffer, length, bytes.buffer, size, nullptr, nullptr);
-    bytes.buffer[length] = 0;
-    fwrite(bytes.buffer, 1, static_cast<size_t>(length), file.Get());
+    memcpy(bytes.buffer, stampText, static_cast<size_t>(stampLength));
+    length = WideCharToMultiByte(CP_ACP, flags, text.buffer, length, bytes.buffer + stampLength, size, nullptr, nullptr);
+    AppendPiece(bytes.buffer, static_cast<size_t>(stampLength + length));
 }
 
 void WriteResultLine(int status)

@@ -1,5 +1,5 @@
 // The run log "zqclean.log" in the root folder of the system drive, appended to by the
-// launcher and the service; every call opens and closes the file.
+// launcher and the service; every piece is written whole, at the log's end, at once.
 #pragma once
 
 #include <stddef.h>
@@ -19,6 +19,17 @@ const wchar_t* RunLogPath();
 // Starts an empty log for a launch and gives back a handle on it that lets everyone read and
 // append but nobody delete or rename it while it is held.
 FileHandle StartRunLog();
+
+// While it lives, the pieces of this process go through one handle opened for appending; without
+// it every piece opens and closes the file. Either way a piece is on the log when WriteLog
+// returns and lands at its end, after the other process's: the cleaning run, which writes a few
+// pieces for every item, holds one.
+struct RunLogHold {
+    RunLogHold();
+    ~RunLogHold();
+    RunLogHold(const RunLogHold&) = delete;
+    RunLogHold& operator=(const RunLogHold&) = delete;
+};
 
 // Appends one piece; a non-zero stamp writes the "[yyyy/mm/dd hh:mm:ss,mmm]\t" prefix first.
 // "%S" takes wide text, "%s" narrow text.

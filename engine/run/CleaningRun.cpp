@@ -165,6 +165,7 @@ void RunSteps(RunContext& run, zqCleanScript& script, HANDLE block, DWORD blockE
 
 int RunCleaning(RunMode mode)
 {
+    RunLogHold logHold;
     zqCleanScript script;
     // Closed when the run returns; the launcher keeps its own handle to the section.
     KernelHandle block(OpenStatusBlock());
