@@ -7,6 +7,7 @@
 
 #include "authoring/Walk.h"
 #include "foundation/Handles.h"
+#include "registry/RegistryKey.h"
 #include "shared/StopSignal.h"
 
 namespace {
@@ -123,7 +124,7 @@ bool WalkKey(KeyWalk& walk, HKEY key, uint32_t keyItem, size_t pathLength, int d
         memcpy(walk.path, ItemText(listing, child), (childLength + 1) * sizeof(wchar_t));
         RegKey opened;
         const wchar_t* name = walk.path + pathLength + 1;
-        if (RegOpenKeyExW(key, name, kKeyOpenOptions, KEY_READ | kKeyView, opened.Put()) != ERROR_SUCCESS) {
+        if (!OpenKey(key, name, KEY_READ, &opened, kKeyView, kKeyOpenOptions).ok) {
             listing.items[child].type = kUnreadable;
             continue;
         }
@@ -141,7 +142,7 @@ WalkEnd WalkKeyPlace(const Places& places, int place, Listing& listing)
 {
     const WalkedPlace& where = places.list[place];
     RegKey root;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, where.root.Get(), 0, KEY_READ | kKeyView, root.Put()) != ERROR_SUCCESS)
+    if (!OpenKey(HKEY_LOCAL_MACHINE, where.root.Get(), KEY_READ, &root, kKeyView).ok)
         return WalkEnd::Done;  // not there: nothing recorded
     KeyWalk walk;
     walk.listing = &listing;

@@ -1,6 +1,5 @@
 #include "platform/Search.h"
 
-#include <errno.h>
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -102,17 +101,14 @@ int FindFilesByMask(const wchar_t* directory, const wchar_t* mask, wchar_t*** pa
     if (!IsDirectory(directory))
         return -1;
     HeapBlock maskCopy(_wcsdup(mask));
-    if (!maskCopy.Valid()) {
-        errno = ENOMEM;
+    if (!maskCopy.Valid())
         return -1;
-    }
     wchar_t* loweredMask = static_cast<wchar_t*>(maskCopy.Get());
     _wcslwr(loweredMask);
 
     PathArray found = {nullptr, 0, 0};
     if (!CollectMatches(directory, loweredMask, &found, depth)) {
         FreePaths(&found);
-        errno = ENOMEM;
         return -1;
     }
     *paths = found.items;

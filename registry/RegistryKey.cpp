@@ -11,9 +11,9 @@ const int kLongestKeyName = 1024;
 
 }  // namespace
 
-Result OpenKey(HKEY parent, const wchar_t* path, REGSAM access, RegKey* key, REGSAM view)
+Result OpenKey(HKEY parent, const wchar_t* path, REGSAM access, RegKey* key, REGSAM view, DWORD options)
 {
-    return FromStatus(RegOpenKeyExW(parent, path != nullptr ? path : L"", 0, access | view, key->Put()));
+    return FromStatus(RegOpenKeyExW(parent, path != nullptr ? path : L"", options, access | view, key->Put()));
 }
 
 Result CountsOf(HKEY key, KeyCounts* counts)

@@ -14,8 +14,9 @@
 // A view is 0 (the process's own), KEY_WOW64_64KEY or KEY_WOW64_32KEY (the 64-bit or the 32-bit
 // view of a 64-bit system, whatever the bitness of this build).
 
-// Opens path below parent (an empty path: parent itself).
-Result OpenKey(HKEY parent, const wchar_t* path, REGSAM access, RegKey* key, REGSAM view = 0);
+// Opens path below parent (an empty path: parent itself); options as the system's call takes
+// them (REG_OPTION_OPEN_LINK: a link at the last part is opened as itself).
+Result OpenKey(HKEY parent, const wchar_t* path, REGSAM access, RegKey* key, REGSAM view = 0, DWORD options = 0);
 // The names of an open key's subkeys in enumeration order.
 Result SubkeyNames(HKEY key, StringList* names);
 // What an open key holds, and the longest names (in characters, without terminators) and data.

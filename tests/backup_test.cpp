@@ -320,11 +320,11 @@ TEST_F(Backup, EveryKindAndValueTypeComesBackExactly)
         DumpKeys(HKLM, key, &back);
     DumpKeys(HKEY_CLASSES_ROOT, L".kds", &back);
     EXPECT_EQ(back, keys);
-    Lines calls = LogLines(work + L"\\difx-calls.txt");
+    Lines calls = RecordedLines(work + L"\\difx-calls.txt");
     EXPECT_EQ(wide, std::any_of(calls.begin(), calls.end(), [](const std::string& call) {
         return call.rfind("install ", 0) == 0 && call.find("\\zqbackuppkg.inf 0x4") != std::string::npos;
     }));
-    Lines tool = LogLines(work + L"\\gacutil.args");
+    Lines tool = RecordedLines(work + L"\\gacutil.args");
     EXPECT_TRUE(std::any_of(tool.begin(), tool.end(), [](const std::string& line) {
         return line.find(" /i \"") != std::string::npos && line.find("Zq.Backup.dll\"") != std::string::npos;
     }));

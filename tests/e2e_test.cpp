@@ -247,7 +247,7 @@ TEST_F(EndToEnd, TodaysWindowsUtf8ScriptDeepTreeAndNoDriverInstallLibrary)
     for (const std::string& line : expected)
         EXPECT_TRUE(Has(log, line)) << line;
     EXPECT_EQ(ClosingLine(), log.back());
-    Lines recorded = LogLines(calls);
+    Lines recorded = RecordedLines(calls);
     std::sort(recorded.begin(), recorded.end());
     Lines uninstalled = {"diuninstall " + s + "\\ZQE2EPKG_A_1\\ZQE2EPKG_A.inf 0x0",
                          "diuninstall " + s + "\\ZQE2EPKG_B_zqfail\\ZQE2EPKG_B.inf 0x0"};

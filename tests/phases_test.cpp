@@ -29,7 +29,7 @@ std::wstring Inf(int n) { return kRoot + L"\\inf\\oemzqtest" + std::to_wstring(n
 const char kInfHead[] = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
 
 // Lines of the difx stand-in's call record.
-Lines StandinCalls(const wchar_t* variant) { return LogLines(StandinPath(variant) + L"\\difx-calls.txt"); }
+Lines StandinCalls(const wchar_t* variant) { return RecordedLines(StandinPath(variant) + L"\\difx-calls.txt"); }
 
 class Phases : public ::testing::Test {
 protected:
@@ -255,8 +255,8 @@ TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
                             n1 + "\\ZQ_CTL.OCX...OK",  // the entry's spelling, as the search gives it
                             S("7 files are deleted.")}));
     std::wstring base = tool.path.substr(0, tool.path.size() - 4);
-    EXPECT_EQ(LogLines(base + L".args"), Lines{"\"" + Narrow(tool.path) + "\" /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
-    EXPECT_EQ(LogLines(base + L".seen"), Lines{"present"});  // unregistered while still there
+    EXPECT_EQ(RecordedLines(base + L".args"), Lines{"\"" + Narrow(tool.path) + "\" /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
+    EXPECT_EQ(RecordedLines(base + L".seen"), Lines{"present"});  // unregistered while still there
     EXPECT_EQ(PendingWith(L"\\zqtest\\phases\\").size(), 2u);
     for (const wchar_t* ext : {L".args", L".seen"})
         DeleteFileW((base + ext).c_str());
@@ -269,7 +269,7 @@ TEST_F(Phases, AssembliesThroughTheLaunchersTool)
     EXPECT_EQ(Run(".NET assemblies"), Lines({S("Delete .NET dlls from GAC(3):"), "Zq.One...OK",
                                              "Zq.Two, Version=1.0...OK", S("2 .NET dlls are deleted.")}));
     std::string tool = "\"" + Narrow(work) + "\\gacutil.exe\"";
-    EXPECT_EQ(LogLines(work + L"\\gacutil.args"),
+    EXPECT_EQ(RecordedLines(work + L"\\gacutil.args"),
               Lines({tool + " /u Zq.One /silent", tool + " /u Zq.Two, Version=1.0 /silent"}));
 
     WriteFileBytes(work + L"\\gacutil.exitcode", "3\n");

@@ -118,7 +118,9 @@ bool CopyStandIn(const wchar_t* exeName, const std::wstring& target)
     return CopyFileW(StandinPath(exeName).c_str(), target.c_str(), FALSE) != 0;
 }
 
-Lines LogLines(const std::wstring& path)
+namespace {
+
+Lines SplitLines(const std::wstring& path, bool textMode)
 {
     std::string text = ReadFileBytes(path);
     const char shape[] = "[dddd/dd/dd dd:dd:dd,ddd]";
@@ -128,8 +130,11 @@ Lines LogLines(const std::wstring& path)
         if (end == std::string::npos)
             end = text.size();
         std::string line = text.substr(start, end - start);
+        // The log is text-mode text: a line end without its CR shows in the line.
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        else if (textMode && end < text.size())
+            line += "<LF without CR>";
         for (size_t at = 0; (at = line.find('[', at)) != std::string::npos; ++at) {
             bool stamp = line.size() >= at + 25;
             for (size_t i = 0; stamp && i < 25; ++i)
@@ -143,6 +148,11 @@ Lines LogLines(const std::wstring& path)
     }
     return lines;
 }
+
+}  // namespace
+
+Lines LogLines(const std::wstring& path) { return SplitLines(path, true); }
+Lines RecordedLines(const std::wstring& path) { return SplitLines(path, false); }
 
 std::string S(const std::string& text) { return "[TS]\t" + text; }
 std::string ClosingLine() { return std::string(92, '-'); }

@@ -29,12 +29,15 @@ std::wstring TestProgramDir();  // <build>\tests
 std::wstring StandinPath(const std::wstring& name);  // <build>\standins\<name>
 bool CopyStandIn(const wchar_t* exeName, const std::wstring& target);
 
-std::string S(const std::string& text);  // a stamped line as MaskedLogLines shows it
+std::string S(const std::string& text);  // a stamped line as LogLines shows it
 std::string ClosingLine();
 // Points the run log at a fresh C:\zqtest\runlog\<name>.log and returns its path.
 std::wstring FreshRunLog(const std::string& name);
-// The file's lines, every "[yyyy/mm/dd hh:mm:ss,mmm]" stamp made "[TS]".
+// The run log's lines, every "[yyyy/mm/dd hh:mm:ss,mmm]" stamp made "[TS]"; a line that ends
+// without its CR (the log is text-mode text) shows "<LF without CR>" at its end.
 Lines LogLines(const std::wstring& path);
+// What a stand-in recorded, a line each (LF or CRLF), stamps as in LogLines.
+Lines RecordedLines(const std::wstring& path);
 
 // A symbolic link at link (a file or folder path on C:) leading to target: the system's own
 // call where it makes one; Wine keeps that call a stub, so there the host's ln makes it, led
