@@ -239,26 +239,28 @@ TEST_F(Phases, FilesEveryCopyOnceUnlessAnotherCameBetween)
     // p3, where only the search folder's own search finds what other spellings name.
     AddEntries(&run.lists.searchDirs, {p1.c_str(), p2.c_str(), p1Other.c_str(), p3.c_str()});
     AddEntries(&run.lists.files, {L"zq_locked.txt", L"zq_missing.txt", shortName.c_str(), L"zq_dotted.txt.",
-                               L"Zq_Case.Txt", L"ZQ_CTL.OCX"});
-    // The system's own tool is run, by full path: the stand-in takes its place for a while.
+                                  L"Zq_Case.Txt", L"ZQ_CTL.OCX", L"zq_dropped.txt"});
+    // The system's own tool is run, by full path: the stand-in takes its place for a while. It
+    // leaves a file in p3 after the folder was listed: the next entry still finds it.
     ScopedSystemFile tool(L"regsvr32.exe", StandinPath(L"gacutil.exe"));
+    std::wstring base = tool.path.substr(0, tool.path.size() - 4);
+    WriteFileBytes(base + L".drop", Narrow(p3) + "\\zq_dropped.txt\n");
     LockedFile holder(p1 + L"\\zq_locked.txt");
     ASSERT_TRUE(holder.held);
 
     Lines lines = Run("files");
     std::string n1 = Narrow(p1), n2 = Narrow(p2);
     std::string n3 = Narrow(p3);
-    EXPECT_EQ(lines, Lines({S("Delete files(6):"), n1 + "\\zq_locked.txt...AFTER BOOT", n2 + "\\zq_locked.txt...OK",
+    EXPECT_EQ(lines, Lines({S("Delete files(7):"), n1 + "\\zq_locked.txt...AFTER BOOT", n2 + "\\zq_locked.txt...OK",
                             Narrow(p1Other) + "\\zq_locked.txt...AFTER BOOT",  // after another copy
                             n3 + "\\" + Narrow(shortName) + "...OK", n3 + "\\zq_dotted.txt...OK",
                             n3 + "\\Zq_Case.Txt...OK",
                             n1 + "\\ZQ_CTL.OCX...OK",  // the entry's spelling, as the search gives it
-                            S("7 files are deleted.")}));
-    std::wstring base = tool.path.substr(0, tool.path.size() - 4);
+                            n3 + "\\zq_dropped.txt...OK", S("8 files are deleted.")}));
     EXPECT_EQ(RecordedLines(base + L".args"), Lines{"\"" + Narrow(tool.path) + "\" /S /U \"" + n1 + "\\ZQ_CTL.OCX\""});
     EXPECT_EQ(RecordedLines(base + L".seen"), Lines{"present"});  // unregistered while still there
     EXPECT_EQ(PendingWith(L"\\zqtest\\phases\\").size(), 2u);
-    for (const wchar_t* ext : {L".args", L".seen"})
+    for (const wchar_t* ext : {L".args", L".seen", L".drop"})
         DeleteFileW((base + ext).c_str());
 }
 

@@ -5,7 +5,8 @@
 // events it sets <readyEvent> and waits (60 s at most) for <releaseEvent>, so a test can act while
 // the tool runs; with a time it takes that long, a slow tool; exits <code>. With "child" it
 // first starts a copy of itself ("--child") that writes <base>.child, holds the mutex
-// "Global\zqtest_tool_child" and sleeps a minute: what the tool started.
+// "Global\zqtest_tool_child" and sleeps a minute: what the tool started. A path in <base>.drop
+// names a file it leaves behind, as a control's unregistration may.
 #include <windows.h>
 
 #include <stdio.h>
@@ -54,6 +55,15 @@ int wmain()
         DWORD attributes = GetFileAttributesW(line.substr(open + 1, line.size() - open - 2).c_str());
         AppendLine(base + L".seen", attributes != INVALID_FILE_ATTRIBUTES ? L"present" : L"absent");
     }
+
+    FILE* drop = _wfopen((base + L".drop").c_str(), L"rt");
+    wchar_t dropped[MAX_PATH] = {};
+    if (drop != nullptr && fgetws(dropped, MAX_PATH, drop) != nullptr) {
+        dropped[wcscspn(dropped, L"\r\n")] = 0;
+        AppendLine(dropped, L"left behind");
+    }
+    if (drop != nullptr)
+        fclose(drop);
 
     int code = 0;
     FILE* control = _wfopen((base + L".exitcode").c_str(), L"rt");
