@@ -173,7 +173,7 @@ Result RemoveLeftOverService()
 // service's status cannot be read, and when the service is gone (someone else deleted it):
 // nothing would ever report its end then. With a window, it shows the run's progress and
 // stays responsive meanwhile, and its Cancel sends the service the service manager's own stop
-// request: true when that was sent, so the launch was cancelled.
+// request: true when the service took it, so the launch was cancelled.
 bool WaitForServiceToStop(HANDLE block, ProgressWindow* window)
 {
     bool cancelled = false;
@@ -187,10 +187,10 @@ bool WaitForServiceToStop(HANDLE block, ProgressWindow* window)
         }
         ShowRunProgress(window, ReadBlockProgress(block));
         HandleWindowMessages(window, kServicePollMs);
-        if (TakeCancel(window)) {
-            SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-            cancelled = manager != nullptr && StopCleanService(manager);
-        }
+        // Sent without waiting for the stop: the window keeps answering, and the launch counts
+        // as cancelled even when the service is slow to report itself stopped.
+        if (TakeCancel(window))
+            cancelled = RequestServiceStop();
     }
 }
 

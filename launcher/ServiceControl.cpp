@@ -105,6 +105,16 @@ bool StopCleanService(SC_HANDLE managerHandle)
     return status.dwCurrentState == SERVICE_STOPPED;
 }
 
+bool RequestServiceStop()
+{
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.Valid())
+        return false;
+    ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, SERVICE_STOP));
+    SERVICE_STATUS status = {};
+    return service.Valid() && ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
+}
+
 Result DeleteCleanService()
 {
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));

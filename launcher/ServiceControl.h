@@ -17,4 +17,7 @@ Result InstallCleanService(const wchar_t* commandLine);
 // one, and with ERROR_SUCCESS when it was still starting after the time it is given.
 Result StartCleanService(SC_HANDLE manager, const wchar_t* argument = L"");
 bool StopCleanService(SC_HANDLE manager);
+// Sends the running service the service manager's stop request and returns at once: true when
+// the service took it (its run then ends at its next check, however long its stop then takes).
+bool RequestServiceStop();
 Result DeleteCleanService();
