@@ -125,15 +125,15 @@ bool ReferenceValue(const wchar_t* variable, zqWString* value)
 void FindPlaces(Places* places, const wchar_t* const* workDirs)
 {
     places->count = 0;
-    for (const auto& spec : kPlaces) {
+    for (const auto& row : kPlaces) {
         WalkedPlace& place = places->list[places->count];
-        bool key = IsKeyPlace(spec.use);
-        if ((key && !place.root.Assign(spec.root)) || (!key && !ExpandedFolder(spec.root, &place.root)))
+        bool key = IsKeyPlace(row.use);
+        if ((key && !place.root.Assign(row.root)) || (!key && !ExpandedFolder(row.root, &place.root)))
             continue;
-        if (FindPlace(*places, spec.use, place.root.Get()) >= 0)
+        if (FindPlace(*places, row.use, place.root.Get()) >= 0)
             continue;  // the same folder by two names (a 32-bit system has no second one)
-        place.use = spec.use;
-        if (!key && spec.use != PlaceUse::DriveRoot)
+        place.use = row.use;
+        if (!key && row.use != PlaceUse::DriveRoot)
             Skip(places, place.root.Get());  // recorded by its own place only
         ++places->count;
     }
